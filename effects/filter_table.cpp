@@ -1,0 +1,59 @@
+// The filter table: effect numbers to effect classes. A number whose effect
+// is not in this build is refused like an unknown one.
+#include <array>
+#include <mutex>
+
+#include "framework/filter.h"
+
+namespace kv {
+
+namespace {
+
+using Maker = std::unique_ptr<Filter> (*)();
+
+template <class Effect>
+std::unique_ptr<Filter> Make() {
+  return std::make_unique<Effect>();
+}
+
+// Index = effect number; null where the effect is not built yet.
+constexpr std::array<Maker, kEffectCount> kTable = {
+    nullptr,  // 0 Burnt Edges
+    nullptr,  // 1 Rirazi Vevora Didura
+    nullptr,  // 2 Constellation
+    nullptr,  // 3 Cracks
+    nullptr,  // 4 Crumple
+    nullptr,  // 5 Electrify
+    nullptr,  // 6 Shatter
+    nullptr,  // 7 Flag
+    nullptr,  // 8 Lightning
+    nullptr,  // 9 Classic Mosaic
+    nullptr,  // 10 Rip Open
+    nullptr,  // 11 Puzzle
+    nullptr,  // 12 Stain
+    nullptr,  // 13 Television
+};
+
+FilterFactory& Override() {
+  static FilterFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+void SetFilterFactoryOverride(FilterFactory factory) { Override() = std::move(factory); }
+
+std::unique_ptr<Filter> CreateFilter(int32_t filterId) {
+  std::unique_ptr<Filter> filter;
+  try {
+    if (Override()) filter = Override()(filterId);
+    if (!filter && filterId >= 0 && filterId < kEffectCount && kTable[size_t(filterId)] != nullptr)
+      filter = kTable[size_t(filterId)]();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (filter) filter->filterId = filterId;
+  return filter;
+}
+
+}  // namespace kv

@@ -1,0 +1,42 @@
+// Rectangles and points in absolute host-image coordinates.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+namespace kv {
+
+struct Point {
+  int32_t x = 0, y = 0;
+  friend bool operator==(const Point&, const Point&) = default;
+};
+
+struct PointD {
+  double x = 0.0, y = 0.0;
+  friend bool operator==(const PointD&, const PointD&) = default;
+};
+
+struct Size {
+  int32_t width = 0, height = 0;
+};
+
+// Right and bottom are exclusive.
+struct Rect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+
+  constexpr int32_t Width() const { return right - left; }
+  constexpr int32_t Height() const { return bottom - top; }
+  constexpr bool IsEmpty() const { return right <= left || bottom <= top; }
+  constexpr bool Contains(int32_t x, int32_t y) const { return left <= x && x < right && top <= y && y < bottom; }
+  constexpr bool Contains(Point p) const { return Contains(p.x, p.y); }
+  constexpr bool Contains(const Rect& r) const {
+    return left <= r.left && top <= r.top && r.right <= right && r.bottom <= bottom;
+  }
+  constexpr Rect Intersect(const Rect& r) const {
+    return {std::max(left, r.left), std::max(top, r.top), std::min(right, r.right), std::min(bottom, r.bottom)};
+  }
+  constexpr Rect Inflate(int32_t dx, int32_t dy) const { return {left - dx, top - dy, right + dx, bottom + dy}; }
+  friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+}  // namespace kv
