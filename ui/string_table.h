@@ -14,7 +14,8 @@ inline constexpr char16_t kLostString[] = u"Lost String!!!";
 
 // Loads resource 1 of type "BF_UNICODE_STRING_TABLE" from the resource folder
 // and adds its entries to the table. 0 on success; -1 on failure with
-// `errorText` = "Failed processing string table at line N.".
+// `errorText` = "Failed processing string table at line N." (entries before
+// that line stay in the table); -108 when memory runs out.
 int32_t Load(std::string& errorText);
 // The same from bytes already in memory (the resource's whole content).
 int32_t LoadFromBytes(const std::vector<uint8_t>& bytes, std::string& errorText);

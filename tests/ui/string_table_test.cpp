@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/system.h"
 
 namespace kv::strings {
@@ -176,6 +178,22 @@ TEST_F(StringTable, ShippedTableLoads) {
   EXPECT_EQ(Count(Text("Error - Selection Too Small"), "%d"), 2u);
   EXPECT_EQ(Count(Text("Confirm Replace Message"), "%s"), 1u);
   EXPECT_EQ(Count(Text("Confirm Delete Message"), "%s"), 1u);
+}
+
+// Damaged tables must fail cleanly: every cut and a run of corrupted bytes.
+TEST_F(StringTable, DamagedTablesFailWithoutHarm) {
+  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
+  const auto shipped = platform::LoadResource("BF_UNICODE_STRING_TABLE", 1);
+  ASSERT_TRUE(shipped.has_value());
+  for (size_t cut = 0; cut < shipped->size(); cut += 61) {
+    std::vector<uint8_t> bytes(shipped->begin(), shipped->begin() + std::ptrdiff_t(cut));
+    const int32_t result = LoadFromBytes(bytes, error);
+    EXPECT_TRUE(result == 0 || result == -1) << cut;
+    bytes = *shipped;
+    for (size_t i = cut; i < std::min(bytes.size(), cut + 7); ++i) bytes[i] = uint8_t(bytes[i] * 31 + 7);
+    const int32_t damaged = LoadFromBytes(bytes, error);
+    EXPECT_TRUE(damaged == 0 || damaged == -1) << cut;
+  }
 }
 
 TEST_F(StringTable, MissingResourceFails) {
