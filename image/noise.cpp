@@ -1,0 +1,281 @@
+#include "image/noise.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "image/random.h"
+
+namespace kv {
+namespace {
+
+// The per-sample and row forms share these helpers, written once for a double
+// and once more for a pair of doubles, so that both forms perform the same
+// floating-point operations in the same order.
+typedef double Pair __attribute__((vector_size(16)));
+typedef int32_t PairInt __attribute__((vector_size(8)));
+typedef int64_t PairMask __attribute__((vector_size(16)));
+
+inline Pair LoadPair(const double* p) {
+  Pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void StorePair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+
+inline double Floor(double v) {
+  const double t = double(int32_t(v));
+  return v < t ? t - 1.0 : t;
+}
+inline Pair Floor(Pair v) {
+  const Pair t = __builtin_convertvector(__builtin_convertvector(v, PairInt), Pair);
+  const PairMask below = v < t;
+  return t - Pair(below & PairMask(Pair{1.0, 1.0}));
+}
+
+inline int32_t FloorInt(double v) { return int32_t(Floor(v)); }
+
+inline int32_t WrapIndex(int32_t v, int32_t n) {
+  const int32_t r = v % n;
+  return r < 0 ? r + n : r;
+}
+
+// The quintic fade 6t^5 - 15t^4 + 10t^3.
+template <class T>
+inline T Fade(T t) {
+  return t * t * t * (t * (t * 6.0 - 15.0) + 10.0);
+}
+
+// The corners (X, y0) and (X, y1) of lattice column X blended in y. Corner
+// contributions g0 / 2 + g1 dx + g2 dy are linear in the offset dx, so the
+// column is a line: a + b dx seen from the cell to its right, am + b fx (am =
+// a - b) from the cell to its left, and a row needs each column only once.
+struct Column {
+  double a, b, am;
+};
+inline Column MakeColumn(const double* g0, const double* g1, double fy, double sy) {
+  const double a = (1.0 - sy) * (g0[0] * 0.5 + g0[2] * fy) + sy * (g1[0] * 0.5 + g1[2] * (fy - 1.0));
+  const double b = (1.0 - sy) * g0[1] + sy * g1[1];
+  return {a, b, a - b};
+}
+// The noise inside a cell from its left column's line (a0, b0) and its right
+// column's line (am1, b1) at the fraction fx.
+template <class T>
+inline T Interpolate(T a0, T b0, T am1, T b1, T fx) {
+  const T v0 = a0 + b0 * fx, v1 = am1 + b1 * fx;
+  return v0 + Fade(fx) * (v1 - v0);
+}
+
+// The y side of a lattice row: the two corner rows reduced to the period,
+// the fraction and its fade.
+struct LatticeRow {
+  int32_t y0, y1;
+  double fy, sy;
+};
+inline LatticeRow MakeRow(const NoiseField& f, double qy, int32_t periodY) {
+  const double fl = Floor(qy);
+  LatticeRow r{int32_t(fl), int32_t(fl) + 1, qy - fl, Fade(qy - fl)};
+  if (f.periodic) {
+    r.y0 = WrapIndex(r.y0, periodY);
+    r.y1 = WrapIndex(r.y1, periodY);
+  }
+  return r;
+}
+inline Column ColumnAt(const NoiseField& f, const LatticeRow& r, int32_t x, int32_t periodX) {
+  if (f.periodic) x = WrapIndex(x, periodX);
+  const double* g = f.gradientValues.data();
+  return MakeColumn(g + f.Hash(x, r.y0), g + f.Hash(x, r.y1), r.fy, r.sy);
+}
+
+// Rows are walked in chunks that fit on the stack, with a table of the
+// lattice columns a chunk spans when they are not much sparser than samples.
+// Chunks are processed in pairs of samples; an odd chunk gets one more sample.
+constexpr int32_t kChunk = 512;
+constexpr int32_t kMaxColumns = 2 * kChunk + 2;
+
+inline int32_t PairedCount(int32_t n) { return (n + 1) & ~1; }
+
+// f(qx, n, out + first) for each chunk of at most kChunk samples, with
+// qx[i] = (x0 + (first + i) * step + shift) * frequency for i < PairedCount(n).
+template <class F>
+void ForChunks(double x0, double step, int32_t count, double shift, double frequency, double* out, F&& f) {
+  alignas(16) double qx[kChunk];
+  for (int32_t first = 0; first < count; first += kChunk) {
+    const int32_t n = std::min(kChunk, count - first);
+    for (int32_t i = 0; i < PairedCount(n); ++i) qx[i] = (x0 + double(first + i) * step + shift) * frequency;
+    f(qx, n, out + first);
+  }
+}
+
+}  // namespace
+
+void NewField::InitLattice(int seed, bool periodic_, int periodX_, int periodY_, int gradientCount_) {
+  periodic = periodic_;
+  periodX = periodX_;
+  periodY = periodY_;
+  gradientCount = gradientCount_;
+  RandomNumberGenerator rng(seed);
+  for (int32_t i = 0; i < kTableSize; ++i) {
+    permutation[i] = i;
+    gradientIndex[i] = i % gradientCount;
+  }
+  for (int32_t i = 0; i < kTableSize; ++i) {
+    const int32_t j = rng.Below(kTableSize);
+    std::swap(permutation[i], permutation[j]);
+    std::swap(gradientIndex[i], gradientIndex[j]);
+  }
+  ready = true;
+}
+
+void NoiseField::Init(int32_t& err, PointD cellSize_, double amplitude_, int seed, double scale, bool periodic_,
+                      int periodX_, int periodY_) {
+  InitLattice(seed, periodic_, periodX_, periodY_, 256);
+  const int32_t valueCount = gradientCount + 2;
+  try {
+    gradientValues.assign(size_t(valueCount), 0.0);
+  } catch (const std::bad_alloc&) {
+    gradientValues = {};
+    ready = false;
+    err = -108;
+    return;
+  }
+  amplitude = amplitude_;
+  for (int32_t i = 0; i < valueCount; ++i)
+    gradientValues[size_t(i)] = 1.2 * (-amplitude + 2.0 * amplitude * i / double(valueCount - 1));
+  RandomNumberGenerator rng(seed);
+  for (int32_t i = 0; i < valueCount; ++i) std::swap(gradientValues[size_t(i)], gradientValues[size_t(rng.Below(valueCount))]);
+
+  // A periodic field fits a whole number of cells into its period.
+  cellSize = cellSize_;
+  cellPeriod = {};
+  if (periodic) {
+    cellPeriod.x = std::max(1, int32_t(std::floor(periodX / cellSize.x + 0.5)));
+    cellPeriod.y = std::max(1, int32_t(std::floor(periodY / cellSize.y + 0.5)));
+    cellSize = {double(periodX) / cellPeriod.x, double(periodY) / cellPeriod.y};
+  }
+  cellSize = {cellSize.x / scale, cellSize.y / scale};
+  frequency = {1.0 / cellSize.x, 1.0 / cellSize.y};
+  err = 0;
+}
+
+double NoiseField::Noise(PointD q, LatticePeriod period) const {
+  const LatticeRow row = MakeRow(*this, q.y, period.y);
+  const double fl = Floor(q.x);
+  const int32_t x0 = int32_t(fl);
+  const Column c0 = ColumnAt(*this, row, x0, period.x), c1 = ColumnAt(*this, row, x0 + 1, period.x);
+  return Interpolate(c0.a, c0.b, c1.am, c1.b, q.x - fl);
+}
+
+double NoiseField::Value(PointD p) const { return Clamp(Noise({p.x * frequency.x, p.y * frequency.y}, cellPeriod)); }
+
+void NoiseField::OctaveRow(const double* qx, int32_t count, double scale, double offsetX, double qy,
+                           LatticePeriod period, double* noise) const {
+  if (count <= 0) return;
+  const LatticeRow row = MakeRow(*this, qy, period.y);
+  const int32_t paired = PairedCount(count);
+  alignas(16) double fx[kChunk];
+  alignas(16) int32_t cell[kChunk];
+  for (int32_t i = 0; i < paired; i += 2) {
+    const Pair q = LoadPair(qx + i) * scale + offsetX, fl = Floor(q);
+    StorePair(fx + i, q - fl);
+    const PairInt c = __builtin_convertvector(fl, PairInt);
+    std::memcpy(cell + i, &c, sizeof c);
+  }
+  // Rounding is monotonic, so the end samples bound the cells of the chunk.
+  const int32_t lo = std::min(cell[0], cell[paired - 1]), hi = std::max(cell[0], cell[paired - 1]);
+  if (int64_t(hi) - lo + 2 > int64_t(paired) + 2) {
+    for (int32_t i = 0; i < count; ++i) {
+      const Column c0 = ColumnAt(*this, row, cell[i], period.x), c1 = ColumnAt(*this, row, cell[i] + 1, period.x);
+      noise[i] = Interpolate(c0.a, c0.b, c1.am, c1.b, fx[i]);
+    }
+    return;
+  }
+  Column columns[kMaxColumns];
+  for (int32_t x = lo; x <= hi + 1; ++x) columns[x - lo] = ColumnAt(*this, row, x, period.x);
+  for (int32_t i = 0; i < paired; i += 2) {
+    const Column* c = columns + (cell[i] - lo);
+    const Column* d = columns + (cell[i + 1] - lo);
+    StorePair(noise + i, Interpolate(Pair{c[0].a, d[0].a}, Pair{c[0].b, d[0].b}, Pair{c[1].am, d[1].am},
+                                     Pair{c[1].b, d[1].b}, LoadPair(fx + i)));
+  }
+}
+
+void NoiseField::Row(double y, double x0, double step, int32_t count, double shift, double* out) const {
+  const double qy = (y + shift) * frequency.y;
+  ForChunks(x0, step, count, shift, frequency.x, out, [&](const double* qx, int32_t n, double* dst) {
+    alignas(16) double noise[kChunk];
+    OctaveRow(qx, n, 1.0, 0.0, qy, cellPeriod, noise);
+    for (int32_t i = 0; i < n; ++i) dst[i] = Clamp(noise[i]);
+  });
+}
+
+void FBMField::Init(int32_t& err, PointD cellSize_, double amplitude_, int seed, double roughness_, double scale,
+                    bool periodic_, int periodX_, int periodY_) {
+  NoiseField::Init(err, cellSize_, amplitude_, seed, scale, periodic_, periodX_, periodY_);
+  if (err != 0) return;
+  roughness = roughness_;
+  double raw[5], total = 0.0, w = 1.0;
+  for (double& r : raw) {
+    r = w;
+    total += w;
+    w *= roughness;
+  }
+  // Octaves too faint to matter are dropped; the rest share the full weight.
+  octaveCount = 5;
+  for (int32_t i = 0; i < 5; ++i) {
+    if (raw[i] / total < 0.03) {
+      octaveCount = i;
+      break;
+    }
+  }
+  double kept = 0.0;
+  for (int32_t i = 0; i < octaveCount; ++i) kept += raw[i] / total;
+  for (int32_t i = 0; i < 5; ++i) octaveWeight[i] = i < octaveCount ? raw[i] / total / kept * 1.33 : 0.0;
+}
+
+double FBMField::Sum(PointD p, bool absolute) const {
+  PointD q{p.x * frequency.x, p.y * frequency.y};
+  LatticePeriod period = cellPeriod;
+  double sum = 0.0;
+  for (int32_t i = 0; i < octaveCount; ++i) {
+    const double n = Noise({q.x + kOctaveOffsets[i].x, q.y + kOctaveOffsets[i].y}, period);
+    sum += octaveWeight[i] * (absolute ? std::fabs(n) : n);
+    q = {q.x * 2.0, q.y * 2.0};
+    period = {period.x * 2, period.y * 2};
+  }
+  return sum;
+}
+
+void FBMField::SumRow(double y, double x0, double step, int32_t count, double shift, bool absolute, double subtract,
+                      double* out) const {
+  const double qy = (y + shift) * frequency.y;
+  ForChunks(x0, step, count, shift, frequency.x, out, [&](const double* qx, int32_t n, double* dst) {
+    alignas(16) double noise[kChunk];
+    std::fill_n(dst, n, 0.0);
+    double scale = 1.0;
+    LatticePeriod period = cellPeriod;
+    for (int32_t k = 0; k < octaveCount; ++k) {
+      OctaveRow(qx, n, scale, kOctaveOffsets[k].x, qy * scale + kOctaveOffsets[k].y, period, noise);
+      const double w = octaveWeight[k];
+      if (absolute)
+        for (int32_t i = 0; i < n; ++i) dst[i] += w * std::fabs(noise[i]);
+      else
+        for (int32_t i = 0; i < n; ++i) dst[i] += w * noise[i];
+      scale *= 2.0;
+      period = {period.x * 2, period.y * 2};
+    }
+    for (int32_t i = 0; i < n; ++i) dst[i] = Clamp(dst[i] - subtract);
+  });
+}
+
+void TurbulenceField::Init(int32_t& err, PointD cellSize_, double amplitude_, int seed, double roughness_,
+                           double scale, bool periodic_, int periodX_, int periodY_) {
+  FBMField::Init(err, cellSize_, amplitude_, seed, roughness_, scale, periodic_, periodX_, periodY_);
+  if (err != 0) return;
+  for (int32_t i = 0; i < octaveCount; ++i) octaveWeight[i] *= 1.13;
+  turbulenceOffset = 0.03 * amplitude;
+}
+
+}  // namespace kv

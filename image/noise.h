@@ -1,0 +1,137 @@
+// Seeded gradient noise sampled at absolute pixel positions: the hashed
+// lattice, the plain field and its fractal and turbulence sums. A value depends
+// only on the settings, the seed and the position, so tiles, previews and the
+// final render agree however the image is cut up.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "image/geometry.h"
+
+namespace kv {
+
+// Lattice cells per period in x and y; zero when a field does not repeat.
+struct LatticePeriod {
+  int32_t x = 0, y = 0;
+};
+
+// Where each octave starts, so that octaves do not line up at the origin.
+inline constexpr PointD kOctaveOffsets[5] = {{0.0, 0.0}, {23.1, 32.3}, {57.5, 69.2}, {117.4, 138.6}, {202.2, 277.7}};
+
+// The hashed lattice: a seeded permutation with a gradient index per entry.
+// The default constructor leaves the tables unwritten; InitLattice fills them.
+class NewField {
+ public:
+  static constexpr int32_t kTableSize = 4096;
+  static constexpr int32_t kTableMask = kTableSize - 1;
+
+  virtual ~NewField() = default;
+
+  void InitLattice(int seed, bool periodic, int periodX, int periodY, int gradientCount);
+
+  // The gradient index of lattice corner (cx, cy), already reduced to the period.
+  int32_t Hash(int32_t cx, int32_t cy) const { return gradientIndex[permutation[cx & kTableMask] ^ (cy & kTableMask)]; }
+
+  bool periodic = false;
+  int32_t periodX = 0, periodY = 0;
+  int32_t gradientCount = 0;
+  bool ready = false;
+  int32_t permutation[kTableSize];
+  int32_t gradientIndex[kTableSize];
+};
+
+// Gradient noise with values clamped to [-amplitude, amplitude]. Value is the
+// per-sample definition; the row forms give bit-identical results faster.
+class NoiseField : public NewField {
+ public:
+  // scale: full-size pixels per rendered pixel, so the pattern keeps its size
+  // relative to the image at every zoom. Periods are in full-size pixels.
+  // err = 0, or -108 when the gradient table cannot be allocated.
+  void Init(int32_t& err, PointD cellSize, double amplitude, int seed, double scale, bool periodic, int periodX,
+            int periodY);
+
+  // The raw lattice noise at lattice coordinates q, unclamped, within 3 * amplitude.
+  double Noise(PointD q, LatticePeriod period) const;
+
+  double Value(Point p) const { return Value(PointD{double(p.x), double(p.y)}); }
+  virtual double Value(PointD p) const;
+  // Two decorrelated values: the second is taken 30000 pixels away diagonally.
+  PointD Vector(Point p) const { return {Value(p), Value(Point{p.x + 30000, p.y + 30000})}; }
+  PointD Vector(PointD p) const { return {Value(p), Value(PointD{p.x + 30000.0, p.y + 30000.0})}; }
+
+  // out[i] = Value(PointD(x0 + i * step, y)) for i in [0, count).
+  void ValueRow(double y, double x0, double step, int32_t count, double* out) const {
+    Row(y, x0, step, count, 0.0, out);
+  }
+  // outX[i], outY[i] = Vector(PointD(x0 + i * step, y)) for i in [0, count).
+  void VectorRow(double y, double x0, double step, int32_t count, double* outX, double* outY) const {
+    Row(y, x0, step, count, 0.0, outX);
+    Row(y, x0, step, count, 30000.0, outY);
+  }
+
+  double amplitude = 0.0;
+  PointD cellSize;   // pixels per lattice cell, after fitting the period and scaling
+  PointD frequency;  // 1 / cellSize
+  LatticePeriod cellPeriod;
+  std::vector<double> gradientValues;  // gradientCount + 2 entries: neighbouring gradients share entries
+
+ protected:
+  // The row form of Value at (x0 + i * step + shift, y + shift).
+  virtual void Row(double y, double x0, double step, int32_t count, double shift, double* out) const;
+
+  // One octave of raw noise along a chunk of at most 512 samples: noise[i] is
+  // the noise at (qx[i] * scale + offsetX, qy). qx and noise hold an even
+  // number of entries: count rounded up.
+  void OctaveRow(const double* qx, int32_t count, double scale, double offsetX, double qy, LatticePeriod period,
+                 double* noise) const;
+
+  double Clamp(double v) const { return v < -amplitude ? -amplitude : (v > amplitude ? amplitude : v); }
+};
+
+// Fractional Brownian motion: up to five octaves of lacunarity 2, weighted by
+// powers of the roughness. Each octave keeps the pixel period.
+class FBMField : public NoiseField {
+ public:
+  void Init(int32_t& err, PointD cellSize, double amplitude, int seed, double roughness, double scale, bool periodic,
+            int periodX, int periodY);
+
+  using NoiseField::Value;
+  double Value(PointD p) const override { return Clamp(Sum(p, false)); }
+
+  int32_t octaveCount = 0;
+  double octaveWeight[5] = {};
+  double roughness = 0.0;
+
+ protected:
+  void Row(double y, double x0, double step, int32_t count, double shift, double* out) const override {
+    SumRow(y, x0, step, count, shift, false, 0.0, out);
+  }
+  // The weighted octave sum at p, of |noise| when absolute is set.
+  double Sum(PointD p, bool absolute) const;
+  // out[i] = Clamp(Sum at (x0 + i * step + shift, y + shift) - subtract).
+  void SumRow(double y, double x0, double step, int32_t count, double shift, bool absolute, double subtract,
+              double* out) const;
+};
+
+// The octave sum of |noise|, lowered slightly so that its floor sits just below 0.
+class TurbulenceField : public FBMField {
+ public:
+  void Init(int32_t& err, PointD cellSize, double amplitude, int seed, double roughness, double scale, bool periodic,
+            int periodX, int periodY);
+
+  using NoiseField::Value;
+  double Value(PointD p) const override { return Clamp(Sum(p, true) - turbulenceOffset); }
+
+  double turbulenceOffset = 0.0;
+
+ protected:
+  void Row(double y, double x0, double step, int32_t count, double shift, double* out) const override {
+    SumRow(y, x0, step, count, shift, true, turbulenceOffset, out);
+  }
+};
+
+// A plain noise field that the flag animation drives.
+class MovingNoiseField : public NoiseField {};
+
+}  // namespace kv

@@ -1,0 +1,54 @@
+// Cellular noise: seeded feature points scattered over lattice cells, and the
+// squared distances from a position to its nearest and second-nearest points,
+// summed over up to three octaves.
+#pragma once
+
+#include <cstdint>
+
+#include "image/geometry.h"
+#include "image/noise.h"
+
+namespace kv {
+
+class CellField {
+ public:
+  // Only the lattice's hash is used: it seeds each cell's feature points.
+  class DummyField : public NewField {};
+
+  static constexpr int32_t kMaxOctaves = 3;
+  static constexpr int32_t kMaxPoints = 9;
+
+  // err = 0, or -1 when octaves lies outside 1..3. Periods are in pixels.
+  void Init(int32_t& err, PointD cellSize, int seed, int octaves, bool periodic, int periodX, int periodY);
+
+  // The octave-combined squared distances from p to its nearest (first) and
+  // second-nearest (second) feature points; first <= second.
+  void Value(PointD p, double& first, double& second) const;
+
+  // The feature points of lattice cell (cx, cy) at an octave, in the cell's
+  // own unit square; returns how many (1..9).
+  int32_t FeaturePoints(int32_t cx, int32_t cy, int32_t octave, PointD* points) const;
+
+  // Feature points in a cell whose generator first draws u: Poisson of mean 3
+  // with no empty cells, at most nine.
+  static int32_t PointCount(double u);
+
+  PointD cellSize;
+  bool periodic = false;
+  int32_t periodX = 0, periodY = 0;  // pixels
+  Rect periodRect;
+  LatticePeriod cellPeriod;
+  double lacunarity = 1.5;
+  double bias = 0.9;
+  int32_t octaveCount = 0;
+  double weightSum = 0.0;
+  double octaveWeight[kMaxOctaves] = {};
+  DummyField lattice;
+
+ private:
+  // The two smallest squared distances from p to the points of the cells
+  // around p at one octave.
+  void Nearest(PointD p, int32_t octave, double& first, double& second) const;
+};
+
+}  // namespace kv

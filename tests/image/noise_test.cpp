@@ -1,0 +1,447 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "image/noise.h"
+#include "image/noise_cells.h"
+#include "image/random.h"
+
+namespace kv {
+namespace {
+
+// Fields are large; tests keep them on the heap.
+template <class F>
+std::unique_ptr<F> Make(PointD cell, double amplitude, int seed, double scale = 1.0, bool periodic = false,
+                        int periodX = 0, int periodY = 0) {
+  auto f = std::make_unique<F>();
+  int32_t err = -1;
+  f->Init(err, cell, amplitude, seed, scale, periodic, periodX, periodY);
+  EXPECT_EQ(err, 0);
+  return f;
+}
+
+template <class F>
+std::unique_ptr<F> MakeFractal(PointD cell, double amplitude, int seed, double roughness, double scale = 1.0,
+                               bool periodic = false, int periodX = 0, int periodY = 0) {
+  auto f = std::make_unique<F>();
+  int32_t err = -1;
+  f->Init(err, cell, amplitude, seed, roughness, scale, periodic, periodX, periodY);
+  EXPECT_EQ(err, 0);
+  return f;
+}
+
+std::unique_ptr<CellField> MakeCells(PointD cell, int seed, int octaves, bool periodic = false, int periodX = 0,
+                                     int periodY = 0) {
+  auto f = std::make_unique<CellField>();
+  int32_t err = -1;
+  f->Init(err, cell, seed, octaves, periodic, periodX, periodY);
+  EXPECT_EQ(err, 0);
+  return f;
+}
+
+// Positions spread over negative and positive coordinates, off the lattice.
+std::vector<PointD> SamplePoints(int count, double range = 2000.0) {
+  RandomNumberGenerator rng(99);
+  std::vector<PointD> points(static_cast<size_t>(count));
+  for (auto& p : points) p = {rng.Uniform(-range, range), rng.Uniform(-range, range)};
+  return points;
+}
+
+TEST(NoiseLattice, TablesAreOnePermutationWithMatchingGradientIndices) {
+  auto f = std::make_unique<NewField>();
+  f->InitLattice(1234, false, 0, 0, 256);
+  ASSERT_TRUE(f->ready);
+  std::vector<int32_t> sorted(f->permutation, f->permutation + NewField::kTableSize);
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<int32_t> identity(NewField::kTableSize);
+  std::iota(identity.begin(), identity.end(), 0);
+  EXPECT_EQ(sorted, identity);
+  // Both tables took the same swaps from i and i mod 256.
+  for (int32_t i = 0; i < NewField::kTableSize; ++i) ASSERT_EQ(f->gradientIndex[i], f->permutation[i] % 256) << i;
+  int fixedPoints = 0;
+  for (int32_t i = 0; i < NewField::kTableSize; ++i) fixedPoints += f->permutation[i] == i;
+  EXPECT_LT(fixedPoints, 20);  // actually shuffled
+}
+
+TEST(NoiseLattice, SeedsReproduceAndDiffer) {
+  auto a = std::make_unique<NewField>(), b = std::make_unique<NewField>(), c = std::make_unique<NewField>();
+  a->InitLattice(0, false, 0, 0, 256);
+  b->InitLattice(2147483646, false, 0, 0, 256);
+  c->InitLattice(1, false, 0, 0, 256);
+  EXPECT_TRUE(std::equal(a->permutation, a->permutation + NewField::kTableSize, b->permutation));
+  EXPECT_FALSE(std::equal(a->permutation, a->permutation + NewField::kTableSize, c->permutation));
+}
+
+TEST(NoiseField, GradientTableIsAShuffledEvenSpread) {
+  const double a = 0.75;
+  auto f = Make<NoiseField>({10, 10}, a, 5);
+  ASSERT_EQ(f->gradientValues.size(), 258u);
+  std::vector<double> sorted = f->gradientValues;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 0; i < sorted.size(); ++i) EXPECT_NEAR(sorted[i], 1.2 * (-a + 2 * a * double(i) / 257), 1e-12);
+  EXPECT_NE(f->gradientValues, sorted);
+}
+
+TEST(NoiseField, SameSeedSameValuesOtherSeedOtherValues) {
+  auto a = Make<NoiseField>({17, 11}, 1.0, 42), b = Make<NoiseField>({17, 11}, 1.0, 42);
+  auto c = Make<NoiseField>({17, 11}, 1.0, 43);
+  auto zero = Make<NoiseField>({17, 11}, 1.0, 0), wrapped = Make<NoiseField>({17, 11}, 1.0, 2147483646);
+  int differ = 0;
+  for (const PointD& p : SamplePoints(500)) {
+    ASSERT_EQ(a->Value(p), b->Value(p));
+    ASSERT_EQ(zero->Value(p), wrapped->Value(p));
+    differ += a->Value(p) != c->Value(p);
+  }
+  EXPECT_GT(differ, 450);
+}
+
+TEST(NoiseField, ReinitialisingRebuildsFromTheNewSeed) {
+  auto reused = Make<NoiseField>({9, 9}, 2.0, 1);
+  int32_t err = -1;
+  reused->Init(err, {13, 7}, 0.5, 8, 1.0, false, 0, 0);
+  ASSERT_EQ(err, 0);
+  auto fresh = Make<NoiseField>({13, 7}, 0.5, 8);
+  for (const PointD& p : SamplePoints(200)) ASSERT_EQ(reused->Value(p), fresh->Value(p));
+}
+
+TEST(NoiseField, LatticePointsGiveHalfTheirCornerGradient) {
+  auto f = Make<NoiseField>({8, 8}, 1.0, 77);
+  for (int y = -3; y <= 3; ++y)
+    for (int x = -5; x <= 5; ++x)
+      EXPECT_DOUBLE_EQ(f->Noise({double(x), double(y)}, {}), 0.5 * f->gradientValues[size_t(f->Hash(x, y))]);
+}
+
+TEST(NoiseField, RawNoiseIsContinuousAcrossCellEdges) {
+  auto f = Make<NoiseField>({8, 8}, 1.0, 3);
+  const double e = 1e-9;
+  for (int i = -4; i <= 4; ++i) {
+    for (double t : {0.13, 0.5, 0.87}) {
+      EXPECT_NEAR(f->Noise({i - e, t}, {}), f->Noise({i + e, t}, {}), 1e-7);
+      EXPECT_NEAR(f->Noise({t, i - e}, {}), f->Noise({t, i + e}, {}), 1e-7);
+    }
+  }
+}
+
+TEST(NoiseField, ValuesStayWithinTheAmplitudeAndUseIt) {
+  const double a = 0.5;
+  auto noise = Make<NoiseField>({6, 6}, a, 11);
+  auto fbm = MakeFractal<FBMField>({6, 6}, a, 11, 1.0);
+  auto turb = MakeFractal<TurbulenceField>({6, 6}, a, 11, 1.0);
+  double rawMax = 0, noiseMax = 0, fbmMax = 0, turbMin = a, turbMax = -a;
+  for (const PointD& p : SamplePoints(20000, 300)) {
+    rawMax = std::max(rawMax, std::fabs(noise->Noise({p.x / 6, p.y / 6}, {})));
+    const double n = noise->Value(p), s = fbm->Value(p), t = turb->Value(p);
+    ASSERT_LE(std::fabs(n), a);
+    ASSERT_LE(std::fabs(s), a);
+    ASSERT_GE(t, -0.03 * a);
+    ASSERT_LE(t, a);
+    noiseMax = std::max(noiseMax, std::fabs(n));
+    fbmMax = std::max(fbmMax, std::fabs(s));
+    turbMin = std::min(turbMin, t);
+    turbMax = std::max(turbMax, t);
+  }
+  EXPECT_LE(rawMax, 3 * a);
+  EXPECT_GT(rawMax, a);  // the clamp is reached
+  EXPECT_DOUBLE_EQ(noiseMax, a);
+  EXPECT_GT(fbmMax, 0.5 * a);
+  EXPECT_LT(turbMin, 0.1 * a);
+  EXPECT_GT(turbMax, 0.5 * a);
+}
+
+TEST(NoiseField, ScaleKeepsThePatternRelativeToTheImage) {
+  auto full = Make<NoiseField>({20, 12}, 1.0, 4, 1.0);
+  auto half = Make<NoiseField>({20, 12}, 1.0, 4, 2.0);
+  EXPECT_DOUBLE_EQ(half->cellSize.x, 10.0);
+  for (const PointD& p : SamplePoints(200)) ASSERT_EQ(half->Value(p), full->Value(PointD{2 * p.x, 2 * p.y}));
+}
+
+TEST(NoiseField, VectorPairsValuesFarApart) {
+  auto f = MakeFractal<TurbulenceField>({10, 10}, 1.0, 6, 0.5);
+  const NoiseField& base = *f;
+  for (const PointD& p : SamplePoints(50)) {
+    const PointD v = base.Vector(p);
+    EXPECT_EQ(v.x, f->Value(p));
+    EXPECT_EQ(v.y, f->Value(PointD{p.x + 30000, p.y + 30000}));
+  }
+  const PointD v = base.Vector(Point{-7, 12});
+  EXPECT_EQ(v.x, f->Value(PointD{-7, 12}));
+  EXPECT_EQ(v.y, f->Value(PointD{29993, 30012}));
+}
+
+TEST(NoiseField, PeriodFitsWholeCellsAndTiles) {
+  auto f = Make<NoiseField>({30, 30}, 1.0, 21, 1.0, true, 100, 60);
+  EXPECT_EQ(f->cellPeriod.x, 3);
+  EXPECT_EQ(f->cellPeriod.y, 2);
+  EXPECT_DOUBLE_EQ(f->cellSize.x, 100.0 / 3);
+  EXPECT_DOUBLE_EQ(f->cellSize.y, 30.0);
+  auto plain = Make<NoiseField>({30, 30}, 1.0, 21);
+  int plainDiffers = 0;
+  for (const PointD& p : SamplePoints(500)) {
+    ASSERT_NEAR(f->Value(p), f->Value(PointD{p.x + 100, p.y}), 1e-9);
+    ASSERT_NEAR(f->Value(p), f->Value(PointD{p.x - 300, p.y + 120}), 1e-9);
+    plainDiffers += std::fabs(plain->Value(p) - plain->Value(PointD{p.x + 100, p.y})) > 1e-3;
+  }
+  EXPECT_GT(plainDiffers, 400);
+  auto tiny = Make<NoiseField>({30, 30}, 1.0, 21, 1.0, true, 10, 10);
+  EXPECT_EQ(tiny->cellPeriod.x, 1);
+}
+
+TEST(NoiseField, FractalSumsTileWithThePixelPeriodAtEveryScale) {
+  auto fbm = MakeFractal<FBMField>({25, 40}, 1.0, 8, 0.5, 1.0, true, 150, 90);
+  auto turb = MakeFractal<TurbulenceField>({25, 40}, 1.0, 8, 0.8, 2.0, true, 150, 90);
+  for (const PointD& p : SamplePoints(300)) {
+    ASSERT_NEAR(fbm->Value(p), fbm->Value(PointD{p.x + 150, p.y - 90}), 1e-9);
+    ASSERT_NEAR(turb->Value(p), turb->Value(PointD{p.x + 75, p.y + 45}), 1e-9);
+  }
+}
+
+TEST(FBMField, RoughnessSetsTheOctaves) {
+  auto smooth = MakeFractal<FBMField>({10, 10}, 1.0, 2, 0.0);
+  EXPECT_EQ(smooth->octaveCount, 1);
+  EXPECT_DOUBLE_EQ(smooth->octaveWeight[0], 1.33);
+
+  auto rough = MakeFractal<FBMField>({10, 10}, 1.0, 2, 1.0);
+  EXPECT_EQ(rough->octaveCount, 5);
+  for (double w : rough->octaveWeight) EXPECT_DOUBLE_EQ(w, 1.33 / 5);
+
+  auto half = MakeFractal<FBMField>({10, 10}, 1.0, 2, 0.5);
+  EXPECT_EQ(half->octaveCount, 5);
+  for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(half->octaveWeight[i], 1.33 * 16 / 31 / (1 << i));
+
+  auto faint = MakeFractal<FBMField>({10, 10}, 1.0, 2, 0.2);
+  EXPECT_EQ(faint->octaveCount, 3);  // 0.2^3 / 1.2496 falls below 0.03
+  EXPECT_NEAR(faint->octaveWeight[0] + faint->octaveWeight[1] + faint->octaveWeight[2], 1.33, 1e-12);
+  EXPECT_EQ(faint->octaveWeight[3], 0.0);
+
+  auto none = MakeFractal<FBMField>({10, 10}, 1.0, 2, 3.0);
+  EXPECT_EQ(none->octaveCount, 0);
+  EXPECT_EQ(none->Value(PointD{12.5, -3.25}), 0.0);
+}
+
+TEST(FBMField, OneOctaveIsScaledPlainNoise) {
+  const double a = 0.6;
+  auto fbm = MakeFractal<FBMField>({14, 9}, a, 31, 0.0);
+  auto turb = MakeFractal<TurbulenceField>({14, 9}, a, 31, 0.0);
+  auto plain = Make<NoiseField>({14, 9}, a, 31);
+  for (const PointD& p : SamplePoints(300)) {
+    const double n = plain->Noise({p.x / 14, p.y / 9}, {});
+    ASSERT_NEAR(fbm->Value(p), std::clamp(1.33 * n, -a, a), 1e-12);
+    ASSERT_NEAR(turb->Value(p), std::clamp(1.33 * 1.13 * std::fabs(n) - 0.03 * a, -a, a), 1e-12);
+  }
+}
+
+TEST(FBMField, HigherOctavesAddFinerDetail) {
+  // Two octaves at the same pixel position: the second runs at twice the frequency.
+  auto two = MakeFractal<FBMField>({16, 16}, 10.0, 12, 0.25);
+  ASSERT_EQ(two->octaveCount, 3);
+  auto plain = Make<NoiseField>({16, 16}, 10.0, 12);
+  for (const PointD& p : SamplePoints(100, 500)) {
+    double sum = 0, scale = 1;
+    for (int i = 0; i < 3; ++i, scale *= 2)
+      sum += two->octaveWeight[i] *
+             plain->Noise({p.x / 16 * scale + kOctaveOffsets[i].x, p.y / 16 * scale + kOctaveOffsets[i].y}, {});
+    ASSERT_NEAR(two->Value(p), sum, 1e-12);
+  }
+}
+
+// Every row form against the per-sample form, bit for bit.
+struct RowCase {
+  double y, x0, step;
+  int32_t count;
+};
+const RowCase kRowCases[] = {{0, 0, 1, 1},         {3, -40, 1, 7},        {-17.25, 123.5, 0.37, 1300},
+                             {250, 5000, -1.5, 600}, {9, -2.75, 3.0, 513}, {1e4, 31, 0, 20}};
+
+template <class F>
+void ExpectRowMatchesSamples(const F& f, const char* what) {
+  for (const RowCase& c : kRowCases) {
+    std::vector<double> row(size_t(c.count)), vx(size_t(c.count)), vy(size_t(c.count));
+    f.ValueRow(c.y, c.x0, c.step, c.count, row.data());
+    f.VectorRow(c.y, c.x0, c.step, c.count, vx.data(), vy.data());
+    for (int32_t i = 0; i < c.count; ++i) {
+      const PointD p{c.x0 + i * c.step, c.y};
+      ASSERT_EQ(row[size_t(i)], f.Value(p)) << what << " x0 " << c.x0 << " sample " << i;
+      const PointD v = f.Vector(p);
+      ASSERT_EQ(vx[size_t(i)], v.x) << what << " sample " << i;
+      ASSERT_EQ(vy[size_t(i)], v.y) << what << " sample " << i;
+    }
+    // Cut anywhere, a row gives the same values.
+    const int32_t h = c.count / 3;
+    std::vector<double> parts(size_t(c.count));
+    f.ValueRow(c.y, c.x0, c.step, h, parts.data());
+    f.ValueRow(c.y, c.x0 + h * c.step, c.step, c.count - h, parts.data() + h);
+    // Whole-pixel rows meet exactly; fractional steps reach the same positions up to rounding.
+    const bool whole = c.x0 == std::floor(c.x0) && c.step == std::floor(c.step);
+    for (int32_t i = h; i < c.count; ++i) {
+      if (whole)
+        ASSERT_EQ(parts[size_t(i)], row[size_t(i)]) << what << " " << i;
+      else
+        ASSERT_NEAR(parts[size_t(i)], row[size_t(i)], 1e-9) << what << " " << i;
+    }
+  }
+}
+
+TEST(NoiseRows, RowFormsEqualThePerSampleForm) {
+  for (PointD cell : {PointD{40, 25}, PointD{3, 5}, PointD{0.7, 0.4}}) {
+    for (bool periodic : {false, true}) {
+      const std::unique_ptr<NoiseField> fields[] = {
+          Make<NoiseField>(cell, 1.0, 5, 1.0, periodic, 200, 120),
+          MakeFractal<FBMField>(cell, 0.5, 6, 0.5, 1.0, periodic, 200, 120),
+          MakeFractal<TurbulenceField>(cell, 2.0, 7, 0.9, 0.5, periodic, 200, 120),
+          Make<MovingNoiseField>(cell, 1.0, 8, 1.0, periodic, 200, 120)};
+      for (const auto& f : fields) ExpectRowMatchesSamples(*f, periodic ? "periodic" : "plain");
+    }
+  }
+}
+
+TEST(NoiseRows, EmptyRowWritesNothing) {
+  auto f = MakeFractal<FBMField>({10, 10}, 1.0, 1, 0.5);
+  double sentinel = 42.0;
+  f->ValueRow(0, 0, 1, 0, &sentinel);
+  EXPECT_EQ(sentinel, 42.0);
+}
+
+TEST(CellField, PointCountFollowsTheCumulativeTable) {
+  EXPECT_EQ(CellField::PointCount(0.0), 1);
+  EXPECT_EQ(CellField::PointCount(0.1), 1);
+  EXPECT_EQ(CellField::PointCount(0.3), 2);
+  EXPECT_EQ(CellField::PointCount(0.5), 3);
+  EXPECT_EQ(CellField::PointCount(0.7), 4);
+  EXPECT_EQ(CellField::PointCount(0.95), 6);
+  EXPECT_EQ(CellField::PointCount(0.999), 9);
+  EXPECT_EQ(CellField::PointCount(1.0), 9);
+}
+
+TEST(CellField, InitFitsPeriodsAndWeighsOctaves) {
+  auto plain = MakeCells({10, 10}, 3, 3);
+  EXPECT_DOUBLE_EQ(plain->lacunarity, 1.5);
+  EXPECT_DOUBLE_EQ(plain->weightSum, 1 + 1 / 2.25 + 1 / 5.0625);
+  auto tiled = MakeCells({30, 30}, 3, 2, true, 100, 20);
+  EXPECT_DOUBLE_EQ(tiled->lacunarity, 2.0);
+  EXPECT_EQ(tiled->cellPeriod.x, 3);
+  EXPECT_EQ(tiled->cellPeriod.y, 2);  // at least two cells
+  EXPECT_DOUBLE_EQ(tiled->cellSize.y, 10.0);
+  EXPECT_DOUBLE_EQ(tiled->weightSum, 1.25);
+  for (int octaves : {0, 4}) {
+    CellField f;
+    int32_t err = 0;
+    f.Init(err, {10, 10}, 1, octaves, false, 0, 0);
+    EXPECT_EQ(err, -1) << octaves;
+  }
+}
+
+TEST(CellField, FeaturePointsAreSeededByTheCellAlone) {
+  auto f = MakeCells({10, 10}, 17, 1);
+  PointD a[9], b[9];
+  std::vector<int> counts(10);
+  for (int cy = -20; cy < 20; ++cy)
+    for (int cx = -20; cx < 20; ++cx) {
+      const int n = f->FeaturePoints(cx, cy, 0, a);
+      ASSERT_EQ(f->FeaturePoints(cx, cy, 0, b), n);
+      ASSERT_GE(n, 1);
+      ASSERT_LE(n, 9);
+      ++counts[size_t(n)];
+      RandomNumberGenerator rng(f->lattice.Hash(cx, cy));
+      EXPECT_EQ(n, CellField::PointCount(rng.Unit()));
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(a[i], b[i]);
+        ASSERT_TRUE(a[i].x >= 0 && a[i].x < 1 && a[i].y >= 0 && a[i].y < 1);
+      }
+    }
+  // Mostly two to four points, as the law of mean 3 says.
+  EXPECT_GT(counts[2] + counts[3] + counts[4], counts[1] + counts[5] + counts[6]);
+}
+
+// The two smallest squared distances over the 3 x 3 cells around p, without skipping.
+void BruteNearest(const CellField& f, PointD p, int octave, double& first, double& second) {
+  const double grow = std::pow(f.lacunarity, octave);
+  const double qx = p.x / f.cellSize.x * grow, qy = p.y / f.cellSize.y * grow;
+  const int cx = int(std::floor(qx)), cy = int(std::floor(qy));
+  const double fx = qx - cx, fy = qy - cy;
+  std::vector<double> d;
+  PointD pts[9];
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) {
+      const int n = f.FeaturePoints(cx + dx, cy + dy, octave, pts);
+      for (int i = 0; i < n; ++i) {
+        const double ux = fx - dx - pts[i].x, uy = fy - dy - pts[i].y;
+        d.push_back(ux * ux + uy * uy);
+      }
+    }
+  std::sort(d.begin(), d.end());
+  first = d[0];
+  second = d[1];
+}
+
+TEST(CellField, DistancesMatchABruteForceSearch) {
+  for (bool periodic : {false, true}) {
+    auto f = MakeCells({12, 9}, 5, 3, periodic, 96, 72);
+    for (const PointD& p : SamplePoints(400, 200)) {
+      double first, second;
+      f->Value(p, first, second);
+      ASSERT_LE(first, second);
+      double acc1 = 1, acc2 = 1;
+      PointD q = p;
+      for (int o = 0; o < 3; ++o) {
+        if (o > 0) q = {q.x * f->lacunarity, q.y * f->lacunarity};
+        double b1, b2;
+        BruteNearest(*f, {q.x + kOctaveOffsets[o].x, q.y + kOctaveOffsets[o].y}, o, b1, b2);
+        const double w = o == 0 ? 1.0 : f->octaveWeight[o];
+        acc1 *= (o == 0 ? 0.0 : 1.0) + w * (b1 + f->bias);
+        acc2 *= (o == 0 ? 0.0 : 1.0) + w * (b2 + f->bias);
+      }
+      ASSERT_NEAR(first, acc1 / f->weightSum, 1e-9) << p.x << ", " << p.y;
+      ASSERT_NEAR(second, acc2 / f->weightSum, 1e-9) << p.x << ", " << p.y;
+    }
+  }
+}
+
+TEST(CellField, OneOctaveIsTheBiasedNearestDistances) {
+  auto f = MakeCells({7, 7}, 9, 1);
+  double lowest = 10, highest = 0;
+  for (const PointD& p : SamplePoints(2000, 100)) {
+    double first, second, b1, b2;
+    f->Value(p, first, second);
+    BruteNearest(*f, p, 0, b1, b2);
+    ASSERT_EQ(first, b1 + 0.9);
+    ASSERT_EQ(second, b2 + 0.9);
+    lowest = std::min(lowest, first);
+    highest = std::max(highest, first);
+  }
+  EXPECT_GE(lowest, 0.9);
+  EXPECT_LE(highest, 0.9 + 2.0);  // the home cell always holds a point
+  EXPECT_GT(highest - lowest, 0.1);
+}
+
+TEST(CellField, SeedsReproduceAndDiffer) {
+  auto a = MakeCells({10, 10}, 4, 2), b = MakeCells({10, 10}, 4, 2), c = MakeCells({10, 10}, 5, 2);
+  int differ = 0;
+  for (const PointD& p : SamplePoints(300)) {
+    double a1, a2, b1, b2, c1, c2;
+    a->Value(p, a1, a2);
+    b->Value(p, b1, b2);
+    c->Value(p, c1, c2);
+    ASSERT_EQ(a1, b1);
+    ASSERT_EQ(a2, b2);
+    differ += a1 != c1;
+  }
+  EXPECT_GT(differ, 250);
+}
+
+TEST(CellField, PeriodicFieldTiles) {
+  auto f = MakeCells({25, 25}, 6, 2, true, 100, 75);
+  for (const PointD& p : SamplePoints(300, 300)) {
+    double a1, a2, b1, b2;
+    f->Value(p, a1, a2);
+    f->Value(PointD{p.x + 100, p.y - 75}, b1, b2);
+    ASSERT_NEAR(a1, b1, 1e-9);
+    ASSERT_NEAR(a2, b2, 1e-9);
+  }
+}
+
+}  // namespace
+}  // namespace kv
