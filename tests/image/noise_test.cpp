@@ -259,7 +259,8 @@ const RowCase kRowCases[] = {{0, 0, 1, 1},         {3, -40, 1, 7},        {-17.2
 template <class F>
 void ExpectRowMatchesSamples(const F& f, const char* what) {
   for (const RowCase& c : kRowCases) {
-    std::vector<double> row(size_t(c.count)), vx(size_t(c.count)), vy(size_t(c.count));
+    // Rows overwrite whatever the buffers held.
+    std::vector<double> row(size_t(c.count), 7.0), vx(size_t(c.count), 7.0), vy(size_t(c.count), 7.0);
     f.ValueRow(c.y, c.x0, c.step, c.count, row.data());
     f.VectorRow(c.y, c.x0, c.step, c.count, vx.data(), vy.data());
     for (int32_t i = 0; i < c.count; ++i) {
@@ -352,6 +353,19 @@ TEST(CellField, FeaturePointsAreSeededByTheCellAlone) {
         ASSERT_TRUE(a[i].x >= 0 && a[i].x < 1 && a[i].y >= 0 && a[i].y < 1);
       }
     }
+  // A periodic field repeats each octave's cells with that octave's own period.
+  auto tiled = MakeCells({10, 10}, 17, 3, true, 40, 30);
+  int repeats = 0;
+  for (int o = 0; o < 3; ++o) {
+    const int px = tiled->cellPeriod.x << o, py = tiled->cellPeriod.y << o;
+    for (int c = -6; c < 6; ++c) {
+      const int n = tiled->FeaturePoints(c, 2 * c, o, a);
+      ASSERT_EQ(tiled->FeaturePoints(c + px, 2 * c - 3 * py, o, b), n);
+      for (int i = 0; i < n; ++i) ASSERT_EQ(a[i], b[i]);
+      if (o > 0) repeats += tiled->FeaturePoints(c + px / 2, 2 * c, o, b) == n && a[0] == b[0];
+    }
+  }
+  EXPECT_LT(repeats, 6);
   // Mostly two to four points, as the law of mean 3 says.
   EXPECT_GT(counts[2] + counts[3] + counts[4], counts[1] + counts[5] + counts[6]);
 }
