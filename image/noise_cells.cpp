@@ -29,14 +29,92 @@ inline int32_t WrapIndex(int32_t v, int32_t n) {
   return r < 0 ? r + n : r;
 }
 
-inline void Keep(double d, double& first, double& second) {
-  if (d < first) {
-    second = first;
-    first = d;
-  } else if (d < second) {
-    second = d;
-  }
+struct CellPoints {
+  int32_t count;
+  PointD points[CellField::kMaxPoints];
+};
+
+// Where p falls at one octave: its cell and its position inside the cell.
+struct CellPosition {
+  int32_t cx, cy;
+  double fx, fy;
+};
+inline CellPosition Locate(const CellField& f, PointD p, int32_t octave) {
+  const double qx = p.x / f.cellSize.x * f.octaveGrow[octave], qy = p.y / f.cellSize.y * f.octaveGrow[octave];
+  const double cellX = std::floor(qx), cellY = std::floor(qy);
+  return {int32_t(cellX), int32_t(cellY), qx - cellX, qy - cellY};
 }
+
+// Keeps the two smallest distances seen, without branching on them.
+inline void Keep(double d, double& first, double& second) {
+  second = std::min(second, std::max(first, d));
+  first = std::min(first, d);
+}
+
+// The two smallest squared distances from a position to the points of its
+// cell and the neighbours that can hold nearer points; points(dx, dy) gives
+// the points of the neighbour at that offset.
+template <class Points>
+void Nearest(const CellPosition& at, Points&& points, double& nearest, double& secondNearest) {
+  // Locals, so that the running pair stays in registers.
+  double first = kFar, second = kFar;
+  // The home cell first, so that its pair lets most neighbours be skipped.
+  static constexpr int32_t kOrder[9][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+  for (const auto& [dx, dy] : kOrder) {
+    // No point of a neighbour lies nearer than the shared edge or corner.
+    const double ex = dx < 0 ? at.fx : (dx > 0 ? 1.0 - at.fx : 0.0);
+    const double ey = dy < 0 ? at.fy : (dy > 0 ? 1.0 - at.fy : 0.0);
+    if (ex * ex + ey * ey >= second) continue;
+    const double ox = at.fx - dx, oy = at.fy - dy;
+    const CellPoints& cell = points(dx, dy);
+    for (int32_t i = 0; i < cell.count; ++i) {
+      const double ux = ox - cell.points[i].x, uy = oy - cell.points[i].y;
+      Keep(ux * ux + uy * uy, first, second);
+    }
+  }
+  nearest = first;
+  secondNearest = second;
+}
+
+// The octaves combined; nearest(p, octave, f1, f2) evaluates one octave.
+template <class Near>
+void Combine(const CellField& f, PointD p, Near&& nearest, double& first, double& second) {
+  double f1, f2;
+  nearest(PointD{p.x + kOctaveOffsets[0].x, p.y + kOctaveOffsets[0].y}, 0, f1, f2);
+  double acc1 = f1 + f.bias, acc2 = f2 + f.bias;
+  for (int32_t i = 1; i < f.octaveCount; ++i) {
+    p = {p.x * f.lacunarity, p.y * f.lacunarity};
+    nearest(PointD{p.x + kOctaveOffsets[i].x, p.y + kOctaveOffsets[i].y}, i, f1, f2);
+    acc1 *= 1.0 + f.octaveWeight[i] * (f1 + f.bias);
+    acc2 *= 1.0 + f.octaveWeight[i] * (f2 + f.bias);
+  }
+  first = acc1 / f.weightSum;
+  second = acc2 / f.weightSum;
+}
+
+// The points of recently visited cells of one octave along one row. The row
+// meets the same three rows of cells throughout and advances steadily through
+// their columns, so a few columns of slots suffice, keyed by the column.
+class CellCache {
+ public:
+  const CellPoints& Get(const CellField& f, int32_t cx, int32_t cy, int32_t octave) {
+    Slot& s = slots_[size_t((cx & 7) * 4 + (cy & 3))];
+    if (!s.filled || s.cx != cx) {
+      s.points.count = f.FeaturePoints(cx, cy, octave, s.points.points);
+      s.cx = cx;
+      s.filled = true;
+    }
+    return s.points;
+  }
+
+ private:
+  struct Slot {
+    bool filled = false;
+    int32_t cx = 0;
+    CellPoints points;
+  };
+  Slot slots_[32];
+};
 
 }  // namespace
 
@@ -49,7 +127,6 @@ void CellField::Init(int32_t& err, PointD cellSize_, int seed, int octaves, bool
   periodic = periodic_;
   periodX = periodX_;
   periodY = periodY_;
-  periodRect = {0, 0, periodX, periodY};
   cellSize = cellSize_;
   cellPeriod = {};
   if (periodic) {
@@ -62,11 +139,13 @@ void CellField::Init(int32_t& err, PointD cellSize_, int seed, int octaves, bool
   octaveCount = octaves;
   lacunarity = periodic ? 2.0 : 1.5;
   weightSum = 0.0;
-  double f = 1.0;
+  double grow = 1.0;
   for (int32_t i = 0; i < octaves; ++i) {
-    octaveWeight[i] = 1.0 / (f * f);
+    octaveWeight[i] = 1.0 / (grow * grow);
     weightSum += octaveWeight[i];
-    f *= lacunarity;
+    octaveGrow[i] = grow;
+    octavePeriod[i] = {int32_t(cellPeriod.x * grow), int32_t(cellPeriod.y * grow)};
+    grow *= lacunarity;
   }
   err = 0;
 }
@@ -80,9 +159,8 @@ int32_t CellField::PointCount(double u) {
 
 int32_t CellField::FeaturePoints(int32_t cx, int32_t cy, int32_t octave, PointD* points) const {
   if (periodic) {
-    const double grow = std::pow(lacunarity, octave);
-    cx = WrapIndex(cx, int32_t(cellPeriod.x * grow));
-    cy = WrapIndex(cy, int32_t(cellPeriod.y * grow));
+    cx = WrapIndex(cx, octavePeriod[octave].x);
+    cy = WrapIndex(cy, octavePeriod[octave].y);
   }
   RandomNumberGenerator rng(lattice.Hash(cx, cy));
   const int32_t count = PointCount(rng.Unit());
@@ -93,42 +171,27 @@ int32_t CellField::FeaturePoints(int32_t cx, int32_t cy, int32_t octave, PointD*
   return count;
 }
 
-void CellField::Nearest(PointD p, int32_t octave, double& first, double& second) const {
-  const double grow = std::pow(lacunarity, octave);
-  const double qx = p.x / cellSize.x * grow, qy = p.y / cellSize.y * grow;
-  const double cellX = std::floor(qx), cellY = std::floor(qy);
-  const int32_t cx = int32_t(cellX), cy = int32_t(cellY);
-  const double fx = qx - cellX, fy = qy - cellY;
-  first = second = kFar;
-  PointD points[kMaxPoints];
-  // The home cell first, so that its pair lets most neighbours be skipped.
-  static constexpr int32_t kOrder[9][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
-  for (const auto& [dx, dy] : kOrder) {
-    // No point of a neighbour lies nearer than the shared edge or corner.
-    const double ex = dx < 0 ? fx : (dx > 0 ? 1.0 - fx : 0.0);
-    const double ey = dy < 0 ? fy : (dy > 0 ? 1.0 - fy : 0.0);
-    if (ex * ex + ey * ey >= second) continue;
-    const double ox = fx - dx, oy = fy - dy;
-    const int32_t count = FeaturePoints(cx + dx, cy + dy, octave, points);
-    for (int32_t i = 0; i < count; ++i) {
-      const double ux = ox - points[i].x, uy = oy - points[i].y;
-      Keep(ux * ux + uy * uy, first, second);
-    }
-  }
+void CellField::Value(PointD p, double& first, double& second) const {
+  CellPoints scratch;
+  Combine(*this, p, [&](PointD q, int32_t octave, double& f1, double& f2) {
+    const CellPosition at = Locate(*this, q, octave);
+    Nearest(at, [&](int32_t dx, int32_t dy) -> const CellPoints& {
+      scratch.count = FeaturePoints(at.cx + dx, at.cy + dy, octave, scratch.points);
+      return scratch;
+    }, f1, f2);
+  }, first, second);
 }
 
-void CellField::Value(PointD p, double& first, double& second) const {
-  double f1, f2;
-  Nearest({p.x + kOctaveOffsets[0].x, p.y + kOctaveOffsets[0].y}, 0, f1, f2);
-  double acc1 = f1 + bias, acc2 = f2 + bias;
-  for (int32_t i = 1; i < octaveCount; ++i) {
-    p = {p.x * lacunarity, p.y * lacunarity};
-    Nearest({p.x + kOctaveOffsets[i].x, p.y + kOctaveOffsets[i].y}, i, f1, f2);
-    acc1 *= 1.0 + octaveWeight[i] * (f1 + bias);
-    acc2 *= 1.0 + octaveWeight[i] * (f2 + bias);
+void CellField::ValueRow(double y, double x0, double step, int32_t count, double* first, double* second) const {
+  CellCache caches[kMaxOctaves];
+  for (int32_t i = 0; i < count; ++i) {
+    Combine(*this, PointD{x0 + i * step, y}, [&](PointD q, int32_t octave, double& f1, double& f2) {
+      const CellPosition at = Locate(*this, q, octave);
+      Nearest(at, [&](int32_t dx, int32_t dy) -> const CellPoints& {
+        return caches[octave].Get(*this, at.cx + dx, at.cy + dy, octave);
+      }, f1, f2);
+    }, first[i], second[i]);
   }
-  first = acc1 / weightSum;
-  second = acc2 / weightSum;
 }
 
 }  // namespace kv

@@ -25,6 +25,10 @@ class CellField {
   // second-nearest (second) feature points; first <= second.
   void Value(PointD p, double& first, double& second) const;
 
+  // first[i], second[i] = Value(PointD(x0 + i * step, y)) for i in [0, count),
+  // generating each cell's points once for the whole row.
+  void ValueRow(double y, double x0, double step, int32_t count, double* first, double* second) const;
+
   // The feature points of lattice cell (cx, cy) at an octave, in the cell's
   // own unit square; returns how many (1..9).
   int32_t FeaturePoints(int32_t cx, int32_t cy, int32_t octave, PointD* points) const;
@@ -36,19 +40,15 @@ class CellField {
   PointD cellSize;
   bool periodic = false;
   int32_t periodX = 0, periodY = 0;  // pixels
-  Rect periodRect;
   LatticePeriod cellPeriod;
   double lacunarity = 1.5;
   double bias = 0.9;
   int32_t octaveCount = 0;
   double weightSum = 0.0;
   double octaveWeight[kMaxOctaves] = {};
+  double octaveGrow[kMaxOctaves] = {};           // lacunarity^octave
+  LatticePeriod octavePeriod[kMaxOctaves] = {};  // cells per period at each octave
   DummyField lattice;
-
- private:
-  // The two smallest squared distances from p to the points of the cells
-  // around p at one octave.
-  void Nearest(PointD p, int32_t octave, double& first, double& second) const;
 };
 
 }  // namespace kv

@@ -362,7 +362,9 @@ TEST(CellField, FeaturePointsAreSeededByTheCellAlone) {
       const int n = tiled->FeaturePoints(c, 2 * c, o, a);
       ASSERT_EQ(tiled->FeaturePoints(c + px, 2 * c - 3 * py, o, b), n);
       for (int i = 0; i < n; ++i) ASSERT_EQ(a[i], b[i]);
-      if (o > 0) repeats += tiled->FeaturePoints(c + px / 2, 2 * c, o, b) == n && a[0] == b[0];
+      if (o == 0) continue;
+      repeats += tiled->FeaturePoints(c + px / 2, 2 * c, o, b) == n && a[0] == b[0];
+      repeats += tiled->FeaturePoints(c, 2 * c + py / 2, o, b) == n && a[0] == b[0];
     }
   }
   EXPECT_LT(repeats, 6);
@@ -429,6 +431,22 @@ TEST(CellField, OneOctaveIsTheBiasedNearestDistances) {
   EXPECT_GE(lowest, 0.9);
   EXPECT_LE(highest, 0.9 + 2.0);  // the home cell always holds a point
   EXPECT_GT(highest - lowest, 0.1);
+}
+
+TEST(CellField, RowFormEqualsThePerSampleForm) {
+  for (bool periodic : {false, true}) {
+    auto f = MakeCells({11, 8}, 13, 3, periodic, 88, 64);
+    for (const RowCase& c : kRowCases) {
+      std::vector<double> first(size_t(c.count), 7.0), second(size_t(c.count), 7.0);
+      f->ValueRow(c.y, c.x0, c.step, c.count, first.data(), second.data());
+      for (int32_t i = 0; i < c.count; ++i) {
+        double a, b;
+        f->Value(PointD{c.x0 + i * c.step, c.y}, a, b);
+        ASSERT_EQ(first[size_t(i)], a) << "x0 " << c.x0 << " sample " << i;
+        ASSERT_EQ(second[size_t(i)], b) << "x0 " << c.x0 << " sample " << i;
+      }
+    }
+  }
 }
 
 TEST(CellField, SeedsReproduceAndDiffer) {
