@@ -1,0 +1,61 @@
+#include "platform/message_queue.h"
+
+namespace platform {
+
+int32_t MessageQueue::Send(int32_t message, Call call) {
+  Pending pending{message, std::move(call)};
+  std::unique_lock lock(mutex_);
+  if (closed_) return -1;
+  queue_.push_back(&pending);
+  posted_.notify_all();
+  finished_.wait(lock, [&] { return pending.done; });
+  return pending.result;
+}
+
+int MessageQueue::Pump() {
+  int ran = 0;
+  std::unique_lock lock(mutex_);
+  while (!queue_.empty()) {
+    Pending* next = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    int32_t result = -1;
+    try {
+      result = next->call();
+    } catch (...) {
+      result = -1;
+    }
+    lock.lock();
+    next->result = result;
+    next->done = true;
+    finished_.notify_all();
+    ++ran;
+  }
+  return ran;
+}
+
+int MessageQueue::PumpFor(std::chrono::milliseconds timeout) {
+  {
+    std::unique_lock lock(mutex_);
+    posted_.wait_for(lock, timeout, [&] { return !queue_.empty(); });
+  }
+  return Pump();
+}
+
+void MessageQueue::Close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  for (Pending* p : queue_) {
+    p->result = -1;
+    p->done = true;
+  }
+  queue_.clear();
+  finished_.notify_all();
+}
+
+void MessageQueue::Reopen() {
+  std::lock_guard lock(mutex_);
+  closed_ = false;
+}
+
+}  // namespace platform

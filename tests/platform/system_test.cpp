@@ -1,0 +1,85 @@
+// The operating-system layer: text conversion, folders, the cross-thread queue.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "platform/message_queue.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+TEST(TextConversion, RoundTripsEveryPlane) {
+  const std::u16string texts[] = {u"", u"Burn Width", u"Gr\u00FC\u00DFe (\u00B0)", u"\u65E5\u672C", u"\U0001F600 ok"};
+  for (const auto& text : texts) EXPECT_EQ(Widen(Narrow(text)), text);
+  EXPECT_EQ(Narrow(u"\u00B0"), "\xC2\xB0");
+  EXPECT_EQ(Narrow(u"\U0001F600"), "\xF0\x9F\x98\x80");
+}
+
+TEST(TextConversion, BrokenInputBecomesReplacementCharacters) {
+  EXPECT_EQ(Widen("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Widen("\xE6\x97"), u"\uFFFD\uFFFD");  // truncated sequence
+  EXPECT_EQ(Narrow(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(Folders, ApplicationDataFollowsXdg) {
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("XDG_CONFIG_HOME", "/tmp/kv-config", 1);
+  EXPECT_EQ(ApplicationDataFolder(), std::filesystem::path("/tmp/kv-config"));
+  setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+  EXPECT_EQ(ApplicationDataFolder(), std::filesystem::path(std::getenv("HOME")) / ".config");
+  if (old != nullptr) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(Resources, AreFilesUnderTheResourceFolder) {
+  const auto folder = std::filesystem::temp_directory_path() / "kv-resource-test";
+  std::filesystem::create_directories(folder / "KIND");
+  std::ofstream(folder / "KIND" / "7", std::ios::binary) << "bytes";
+  SetResourceFolder(folder);
+  const auto bytes = LoadResource("KIND", 7);
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "bytes");
+  EXPECT_FALSE(LoadResource("KIND", 8).has_value());
+  SetResourceFolder("");
+  EXPECT_FALSE(LoadResource("KIND", 7).has_value());
+  std::filesystem::remove_all(folder);
+}
+
+TEST(MessageQueue, RunsSentCallsOnThePumpingThread) {
+  MessageQueue queue;
+  const auto pumper = std::this_thread::get_id();
+  std::thread::id ranOn;
+  std::atomic<int32_t> result{0};
+  std::thread sender([&] { result = queue.Send(kWmApp + 5, [&] { ranOn = std::this_thread::get_id(); return 42; }); });
+  while (queue.PumpFor(std::chrono::milliseconds(10)) == 0) {
+  }
+  sender.join();
+  EXPECT_EQ(result, 42);
+  EXPECT_EQ(ranOn, pumper);
+}
+
+TEST(MessageQueue, ClosingReleasesWaitingSenders) {
+  MessageQueue queue;
+  std::atomic<int32_t> result{0};
+  std::thread sender([&] { result = queue.Send(kWmApp + 6, [] { return 7; }); });
+  // Whether the send was queued before the close or refused after it, the
+  // sender gets -1 and never runs.
+  queue.Close();
+  sender.join();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(queue.Send(kWmApp + 6, [] { return 7; }), -1);
+  queue.Reopen();
+  std::thread again([&] { result = queue.Send(kWmApp + 6, [] { return 8; }); });
+  while (queue.PumpFor(std::chrono::milliseconds(10)) == 0) {
+  }
+  again.join();
+  EXPECT_EQ(result, 8);
+}
+
+}  // namespace
+}  // namespace platform
