@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "image/random.h"
+#include "image/noise_rounding.h"
 
 namespace kv {
 namespace {

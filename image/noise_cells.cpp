@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "image/random.h"
+#include "image/noise_rounding.h"
 
 namespace kv {
 namespace {
