@@ -1,0 +1,47 @@
+// Pixel helpers shared by the effects and the render driver. The integer
+// arithmetic and its truncation are part of the result: renders must come out
+// the same byte for byte wherever they are computed. Each helper has one
+// arithmetic path; the per-pixel forms run the row forms over one pixel.
+#pragma once
+
+#include <cstdint>
+
+#include "image/image.h"
+
+namespace kv {
+
+using BytePixel = Pixel<unsigned char>;
+
+// Bilinear sample of `img` at `p`. Corners outside `valid` (or the raster) read
+// as `background`, which has the raster's layout, as has `out`. With alpha the
+// colours are interpolated premultiplied; a sample whose alpha truncates to 0
+// gets colours 0. A raster smaller than 2 x 2 leaves `out` unchanged.
+void SampleBilinear(const ByteImage& img, const Rect& valid, PointD p, const BytePixel& background, BytePixel& out);
+
+// Weighs `newPx` by m (0..255) against `oldPx`; all three share oldPx's layout.
+// With alpha, a blend of two fully transparent pixels sets out's alpha to 0
+// and leaves its colours as they were.
+void BlendByMask(uint8_t m, const BytePixel& oldPx, const BytePixel& newPx, BytePixel& out);
+// The same over `count` pixels of layout `f`, one mask byte per pixel. `out`
+// may be `oldRow` or `newRow`.
+void BlendRowByMask(const uint8_t* mask, const uint8_t* oldRow, const uint8_t* newRow, uint8_t* out, int32_t count,
+                    const PixelFormat& f);
+
+// Puts `source` (alpha in its last channel) over `background`; `out` has the
+// background's layout and takes an alpha only when the background has one.
+void CompositeOver(BytePixel& out, const BytePixel& source, const BytePixel& background);
+// The same over `count` pixels; `out` may be `background`.
+void CompositeRowOver(uint8_t* out, const uint8_t* source, const PixelFormat& sourceFormat, const uint8_t* background,
+                      const PixelFormat& backgroundFormat, int32_t count);
+
+// Brightness 0..255 of a pixel by its colour space; 0 for Lab and unset.
+uint8_t Luminance(const BytePixel& p);
+
+// dst[dstChannel] = src[srcChannel] over the rasters' common area.
+void CopyChannel(const ByteImage& src, int32_t srcChannel, ByteImage& dst, int32_t dstChannel);
+
+// Every channel, alpha included, becomes min(value * factor, 255), truncated
+// (and never below 0).
+void ScaleValues(ByteImage& img, double factor);
+
+}  // namespace kv
