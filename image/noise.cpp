@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "image/image.h"
 #include "image/random.h"
 #include "image/noise_rounding.h"
 
@@ -37,11 +38,6 @@ inline Pair Floor(Pair v) {
 }
 
 inline int32_t FloorInt(double v) { return int32_t(Floor(v)); }
-
-inline int32_t WrapIndex(int32_t v, int32_t n) {
-  const int32_t r = v % n;
-  return r < 0 ? r + n : r;
-}
 
 // The quintic fade 6t^5 - 15t^4 + 10t^3.
 template <class T>
@@ -79,13 +75,13 @@ inline LatticeRow MakeRow(const NoiseField& f, double qy, int32_t periodY) {
   const double fl = Floor(qy);
   LatticeRow r{int32_t(fl), int32_t(fl) + 1, qy - fl, Fade(qy - fl)};
   if (f.periodic) {
-    r.y0 = WrapIndex(r.y0, periodY);
-    r.y1 = WrapIndex(r.y1, periodY);
+    r.y0 = NewField::Wrap(r.y0, periodY);
+    r.y1 = NewField::Wrap(r.y1, periodY);
   }
   return r;
 }
 inline Column ColumnAt(const NoiseField& f, const LatticeRow& r, int32_t x, int32_t periodX) {
-  if (f.periodic) x = WrapIndex(x, periodX);
+  if (f.periodic) x = NewField::Wrap(x, periodX);
   const double* g = f.gradientValues.data();
   return MakeColumn(g + f.Hash(x, r.y0), g + f.Hash(x, r.y1), r.fy, r.sy);
 }
@@ -139,7 +135,7 @@ void NoiseField::Init(int32_t& err, PointD cellSize_, double amplitude_, int see
   } catch (const std::bad_alloc&) {
     gradientValues = {};
     ready = false;
-    err = -108;
+    err = kErrOutOfMemory;
     return;
   }
   amplitude = amplitude_;

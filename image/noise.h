@@ -30,6 +30,11 @@ class NewField {
 
   void InitLattice(int seed, bool periodic, int periodX, int periodY, int gradientCount);
 
+  // A lattice index reduced to a period of n cells, never negative.
+  static int32_t Wrap(int32_t v, int32_t n) {
+    const int32_t r = v % n;
+    return r < 0 ? r + n : r;
+  }
   // The gradient index of lattice corner (cx, cy), already reduced to the period.
   int32_t Hash(int32_t cx, int32_t cy) const { return gradientIndex[permutation[cx & kTableMask] ^ (cy & kTableMask)]; }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "image/image.h"
 #include "image/random.h"
 #include "image/noise_rounding.h"
 
@@ -24,11 +25,6 @@ constexpr double kCumulativeCount[10] = {0.0,
 
 // Distances start far beyond any cell of the 3 x 3 neighbourhood.
 constexpr double kFar = 100000.0;
-
-inline int32_t WrapIndex(int32_t v, int32_t n) {
-  const int32_t r = v % n;
-  return r < 0 ? r + n : r;
-}
 
 struct CellPoints {
   int32_t count;
@@ -122,7 +118,7 @@ class CellCache {
 void CellField::Init(int32_t& err, PointD cellSize_, int seed, int octaves, bool periodic_, int periodX_,
                      int periodY_) {
   if (octaves < 1 || octaves > kMaxOctaves) {
-    err = -1;
+    err = kErrGeneral;
     return;
   }
   periodic = periodic_;
@@ -160,8 +156,8 @@ int32_t CellField::PointCount(double u) {
 
 int32_t CellField::FeaturePoints(int32_t cx, int32_t cy, int32_t octave, PointD* points) const {
   if (periodic) {
-    cx = WrapIndex(cx, octavePeriod[octave].x);
-    cy = WrapIndex(cy, octavePeriod[octave].y);
+    cx = NewField::Wrap(cx, octavePeriod[octave].x);
+    cy = NewField::Wrap(cy, octavePeriod[octave].y);
   }
   RandomNumberGenerator rng(lattice.Hash(cx, cy));
   const int32_t count = PointCount(rng.Unit());

@@ -14,33 +14,27 @@ namespace kv {
 namespace {
 
 // Fields are large; tests keep them on the heap.
+template <class F, class... Args>
+std::unique_ptr<F> Initialised(Args... args) {
+  auto f = std::make_unique<F>();
+  int32_t err = -1;
+  f->Init(err, args...);
+  EXPECT_EQ(err, 0);
+  return f;
+}
 template <class F>
 std::unique_ptr<F> Make(PointD cell, double amplitude, int seed, double scale = 1.0, bool periodic = false,
                         int periodX = 0, int periodY = 0) {
-  auto f = std::make_unique<F>();
-  int32_t err = -1;
-  f->Init(err, cell, amplitude, seed, scale, periodic, periodX, periodY);
-  EXPECT_EQ(err, 0);
-  return f;
+  return Initialised<F>(cell, amplitude, seed, scale, periodic, periodX, periodY);
 }
-
 template <class F>
 std::unique_ptr<F> MakeFractal(PointD cell, double amplitude, int seed, double roughness, double scale = 1.0,
                                bool periodic = false, int periodX = 0, int periodY = 0) {
-  auto f = std::make_unique<F>();
-  int32_t err = -1;
-  f->Init(err, cell, amplitude, seed, roughness, scale, periodic, periodX, periodY);
-  EXPECT_EQ(err, 0);
-  return f;
+  return Initialised<F>(cell, amplitude, seed, roughness, scale, periodic, periodX, periodY);
 }
-
 std::unique_ptr<CellField> MakeCells(PointD cell, int seed, int octaves, bool periodic = false, int periodX = 0,
                                      int periodY = 0) {
-  auto f = std::make_unique<CellField>();
-  int32_t err = -1;
-  f->Init(err, cell, seed, octaves, periodic, periodX, periodY);
-  EXPECT_EQ(err, 0);
-  return f;
+  return Initialised<CellField>(cell, seed, octaves, periodic, periodX, periodY);
 }
 
 // Positions spread over negative and positive coordinates, off the lattice.
@@ -67,15 +61,6 @@ TEST(NoiseLattice, TablesAreOnePermutationWithMatchingGradientIndices) {
   EXPECT_LT(fixedPoints, 20);  // actually shuffled
 }
 
-TEST(NoiseLattice, SeedsReproduceAndDiffer) {
-  auto a = std::make_unique<NewField>(), b = std::make_unique<NewField>(), c = std::make_unique<NewField>();
-  a->InitLattice(0, false, 0, 0, 256);
-  b->InitLattice(2147483646, false, 0, 0, 256);
-  c->InitLattice(1, false, 0, 0, 256);
-  EXPECT_TRUE(std::equal(a->permutation, a->permutation + NewField::kTableSize, b->permutation));
-  EXPECT_FALSE(std::equal(a->permutation, a->permutation + NewField::kTableSize, c->permutation));
-}
-
 TEST(NoiseField, GradientTableIsAShuffledEvenSpread) {
   const double a = 0.75;
   auto f = Make<NoiseField>({10, 10}, a, 5);
@@ -97,15 +82,6 @@ TEST(NoiseField, SameSeedSameValuesOtherSeedOtherValues) {
     differ += a->Value(p) != c->Value(p);
   }
   EXPECT_GT(differ, 450);
-}
-
-TEST(NoiseField, ReinitialisingRebuildsFromTheNewSeed) {
-  auto reused = Make<NoiseField>({9, 9}, 2.0, 1);
-  int32_t err = -1;
-  reused->Init(err, {13, 7}, 0.5, 8, 1.0, false, 0, 0);
-  ASSERT_EQ(err, 0);
-  auto fresh = Make<NoiseField>({13, 7}, 0.5, 8);
-  for (const PointD& p : SamplePoints(200)) ASSERT_EQ(reused->Value(p), fresh->Value(p));
 }
 
 TEST(NoiseField, LatticePointsGiveHalfTheirCornerGradient) {
@@ -134,21 +110,19 @@ TEST(NoiseField, ValuesStayWithinTheAmplitudeAndUseIt) {
   double rawMax = 0, noiseMax = 0, fbmMax = 0, turbMin = a, turbMax = -a;
   for (const PointD& p : SamplePoints(20000, 300)) {
     rawMax = std::max(rawMax, std::fabs(noise->Noise({p.x / 6, p.y / 6}, {})));
-    const double n = noise->Value(p), s = fbm->Value(p), t = turb->Value(p);
-    ASSERT_LE(std::fabs(n), a);
-    ASSERT_LE(std::fabs(s), a);
-    ASSERT_GE(t, -0.03 * a);
-    ASSERT_LE(t, a);
-    noiseMax = std::max(noiseMax, std::fabs(n));
-    fbmMax = std::max(fbmMax, std::fabs(s));
-    turbMin = std::min(turbMin, t);
-    turbMax = std::max(turbMax, t);
+    noiseMax = std::max(noiseMax, std::fabs(noise->Value(p)));
+    fbmMax = std::max(fbmMax, std::fabs(fbm->Value(p)));
+    turbMin = std::min(turbMin, turb->Value(p));
+    turbMax = std::max(turbMax, turb->Value(p));
   }
   EXPECT_LE(rawMax, 3 * a);
   EXPECT_GT(rawMax, a);  // the clamp is reached
-  EXPECT_DOUBLE_EQ(noiseMax, a);
+  EXPECT_EQ(noiseMax, a);
+  EXPECT_LE(fbmMax, a);
   EXPECT_GT(fbmMax, 0.5 * a);
+  EXPECT_GE(turbMin, -0.03 * a);  // the offset puts the floor just below 0
   EXPECT_LT(turbMin, 0.1 * a);
+  EXPECT_LE(turbMax, a);
   EXPECT_GT(turbMax, 0.5 * a);
 }
 
@@ -157,19 +131,6 @@ TEST(NoiseField, ScaleKeepsThePatternRelativeToTheImage) {
   auto half = Make<NoiseField>({20, 12}, 1.0, 4, 2.0);
   EXPECT_DOUBLE_EQ(half->cellSize.x, 10.0);
   for (const PointD& p : SamplePoints(200)) ASSERT_EQ(half->Value(p), full->Value(PointD{2 * p.x, 2 * p.y}));
-}
-
-TEST(NoiseField, VectorPairsValuesFarApart) {
-  auto f = MakeFractal<TurbulenceField>({10, 10}, 1.0, 6, 0.5);
-  const NoiseField& base = *f;
-  for (const PointD& p : SamplePoints(50)) {
-    const PointD v = base.Vector(p);
-    EXPECT_EQ(v.x, f->Value(p));
-    EXPECT_EQ(v.y, f->Value(PointD{p.x + 30000, p.y + 30000}));
-  }
-  const PointD v = base.Vector(Point{-7, 12});
-  EXPECT_EQ(v.x, f->Value(PointD{-7, 12}));
-  EXPECT_EQ(v.y, f->Value(PointD{29993, 30012}));
 }
 
 TEST(NoiseField, PeriodFitsWholeCellsAndTiles) {
@@ -215,7 +176,6 @@ TEST(FBMField, RoughnessSetsTheOctaves) {
   auto faint = MakeFractal<FBMField>({10, 10}, 1.0, 2, 0.2);
   EXPECT_EQ(faint->octaveCount, 3);  // 0.2^3 / 1.2496 falls below 0.03
   EXPECT_NEAR(faint->octaveWeight[0] + faint->octaveWeight[1] + faint->octaveWeight[2], 1.33, 1e-12);
-  EXPECT_EQ(faint->octaveWeight[3], 0.0);
 
   auto none = MakeFractal<FBMField>({10, 10}, 1.0, 2, 3.0);
   EXPECT_EQ(none->octaveCount, 0);
@@ -231,20 +191,6 @@ TEST(FBMField, OneOctaveIsScaledPlainNoise) {
     const double n = plain->Noise({p.x / 14, p.y / 9}, {});
     ASSERT_NEAR(fbm->Value(p), std::clamp(1.33 * n, -a, a), 1e-12);
     ASSERT_NEAR(turb->Value(p), std::clamp(1.33 * 1.13 * std::fabs(n) - 0.03 * a, -a, a), 1e-12);
-  }
-}
-
-TEST(FBMField, HigherOctavesAddFinerDetail) {
-  // Two octaves at the same pixel position: the second runs at twice the frequency.
-  auto two = MakeFractal<FBMField>({16, 16}, 10.0, 12, 0.25);
-  ASSERT_EQ(two->octaveCount, 3);
-  auto plain = Make<NoiseField>({16, 16}, 10.0, 12);
-  for (const PointD& p : SamplePoints(100, 500)) {
-    double sum = 0, scale = 1;
-    for (int i = 0; i < 3; ++i, scale *= 2)
-      sum += two->octaveWeight[i] *
-             plain->Noise({p.x / 16 * scale + kOctaveOffsets[i].x, p.y / 16 * scale + kOctaveOffsets[i].y}, {});
-    ASSERT_NEAR(two->Value(p), sum, 1e-12);
   }
 }
 
@@ -272,9 +218,9 @@ void ExpectRowMatchesSamples(const F& f, const char* what) {
     for (int32_t i = 0; i < c.count; ++i) {
       const PointD p{c.At(i), c.y};
       ASSERT_EQ(row[size_t(i)], f.Value(p)) << what << " x0 " << c.x0 << " sample " << i;
-      const PointD v = f.Vector(p);
-      ASSERT_EQ(vx[size_t(i)], v.x) << what << " sample " << i;
-      ASSERT_EQ(vy[size_t(i)], v.y) << what << " sample " << i;
+      ASSERT_EQ(vx[size_t(i)], row[size_t(i)]) << what << " sample " << i;
+      ASSERT_EQ(vy[size_t(i)], f.Value(PointD{p.x + 30000, p.y + 30000})) << what << " sample " << i;
+      ASSERT_EQ(f.Vector(p).y, vy[size_t(i)]) << what << " sample " << i;
     }
     // Cut anywhere, a row gives the same values.
     const int32_t h = c.count / 3;
@@ -305,22 +251,9 @@ TEST(NoiseRows, RowFormsEqualThePerSampleForm) {
   }
 }
 
-TEST(NoiseRows, EmptyRowWritesNothing) {
-  auto f = MakeFractal<FBMField>({10, 10}, 1.0, 1, 0.5);
-  double sentinel = 42.0;
-  f->ValueRow(0, 0, 1, 0, &sentinel);
-  EXPECT_EQ(sentinel, 42.0);
-}
-
 TEST(CellField, PointCountFollowsTheCumulativeTable) {
-  EXPECT_EQ(CellField::PointCount(0.0), 1);
-  EXPECT_EQ(CellField::PointCount(0.1), 1);
-  EXPECT_EQ(CellField::PointCount(0.3), 2);
-  EXPECT_EQ(CellField::PointCount(0.5), 3);
-  EXPECT_EQ(CellField::PointCount(0.7), 4);
-  EXPECT_EQ(CellField::PointCount(0.95), 6);
-  EXPECT_EQ(CellField::PointCount(0.999), 9);
-  EXPECT_EQ(CellField::PointCount(1.0), 9);
+  const std::pair<double, int> cases[] = {{0.0, 1}, {0.1, 1}, {0.3, 2}, {0.5, 3}, {0.7, 4}, {0.95, 6}, {0.999, 9}, {1.0, 9}};
+  for (const auto& [u, count] : cases) EXPECT_EQ(CellField::PointCount(u), count) << u;
 }
 
 TEST(CellField, InitFitsPeriodsAndWeighsOctaves) {
@@ -342,23 +275,24 @@ TEST(CellField, InitFitsPeriodsAndWeighsOctaves) {
 }
 
 TEST(CellField, FeaturePointsAreSeededByTheCellAlone) {
-  auto f = MakeCells({10, 10}, 17, 1);
+  auto f = MakeCells({10, 10}, 17, 1), other = MakeCells({10, 10}, 18, 1);
   PointD a[9], b[9];
   std::vector<int> counts(10);
+  int sameAsOtherSeed = 0;
   for (int cy = -20; cy < 20; ++cy)
     for (int cx = -20; cx < 20; ++cx) {
       const int n = f->FeaturePoints(cx, cy, 0, a);
-      ASSERT_EQ(f->FeaturePoints(cx, cy, 0, b), n);
-      ASSERT_GE(n, 1);
-      ASSERT_LE(n, 9);
-      ++counts[size_t(n)];
       RandomNumberGenerator rng(f->lattice.Hash(cx, cy));
-      EXPECT_EQ(n, CellField::PointCount(rng.Unit()));
-      for (int i = 0; i < n; ++i) {
-        ASSERT_EQ(a[i], b[i]);
-        ASSERT_TRUE(a[i].x >= 0 && a[i].x < 1 && a[i].y >= 0 && a[i].y < 1);
-      }
+      ASSERT_EQ(n, CellField::PointCount(rng.Unit()));
+      ++counts[size_t(n)];
+      for (int i = 0; i < n; ++i) ASSERT_TRUE(a[i].x >= 0 && a[i].x < 1 && a[i].y >= 0 && a[i].y < 1);
+      sameAsOtherSeed += other->FeaturePoints(cx, cy, 0, b) == n && a[0] == b[0];
     }
+  // Only 256 cell seeds exist, so a few cells agree across field seeds by chance.
+  EXPECT_LT(sameAsOtherSeed, 40);
+  // Mostly two to four points, as the law of mean 3 says.
+  EXPECT_GT(counts[2] + counts[3] + counts[4], counts[1] + counts[5] + counts[6]);
+
   // A periodic field repeats each octave's cells with that octave's own period.
   auto tiled = MakeCells({10, 10}, 17, 3, true, 40, 30);
   int repeats = 0;
@@ -374,8 +308,6 @@ TEST(CellField, FeaturePointsAreSeededByTheCellAlone) {
     }
   }
   EXPECT_LT(repeats, 6);
-  // Mostly two to four points, as the law of mean 3 says.
-  EXPECT_GT(counts[2] + counts[3] + counts[4], counts[1] + counts[5] + counts[6]);
 }
 
 // The two smallest squared distances over the 3 x 3 cells around p, without skipping.
@@ -400,43 +332,37 @@ void BruteNearest(const CellField& f, PointD p, int octave, double& first, doubl
 }
 
 TEST(CellField, DistancesMatchABruteForceSearch) {
-  for (bool periodic : {false, true}) {
-    auto f = MakeCells({12, 9}, 5, 3, periodic, 96, 72);
-    for (const PointD& p : SamplePoints(400, 200)) {
-      double first, second;
-      f->Value(p, first, second);
-      ASSERT_LE(first, second);
-      double acc1 = 1, acc2 = 1;
-      PointD q = p;
-      for (int o = 0; o < 3; ++o) {
-        if (o > 0) q = {q.x * f->lacunarity, q.y * f->lacunarity};
-        double b1, b2;
-        BruteNearest(*f, {q.x + kOctaveOffsets[o].x, q.y + kOctaveOffsets[o].y}, o, b1, b2);
-        const double w = o == 0 ? 1.0 : f->octaveWeight[o];
-        acc1 *= (o == 0 ? 0.0 : 1.0) + w * (b1 + f->bias);
-        acc2 *= (o == 0 ? 0.0 : 1.0) + w * (b2 + f->bias);
+  for (int octaves : {1, 3}) {
+    for (bool periodic : {false, true}) {
+      auto f = MakeCells({12, 9}, 5, octaves, periodic, 96, 72);
+      double lowest = 10, highest = 0;
+      for (const PointD& p : SamplePoints(400, 200)) {
+        double first, second;
+        f->Value(p, first, second);
+        ASSERT_LE(first, second);
+        lowest = std::min(lowest, first);
+        highest = std::max(highest, first);
+        double acc1 = 1, acc2 = 1;
+        PointD q = p;
+        for (int o = 0; o < octaves; ++o) {
+          if (o > 0) q = {q.x * f->lacunarity, q.y * f->lacunarity};
+          double b1, b2;
+          BruteNearest(*f, {q.x + kOctaveOffsets[o].x, q.y + kOctaveOffsets[o].y}, o, b1, b2);
+          const double w = o == 0 ? 1.0 : f->octaveWeight[o];
+          acc1 *= (o == 0 ? 0.0 : 1.0) + w * (b1 + f->bias);
+          acc2 *= (o == 0 ? 0.0 : 1.0) + w * (b2 + f->bias);
+        }
+        ASSERT_NEAR(first, acc1 / f->weightSum, 1e-9) << p.x << ", " << p.y;
+        ASSERT_NEAR(second, acc2 / f->weightSum, 1e-9) << p.x << ", " << p.y;
       }
-      ASSERT_NEAR(first, acc1 / f->weightSum, 1e-9) << p.x << ", " << p.y;
-      ASSERT_NEAR(second, acc2 / f->weightSum, 1e-9) << p.x << ", " << p.y;
+      if (octaves == 1) {
+        // The bias lifts every distance; the home cell always holds a point.
+        EXPECT_GE(lowest, 0.9);
+        EXPECT_LE(highest, 0.9 + 2.0);
+        EXPECT_GT(highest - lowest, 0.5);
+      }
     }
   }
-}
-
-TEST(CellField, OneOctaveIsTheBiasedNearestDistances) {
-  auto f = MakeCells({7, 7}, 9, 1);
-  double lowest = 10, highest = 0;
-  for (const PointD& p : SamplePoints(2000, 100)) {
-    double first, second, b1, b2;
-    f->Value(p, first, second);
-    BruteNearest(*f, p, 0, b1, b2);
-    ASSERT_NEAR(first, b1 + 0.9, 1e-12);
-    ASSERT_NEAR(second, b2 + 0.9, 1e-12);
-    lowest = std::min(lowest, first);
-    highest = std::max(highest, first);
-  }
-  EXPECT_GE(lowest, 0.9);
-  EXPECT_LE(highest, 0.9 + 2.0);  // the home cell always holds a point
-  EXPECT_GT(highest - lowest, 0.1);
 }
 
 TEST(CellField, RowFormEqualsThePerSampleForm) {
@@ -453,21 +379,6 @@ TEST(CellField, RowFormEqualsThePerSampleForm) {
       }
     }
   }
-}
-
-TEST(CellField, SeedsReproduceAndDiffer) {
-  auto a = MakeCells({10, 10}, 4, 2), b = MakeCells({10, 10}, 4, 2), c = MakeCells({10, 10}, 5, 2);
-  int differ = 0;
-  for (const PointD& p : SamplePoints(300)) {
-    double a1, a2, b1, b2, c1, c2;
-    a->Value(p, a1, a2);
-    b->Value(p, b1, b2);
-    c->Value(p, c1, c2);
-    ASSERT_EQ(a1, b1);
-    ASSERT_EQ(a2, b2);
-    differ += a1 != c1;
-  }
-  EXPECT_GT(differ, 250);
 }
 
 TEST(CellField, PeriodicFieldTiles) {
