@@ -87,7 +87,7 @@ inline Column ColumnAt(const NoiseField& f, const LatticeRow& r, int32_t x, int3
 }
 
 // Rows are walked in chunks that fit on the stack, with a table of the
-// lattice columns a chunk spans when they are not much sparser than samples.
+// lattice columns a chunk spans unless there are many more columns than samples.
 // Chunks are processed in pairs of samples; an odd chunk gets one more sample.
 constexpr int32_t kChunk = 512;
 constexpr int32_t kMaxColumns = 2 * kChunk + 2;
@@ -182,7 +182,7 @@ void NoiseField::OctaveRow(const double* qx, int32_t count, double scale, double
   }
   // Rounding is monotonic, so the end samples bound the cells of the chunk.
   const int32_t lo = std::min(cell[0], cell[paired - 1]), hi = std::max(cell[0], cell[paired - 1]);
-  if (int64_t(hi) - lo + 2 > int64_t(paired) + 2) {
+  if (int64_t(hi) - lo + 2 > 2 * int64_t(paired) + 2) {
     for (int32_t i = 0; i < count; ++i) {
       const Column c0 = ColumnAt(*this, row, cell[i], period.x), c1 = ColumnAt(*this, row, cell[i] + 1, period.x);
       noise[i] = Interpolate(c0.a, c0.b, c1.am, c1.b, fx[i]);
