@@ -1,0 +1,130 @@
+#include "hosts/cli/apply_command.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "hosts/cli/atomic_file.h"
+#include "hosts/cli/descriptor.h"
+#include "hosts/cli/effect_names.h"
+#include "hosts/cli/filter_host.h"
+#include "hosts/cli/image_files.h"
+#include "hosts/cli/interrupt.h"
+#include "hosts/cli/progress_bar.h"
+
+namespace kv::cli {
+
+namespace {
+
+constexpr uint32_t kSeedKey = ps::FourCC("RndS");
+
+void PrintWarning(const std::string& text) { Complain("warning: " + text); }
+
+Descriptor ReadScript(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw FileError("cannot read script '" + file + "': no such file or not readable");
+  std::stringstream text;
+  text << in.rdbuf();
+  try {
+    return FromJson(text.str());
+  } catch (const std::runtime_error& e) {
+    throw FileError("cannot read script '" + file + "': " + e.what());
+  }
+}
+
+void WriteRecord(const std::string& file, const Descriptor& recorded) {
+  const std::string json = ToJson(recorded);
+  WriteThroughTemporary(file, [&](const std::filesystem::path& temp) {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << json;
+    out.close();
+    if (!out) throw FileError("cannot write record '" + file + "'");
+  });
+}
+
+int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
+  const char* name = kEffects[size_t(o.effect)].name;
+  std::optional<Descriptor> script;
+  if (!o.script.empty()) script = ReadScript(o.script);
+  // The seed is played as a scripted value, over the script's own.
+  if (o.seed) {
+    if (!script) script.emplace();
+    script->Put(kSeedKey, int32_t(*o.seed));
+  }
+
+  Document document = ReadImage(o.input, PrintWarning);
+  FilterHost host(document, entry, o.effect);
+  if (!o.selection.empty()) {
+    try {
+      host.SetSelection(ReadSelection(o.selection, document.width, document.height, PrintWarning));
+    } catch (const std::invalid_argument& e) {
+      throw FileError("selection '" + o.selection + "': " + e.what());
+    }
+  }
+  host.SetColors(o.foreground, o.background);
+  if (!o.parameters.empty()) host.SetParameters(o.parameters);
+  if (script) host.SetScript(*script);
+
+  ProgressBar bar(name, !o.quiet && ::isatty(STDERR_FILENO));
+  host.hooks.shouldAbort = Interrupted;
+  host.hooks.progress = [&bar](int32_t done, int32_t total) { bar.Update(done, total); };
+
+  // As when the user picks the effect from a menu; a script turns the
+  // dialog off.
+  const int16_t result = host.Run(true);
+  if (Interrupted()) {
+    Complain("cancelled; nothing written");
+    return kExitCancelled;
+  }
+  if (result == ps::reportedToUser) return kExitEffect;  // the core has said why
+  if (result != 0) {
+    Complain(std::string(name) + " failed: " + DescribeResult(result));
+    return kExitEffect;
+  }
+  if (!o.record.empty() && !host.Recorded()) {
+    Complain(std::string(name) + " wrote no values to record; nothing written");
+    return kExitEffect;
+  }
+  WriteImage(document, o.output, Interrupted);
+  if (!o.record.empty()) WriteRecord(o.record, *host.Recorded());
+  return kExitOk;
+}
+
+}  // namespace
+
+void Complain(const std::string& text) { std::fprintf(stderr, "kalvero: %s\n", text.c_str()); }
+
+std::string DescribeResult(int16_t result) {
+  std::string what;
+  switch (result) {
+    case ps::memFullErr: what = "out of memory"; break;
+    case ps::generalFailure: what = "general failure"; break;
+    case ps::userCanceledErr: case ps::errHostCancelled: what = "cancelled"; break;
+    case kErrWrongType: what = "a scripted value has the wrong type for this effect"; break;
+    case ps::errPlugInHostInsufficient: what = "it needs a service kalvero does not offer"; break;
+    default: what = "error"; break;
+  }
+  return what + " (" + std::to_string(result) + ")";
+}
+
+int RunApply(const ApplyOptions& options, ps::EntryPointProc entry) {
+  try {
+    return Run(options, entry);
+  } catch (const WriteCancelled&) {
+    Complain("cancelled; nothing written");
+    return kExitCancelled;
+  } catch (const FileError& e) {
+    Complain(e.what());
+    return kExitFile;
+  } catch (const std::bad_alloc&) {
+    Complain("out of memory");
+    return kExitEffect;
+  } catch (const std::invalid_argument& e) {
+    Complain(options.input + ": " + e.what());
+    return kExitFile;
+  }
+}
+
+}  // namespace kv::cli

@@ -1,0 +1,44 @@
+// `kalvero apply`: read the image, run the effect through a core's entry
+// point, write the result. Every failure is one line on stderr and an exit
+// status.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hosts/cli/colour.h"
+#include "platform/protocol.h"
+
+namespace kv::cli {
+
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitUsage = 1,      // the command line is wrong
+  kExitFile = 2,       // an input or output file could not be read or written
+  kExitEffect = 3,     // the effect refused the image or failed
+  kExitCancelled = 130 // Ctrl-C
+};
+
+struct ApplyOptions {
+  int32_t effect = 0;
+  std::string input, output;
+  std::optional<uint16_t> seed;
+  std::string selection;  // empty: none
+  std::string script;     // empty: none
+  std::string record;     // empty: none
+  Rgb foreground{0, 0, 0}, background{255, 255, 255};
+  std::vector<uint8_t> parameters;  // the block to start from; empty: the core's defaults
+  bool quiet = false;
+};
+
+int RunApply(const ApplyOptions& options, ps::EntryPointProc entry);
+
+// "out of memory (-108)" and the like, for a result the core returned.
+std::string DescribeResult(int16_t result);
+
+// "kalvero: TEXT" on stderr.
+void Complain(const std::string& text);
+
+}  // namespace kv::cli

@@ -1,0 +1,111 @@
+// The host: one document, its filter record and the suites behind it,
+// driven through a core's entry point in the order an image editor sends
+// the selectors. The entry point is a plain function pointer, so tests can
+// hand in a core linked into them and kalvero the one it loaded.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hosts/cli/colour.h"
+#include "hosts/cli/descriptor.h"
+#include "hosts/cli/document.h"
+#include "platform/protocol.h"
+
+namespace kv::cli {
+
+class FilterHost {
+ public:
+  struct Hooks {
+    std::function<bool()> shouldAbort;                       // the abort procedure's answer
+    std::function<void(int32_t done, int32_t total)> progress;
+    // Message boxes; without a hook "kalvero: CAPTION: TEXT" goes to stderr.
+    std::function<void(int32_t kind, const std::string& caption, const std::string& text)> message;
+  };
+
+  // The host writes the effect's result into `document`.
+  FilterHost(Document& document, ps::EntryPointProc entry, int32_t effect);
+  ~FilterHost();
+  FilterHost(const FilterHost&) = delete;
+  FilterHost& operator=(const FilterHost&) = delete;
+
+  // width x height bytes, 0 outside, 255 inside. Throws std::invalid_argument
+  // when the size differs from the document's or nothing is selected.
+  void SetSelection(std::vector<uint8_t> mask);
+  void SetColors(Rgb foreground, Rgb background);
+  // Played with the dialog off: the core reads it at start.
+  void SetScript(const Descriptor& script);
+  // The parameter block the next run starts from, as a host keeps it from
+  // the last run of a filter.
+  void SetParameters(const std::vector<uint8_t>& block);
+  std::vector<uint8_t> Parameters() const;
+
+  // One application: with the dialog parameters, prepare, start, continue
+  // while the core asks for areas, finish; without it the same from prepare.
+  // 0, or the first failing selector's result.
+  int16_t Run(bool withDialog);
+  int16_t About();
+  // A single selector, as Run sends it.
+  int16_t Call(int16_t selector);
+
+  // The descriptor the core wrote at finish of the last run, if it wrote one.
+  const std::optional<Descriptor>& Recorded() const { return recorded_; }
+
+  Hooks hooks;
+
+  // For tests: the record as the core sees it, what was sent and shown.
+  ps::FilterRecord& Record() { return record_; }
+  const std::vector<int16_t>& SelectorsSent() const { return selectors_; }
+  int32_t DisplayCalls() const { return displayCalls_; }
+  bool WatchSuspended() const { return watchSuspended_; }
+  // The channel port that reads document plane `plane`.
+  static ps::ChannelReadPort PortOf(int32_t plane);
+  // What the advance-state procedure does: hands out the requested areas,
+  // after putting the last output area back into the document.
+  int16_t AdvanceState();
+  // Puts the pending output area into the document.
+  void CommitOutput();
+
+ private:
+  struct Callbacks;
+  friend struct Callbacks;
+  struct Transfer {
+    std::vector<uint8_t> buffer;
+    ps::Rect16 rect{};
+    int16_t lo = 0, hi = -1;
+  };
+
+  void SetUpRecord();
+  bool RequestsPending() const;
+  int16_t Deliver(const ps::Rect16& rect, int16_t lo, int16_t hi, int32_t rate, Transfer& t, void*& data,
+                  int32_t& rowBytes);
+  int16_t DeliverMask();
+  void CollectRecorded();
+  void ShowMessage(int32_t kind, const char* caption, const char* text);
+
+  Document& document_;
+  ps::EntryPointProc entry_;
+  int32_t effect_;
+  intptr_t data_ = 0;
+  ps::FilterRecord record_{};
+  ps::PlatformData platform_{};
+  ps::AboutRecord about_{};
+  ps::PropertyProcs properties_{};
+  ps::ChannelPortProcs channelPorts_{};
+  ps::PIDescriptorParameters descriptors_{};
+  std::vector<uint8_t> selection_;
+  Rgb foreground_{0, 0, 0}, background_{255, 255, 255};
+  bool haveScript_ = false;
+  uint64_t scriptSerial_ = 0;
+  Transfer in_, out_, mask_;
+  bool outPending_ = false;
+  std::optional<Descriptor> recorded_;
+  std::vector<int16_t> selectors_;
+  int32_t displayCalls_ = 0;
+  bool watchSuspended_ = false;
+};
+
+}  // namespace kv::cli

@@ -1,0 +1,66 @@
+// PNG, JPEG and TIFF files to and from documents. Every failure is a
+// FileError whose text names the file; a damaged file never crashes.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hosts/cli/document.h"
+
+namespace kv::cli {
+
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Raised when the write was called off before the file took its name.
+class WriteCancelled : public std::runtime_error {
+ public:
+  WriteCancelled() : std::runtime_error("cancelled") {}
+};
+
+using Warn = std::function<void(const std::string&)>;
+
+enum class FileFormat { PNG, JPEG, TIFF };
+
+// By content, whatever the name says.
+Document ReadImage(const std::filesystem::path& file, const Warn& warn);
+
+// The format by extension (.png, .jpg, .jpeg, .tif, .tiff, any case).
+FileFormat FormatForName(const std::filesystem::path& file);
+
+// Writes in the format the extension names, keeping the document's mode;
+// refuses a mode or transparency the format cannot hold. The file appears
+// whole or not at all; `cancelled` is asked once more just before it does.
+void WriteImage(const Document& document, const std::filesystem::path& file,
+                const std::function<bool()>& cancelled = {});
+
+// A selection: a grey image of width x height, 0 outside and 255 inside.
+// Other modes become grey; transparency counts as outside.
+std::vector<uint8_t> ReadSelection(const std::filesystem::path& file, int32_t width, int32_t height,
+                                   const Warn& warn);
+
+// Per-format halves, for the dispatcher above.
+namespace formats {
+Document ReadPng(const std::filesystem::path& file, const Warn& warn);
+Document ReadJpeg(const std::filesystem::path& file, const Warn& warn);
+Document ReadTiff(const std::filesystem::path& file, const Warn& warn);
+void WritePng(const Document& document, const std::filesystem::path& temp);
+void WriteJpeg(const Document& document, const std::filesystem::path& temp);
+void WriteTiff(const Document& document, const std::filesystem::path& temp);
+
+// Readers fail with "cannot read 'FILE': WHY"; writers throw
+// std::runtime_error(WHY) and WriteImage names the target.
+[[noreturn]] void FailRead(const std::filesystem::path& file, std::string_view why);
+// The 16-bit warning, worded once for all formats.
+void WarnReduced(const Warn& warn, const std::filesystem::path& file);
+// Refuses sizes the filter protocol's 16-bit rectangles cannot address.
+void CheckSize(const std::filesystem::path& file, uint64_t width, uint64_t height);
+}  // namespace formats
+
+}  // namespace kv::cli

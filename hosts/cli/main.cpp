@@ -1,0 +1,127 @@
+// kalvero: applies the suite's effects to image files from the command line.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+#include "hosts/cli/apply_command.h"
+#include "hosts/cli/core_library.h"
+#include "hosts/cli/document.h"
+#include "hosts/cli/effect_names.h"
+#include "hosts/cli/filter_host.h"
+#include "hosts/cli/interrupt.h"
+
+namespace {
+
+using namespace kv::cli;
+
+constexpr const char* kFooter = R"(
+Examples:
+  kalvero list
+  kalvero apply television photo.png tv.png --seed 7
+  kalvero apply "Burnt Edges" scan.tif burnt.tif --selection oval.png
+  kalvero apply 8 sky.jpg storm.jpg --foreground "#ffe080" --record storm.json
+  kalvero apply lightning sky.jpg again.jpg --script storm.json
+
+Effects are named by number (0-13) or by name in any case, with or without
+spaces. Images are PNG, JPEG or TIFF, in grey, RGB, CMYK (TIFF, JPEG) or Lab
+(TIFF); the output's format follows its extension and keeps the input's
+mode, size and resolution. --record writes the values the effect used as
+JSON; --script plays such a file back, giving the same picture again.
+
+Exit status: 0 done, 1 wrong command line, 2 a file could not be read or
+written, 3 the effect refused the image or failed, 130 stopped by Ctrl-C.
+The effects core is libkalvero-core.so beside this program, or the one
+--core or $KALVERO_CORE names.)";
+
+int Usage(const std::string& text) {
+  Complain(text);
+  std::fprintf(stderr, "Run 'kalvero --help' for more.\n");
+  return kExitUsage;
+}
+
+int List() {
+  for (const EffectName& e : kEffects) std::printf("%2d  %-22s (%s)\n", e.number, e.name, e.settingsName);
+  return kExitOk;
+}
+
+int About(const std::string& core) {
+  CoreLibrary library(ChooseCore(core));
+  Document one(1, 1, Mode::RGB, false);
+  FilterHost host(one, library.Entry(), 0);
+  host.hooks.message = [](int32_t, const std::string&, const std::string& text) { std::printf("%s\n", text.c_str()); };
+  const int16_t result = host.About();
+  if (result != 0) {
+    Complain("the about box failed: " + DescribeResult(result));
+    return kExitEffect;
+  }
+  return kExitOk;
+}
+
+int Apply(ApplyOptions options, const std::string& effect, const std::string& core, const std::string& foreground,
+          const std::string& background) {
+  const std::optional<int32_t> number = FindEffect(effect);
+  if (!number) return Usage("no effect '" + effect + "'; 'kalvero list' shows them");
+  options.effect = *number;
+  for (const auto& [text, colour] : {std::pair{&foreground, &options.foreground}, {&background, &options.background}}) {
+    if (text->empty()) continue;
+    const std::optional<Rgb> parsed = ParseColor(*text);
+    if (!parsed) return Usage("'" + *text + "' is not a colour; use #RRGGBB, R,G,B, black or white");
+    *colour = *parsed;
+  }
+  CoreLibrary library(ChooseCore(core));
+  InstallInterruptHandler();
+  return RunApply(options, library.Entry());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"kalvero " KALVERO_VERSION " - the Brightfold Kalvero 2 effects for PNG, JPEG and TIFF files",
+               "kalvero"};
+  app.footer(kFooter);
+  app.set_version_flag("--version", "kalvero " KALVERO_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();
+  std::string core;
+  app.add_option("--core", core, "The effects core to load (default: libkalvero-core.so beside kalvero)");
+
+  CLI::App* list = app.add_subcommand("list", "List the effects with their numbers");
+  CLI::App* about = app.add_subcommand("about", "Show the suite's version and credits");
+
+  CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
+  ApplyOptions options;
+  std::string effect, foreground, background;
+  apply->add_option("EFFECT", effect, "Number or name of the effect")->required();
+  apply->add_option("IN", options.input, "The image to read")->required();
+  apply->add_option("OUT", options.output, "The image to write (.png, .jpg, .tif)")->required();
+  apply->add_option("--seed", options.seed, "Random seed, 0 to 65535: the same seed gives the same picture");
+  apply->add_option("--selection", options.selection,
+                    "Grey image of the same size: 0 outside, 255 inside, between for soft edges");
+  apply->add_option("--script", options.script, "Play the values recorded in this JSON file");
+  apply->add_option("--record", options.record, "Write the values the effect used to this JSON file");
+  apply->add_option("--foreground", foreground, "Foreground colour (#RRGGBB, R,G,B); default black");
+  apply->add_option("--background", background, "Background colour; default white");
+  apply->add_flag("-q,--quiet", options.quiet, "No progress bar");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Usage(e.what());
+  }
+
+  try {
+    if (*list) return List();
+    if (*about) return About(core);
+    return Apply(options, effect, core, foreground, background);
+  } catch (const CoreError& e) {
+    Complain(e.what());
+    return kExitEffect;
+  }
+}
