@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -114,10 +115,8 @@ class FilterEntireImageRequired : public Filter {
   std::unique_ptr<ByteImage> resultImage;
 };
 
-// Reads the whole host image (or `rect` of it) at a scale; null on failure.
-// Supplied by the host-access layer; the preview installs its own source.
-using WholeImageReader = std::function<std::unique_ptr<ByteImage>(ps::FilterRecord* host, const Rect& rect,
-                                                                  double scale)>;
+// Reads `rect` of the host image at a scale through the host's advance
+// state; null on failure. Supplied by the host-access layer.
 std::unique_ptr<ByteImage> ReadWholeImage(ps::FilterRecord* host, const Rect& rect, double scale);
 
 // The filter table. Null for a number outside 0..13 or an effect not in this
