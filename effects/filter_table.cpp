@@ -44,10 +44,11 @@ FilterFactory& Override() {
 void SetFilterFactoryOverride(FilterFactory factory) { Override() = std::move(factory); }
 
 std::unique_ptr<Filter> CreateFilter(int32_t filterId) {
+  if (filterId < 0 || filterId >= kEffectCount) return nullptr;
   std::unique_ptr<Filter> filter;
   try {
     if (Override()) filter = Override()(filterId);
-    if (!filter && filterId >= 0 && filterId < kEffectCount && kTable[size_t(filterId)] != nullptr)
+    if (!filter && kTable[size_t(filterId)] != nullptr)
       filter = kTable[size_t(filterId)]();
   } catch (const std::bad_alloc&) {
     return nullptr;

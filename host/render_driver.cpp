@@ -1,0 +1,187 @@
+#include "host/render_driver.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "framework/filter.h"
+#include "host/host_calls.h"
+#include "host/host_progress.h"
+#include "host/pixel_layout.h"
+#include "host/run_record.h"
+#include "image/pixel_ops.h"
+
+namespace kv {
+
+std::vector<Rect> TileWalk(const Rect& r, int32_t t) {
+  std::vector<Rect> tiles;
+  if (r.IsEmpty() || t <= 0) return tiles;
+  for (int32_t bottom = r.bottom; bottom > r.top; bottom -= t)
+    for (int32_t left = r.left; left < r.right; left += t)
+      tiles.push_back(Rect{left, bottom - t, left + t, bottom}.Intersect(r));
+  return tiles;
+}
+
+void BlendThroughMask(const ByteImage& in, ByteImage& out, const ByteMask& mask, const Rect& tile) {
+  for (int32_t y = tile.top; y < tile.bottom; ++y)
+    BlendRowByMask(mask.Address(tile.left, y), in.Address(tile.left, y), out.Address(tile.left, y),
+                   out.Address(tile.left, y), tile.Width(), out.format);
+}
+
+void KeepLayerTransparency(const ByteImage& in, ByteImage& out, const Rect& tile) {
+  if (!in.format.hasAlpha || !out.format.hasAlpha) return;
+  const int32_t a = out.format.colorChannels, step = out.pixelStep;
+  for (int32_t y = tile.top; y < tile.bottom; ++y) {
+    const uint8_t* src = in.Address(tile.left, y) + a;
+    uint8_t* dst = out.Address(tile.left, y) + a;
+    for (int32_t x = 0; x < tile.Width(); ++x, src += step, dst += step) *dst = uint8_t(*dst * *src / 255);
+  }
+}
+
+Point PreviewOrigin(int32_t placement, const Rect& area, Size preview) {
+  switch (placement) {
+    case 0: return {area.left - 50, area.top - 50};
+    case 2: return {area.left - (preview.width - area.Width()) / 2, area.top - 50};
+    default: {
+      auto centre = [](int32_t start, int32_t areaSize, int32_t previewSize) {
+        return areaSize >= previewSize ? start : start - (previewSize - areaSize) / 2;
+      };
+      return {centre(area.left, area.Width(), preview.width), centre(area.top, area.Height(), preview.height)};
+    }
+  }
+}
+
+namespace {
+
+// A view over the host's interleaved buffer for `r`.
+ByteImage HostView(void* data, int32_t rowBytes, const Rect& r, const PixelFormat& f) {
+  return ByteImage(r, static_cast<uint8_t*>(data), rowBytes - r.Width() * f.channelCount, f);
+}
+
+void RequestPlanes(ps::FilterRecord& host, int32_t planes) {
+  host.inLoPlane = host.outLoPlane = 0;
+  host.inHiPlane = host.outHiPlane = int16_t(planes - 1);
+  host.inputRate = ps::kFixedOne;
+}
+
+int32_t RenderTiles(ps::FilterRecord& host, RunRecord& run, void* block, RenderContext& context,
+                    const std::vector<Rect>& tiles, PhotoshopProgressUpdateSink& progress) {
+  Filter& filter = *run.filter;
+  const Rect bounds = *context.imageBounds;
+  const Rect area = *context.area;
+  const int32_t planes = OutputPlanes(host);
+  const PixelFormat format = HostPixelFormat(host, planes);
+
+  for (size_t i = 0; i < tiles.size(); ++i) {
+    const Rect tile = tiles[i];
+    Rect input, extra;
+    filter.TileInputArea(tile, area, block, 1.0, input, extra);
+    input = input.Intersect(bounds);
+    if (input.IsEmpty()) input = {};
+
+    host.outRect = ToHost(tile);
+    host.inRect = ToHost(input);
+    if (int16_t code = hostcall::MapHostError(hostcall::AdvanceState())) return code;
+
+    ByteImage in = HostView(host.inData, host.inRowBytes, input, format);
+    ByteImage out = HostView(host.outData, host.outRowBytes, tile, format);
+
+    if (run.previewResult && run.previewResult->bounds.Contains(tile) && run.previewResult->format == format) {
+      out.CopyFrom(*run.previewResult);
+    } else {
+      ByteMask mask;
+      if (int32_t err = ReadAreaMask(host, &run, tile, mask)) return err;
+      context.tile = &tile;
+      context.input = &in;
+      context.output = &out;
+      context.mask = context.maskSource = &mask;
+      context.hostInput = host.inData;
+      context.hostOutput = host.outData;
+      const int32_t err = filter.Render(context);
+      context.input = context.output = nullptr;
+      context.mask = context.maskSource = nullptr;
+      if (err != 0) return err;
+      if (filter.BlendsWithSelection() && input.Contains(tile)) {
+        if (run.hasTransparency) {
+          if (filter.KeepsLayerTransparency()) KeepLayerTransparency(in, out, tile);
+        } else {
+          BlendThroughMask(in, out, mask, tile);
+        }
+      }
+    }
+    progress.SetTile(int32_t(i + 1));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t RenderArea(ps::FilterRecord& host, RunRecord& run, void* block) {
+  Filter& filter = *run.filter;
+  const Rect bounds = ImageBounds(host);
+  const Rect area = AreaRect(host, &run);
+  const Rect needed = filter.InputAreaFor(area, block, 1.0).Intersect(bounds);
+  RequestPlanes(host, OutputPlanes(host));
+
+  int32_t err = 0;
+  try {
+    const std::vector<Rect> tiles =
+        filter.RendersInOnePiece() ? std::vector<Rect>{needed} : TileWalk(needed, filter.TileSize());
+    PhotoshopProgressUpdateSink progress(&host, int32_t(tiles.size()));
+    Photoshop_Abort_Tester abort(host.abortProc);
+
+    RenderContext context;
+    context.host = &host;
+    context.imageBounds = &bounds;
+    context.area = &area;
+    context.sourceBounds = &bounds;
+    context.sourceArea = &area;
+    context.areaRecord = run.area.get();
+    context.block = block;
+    context.abortTester = &abort;
+    context.progress = &progress;
+    context.imageMode = host.imageMode;
+    context.foreground = host.foreColor;
+    context.background = host.backColor;
+    context.scale = 1.0;
+    context.hasTransparency = run.hasTransparency;
+
+    err = filter.PrepareRender(context);
+    if (err == 0) err = RenderTiles(host, run, block, context, tiles, progress);
+  } catch (const std::bad_alloc&) {
+    err = kErrOutOfMemory;
+  }
+  filter.FinishRender(block);
+  return err;
+}
+
+std::unique_ptr<ByteImage> ReadWholeImage(ps::FilterRecord* host, const Rect& rect, double scale) {
+  if (host == nullptr) return nullptr;
+  try {
+    const int32_t planes = InputPlanes(*host);
+    const ps::Fixed rate = std::max<ps::Fixed>(ps::kFixedOne, ps::Fixed(std::trunc(scale * 65536 + 0.5)));
+    // Above 1.0 the host delivers every n-th pixel; the image covers the
+    // rectangle in those reduced coordinates.
+    const int32_t n = std::max(1, int32_t(rate / ps::kFixedOne));
+    const auto down = [n](int32_t v) { return v >= 0 ? v / n : -((-v + n - 1) / n); };
+    const auto up = [n](int32_t v) { return v >= 0 ? (v + n - 1) / n : -((-v) / n); };
+    const Rect bounds{down(rect.left), down(rect.top), up(rect.right), up(rect.bottom)};
+
+    int32_t err = 0;
+    auto image = std::make_unique<ByteImage>(err, bounds, HostPixelFormat(*host, planes));
+    if (err != 0) return nullptr;
+    host->inRect = ToHost(rect);
+    host->inLoPlane = 0;
+    host->inHiPlane = int16_t(planes - 1);
+    host->inputRate = rate;
+    if (hostcall::MapHostError(hostcall::AdvanceState()) != 0 || host->inData == nullptr) return nullptr;
+    const auto* src = static_cast<const uint8_t*>(host->inData);
+    const size_t rowBytes = size_t(bounds.Width()) * size_t(planes);
+    for (int32_t y = bounds.top; y < bounds.bottom; ++y, src += host->inRowBytes)
+      std::memcpy(image->Row(y), src, rowBytes);
+    return image;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace kv

@@ -1,0 +1,33 @@
+// Fills the integer conversions of a format that comes from the string table.
+// Only %d and %% are honoured, so a translated text can never make the core
+// read arguments it was not given.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+inline std::string FormatInts(std::string_view format, std::initializer_list<long long> values) {
+  std::string out;
+  auto next = values.begin();
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      if (format[i + 1] == '%') {
+        out += '%';
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == 'd' && next != values.end()) {
+        out += std::to_string(*next++);
+        ++i;
+        continue;
+      }
+    }
+    out += format[i];
+  }
+  return out;
+}
+
+}  // namespace kv
