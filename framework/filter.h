@@ -122,6 +122,8 @@ std::unique_ptr<ByteImage> ReadWholeImage(ps::FilterRecord* host, const Rect& re
 // The filter table. Null for a number outside 0..13 or an effect not in this
 // build. Tests may put a factory of their own in front of the table.
 std::unique_ptr<Filter> CreateFilter(int32_t filterId);
+// The table alone, whatever factory is in front of it.
+std::unique_ptr<Filter> CreateBuiltInFilter(int32_t filterId);
 using FilterFactory = std::function<std::unique_ptr<Filter>(int32_t filterId)>;
 void SetFilterFactoryOverride(FilterFactory factory);
 

@@ -1,0 +1,25 @@
+// Shared pieces of the benchmarks: the two image sizes every effect is
+// measured at, and the counters they report.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+#include "tests/effects/effect_harness.h"
+
+namespace kv::bench {
+
+// A full 4000 x 3000 render and a preview-sized 800 x 600 one.
+inline constexpr int kFullWidth = 4000, kFullHeight = 3000;
+inline constexpr int kPreviewWidth = 800, kPreviewHeight = 600;
+
+// Megapixels per second over the iterations, and the process's peak
+// resident memory as a multiple of the picture's own bytes.
+void ReportPixels(benchmark::State& state, const test::Picture& picture);
+
+// Renders effect `effect` through the in-memory host, at its defaults
+// changed by `edit`, once per iteration.
+void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit = {});
+
+}  // namespace kv::bench

@@ -1,0 +1,209 @@
+#include "tests/effects/effect_harness.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "framework/filter.h"
+#include "host/host_calls.h"
+#include "image/progress.h"
+#include "tests/host/fake_host.h"
+
+namespace kv::test {
+
+namespace {
+
+// The effect with its tiles cut to a size of the test's choosing.
+class TiledFilter final : public Filter {
+ public:
+  TiledFilter(std::unique_ptr<Filter> inner, int32_t tileSize) : inner_(std::move(inner)), tileSize_(tileSize) {
+    filterId = inner_->filterId;
+  }
+  uint32_t ParameterBlockSize() const override { return inner_->ParameterBlockSize(); }
+  bool PreviewStartsAtCorner() const override { return inner_->PreviewStartsAtCorner(); }
+  bool BlendsWithSelection() const override { return inner_->BlendsWithSelection(); }
+  bool NeedsSelection() const override { return inner_->NeedsSelection(); }
+  bool NeedsSelectionOrLayer() const override { return inner_->NeedsSelectionOrLayer(); }
+  bool KeepsLayerTransparency() const override { return inner_->KeepsLayerTransparency(); }
+  bool SupportsCMYK() const override { return inner_->SupportsCMYK(); }
+  bool RendersInOnePiece() const override { return inner_->RendersInOnePiece(); }
+  bool SupportsScripting() const override { return inner_->SupportsScripting(); }
+  int32_t PreviewPlacement() const override { return inner_->PreviewPlacement(); }
+  Size MinimumSize() const override { return inner_->MinimumSize(); }
+  int32_t TileSize() const override { return tileSize_; }
+  void SetDefaults(void* block) const override { inner_->SetDefaults(block); }
+  Rect InputAreaFor(const Rect& area, const void* block, double scale) const override {
+    return inner_->InputAreaFor(area, block, scale);
+  }
+  void TileInputArea(const Rect& tile, const Rect& area, const void* block, double scale, Rect& in,
+                     Rect& extra) const override {
+    inner_->TileInputArea(tile, area, block, scale, in, extra);
+  }
+  void InputAreaForTile(const Rect& tile, Rect& in, Rect& extra, const void* block, double scale) const override {
+    inner_->InputAreaForTile(tile, in, extra, block, scale);
+  }
+  int32_t PrepareRender(RenderContext& c) override { return inner_->PrepareRender(c); }
+  int32_t Render(RenderContext& c) override { return inner_->Render(c); }
+  void FinishRender(void* block) override { inner_->FinishRender(block); }
+  int32_t BuildParameters(ParameterList& list, void* block) override { return inner_->BuildParameters(list, block); }
+  std::string SettingsName() const override { return inner_->SettingsName(); }
+  int32_t UpdateParameterStates(ParameterList& list, const void* block) override {
+    return inner_->UpdateParameterStates(list, block);
+  }
+  std::string HelpPage() const override { return inner_->HelpPage(); }
+
+ private:
+  std::unique_ptr<Filter> inner_;
+  int32_t tileSize_;
+};
+
+class ScopedTileSize {
+ public:
+  explicit ScopedTileSize(int32_t tileSize) {
+    if (tileSize <= 0) return;
+    active_ = true;
+    SetFilterFactoryOverride([tileSize](int32_t id) -> std::unique_ptr<Filter> {
+      std::unique_ptr<Filter> inner = CreateBuiltInFilter(id);
+      if (inner == nullptr) return nullptr;
+      return std::make_unique<TiledFilter>(std::move(inner), tileSize);
+    });
+  }
+  ~ScopedTileSize() {
+    if (active_) SetFilterFactoryOverride(nullptr);
+  }
+
+ private:
+  bool active_ = false;
+};
+
+// The host state the core sees during a selector, for renders that call the
+// effect straight.
+class ScopedSession {
+ public:
+  explicit ScopedSession(ps::FilterRecord& record) : saved_(Session()) {
+    Session().record = &record;
+    Session().hostThread = platform::CurrentThread();
+  }
+  ~ScopedSession() { Session() = saved_; }
+
+ private:
+  HostSession saved_;
+};
+
+void FillBlock(int32_t effect, void* block, const BlockEdit& edit) {
+  std::unique_ptr<Filter> filter = CreateFilter(effect);
+  filter->SetDefaults(block);
+  if (edit) edit(block);
+}
+
+}  // namespace
+
+Picture TestPicture(int width, int height, int16_t mode, int colorPlanes, bool alpha) {
+  Picture p{width, height, mode, colorPlanes, alpha, {}};
+  p.pixels.resize(size_t(width) * height * p.Planes());
+  uint8_t* out = p.pixels.data();
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < colorPlanes; ++c) {
+        const double wave = 40.0 * std::sin((x + 2 * y) * 0.05 * (c + 1)) + 30.0 * std::cos(y * 0.11 - c);
+        *out++ = uint8_t(std::clamp(128.0 + wave + ((x * 7 + y * 13 + c * 29) % 23), 0.0, 255.0));
+      }
+      if (alpha) *out++ = uint8_t(x < width / 4 ? 0 : std::min(255, 64 + 4 * y));
+    }
+  return p;
+}
+
+Picture Reduce(const Picture& full, int factor) {
+  Picture r = full;
+  r.width = (full.width + factor - 1) / factor;
+  r.height = (full.height + factor - 1) / factor;
+  const int planes = full.Planes();
+  r.pixels.assign(size_t(r.width) * r.height * planes, 0);
+  for (int y = 0; y < r.height; ++y)
+    for (int x = 0; x < r.width; ++x)
+      for (int c = 0; c < planes; ++c) {
+        int sum = 0, n = 0;
+        for (int v = y * factor; v < std::min(full.height, (y + 1) * factor); ++v)
+          for (int u = x * factor; u < std::min(full.width, (x + 1) * factor); ++u, ++n) sum += full.At(u, v)[c];
+        r.pixels[(size_t(y) * r.width + x) * planes + c] = uint8_t((sum + n / 2) / n);
+      }
+  return r;
+}
+
+Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how, int16_t* error) {
+  FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
+  host.pixels = in.pixels;
+  host.record.imageHRes = host.record.imageVRes = ps::Fixed(std::lround(how.resolution * 65536));
+  if (!how.selection.empty()) host.SetSelection(how.selection);
+  host.record.parameters = host.handleProcs.newProc(int32_t(kParametersHandleSize));
+  FillBlock(effect, host.handleProcs.lockProc(host.record.parameters, false), how.edit);
+
+  const ScopedTileSize tiles(how.tileSize);
+  const bool ok = host.Run(effect);
+  if (error != nullptr) *error = ok ? 0 : host.lastResult;
+  if (!ok) return {};
+  Picture out = in;
+  out.pixels = host.pixels;
+  return out;
+}
+
+Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit) {
+  // A host holding the image at full size, for effects that read all of it.
+  const int fullW = int(std::lround(reduced.width * scale)), fullH = int(std::lround(reduced.height * scale));
+  FakeHost host(fullW, fullH, reduced.mode, reduced.colorPlanes, reduced.alpha);
+  for (int y = 0; y < fullH; ++y)
+    for (int x = 0; x < fullW; ++x)
+      std::memcpy(&host.pixels[(size_t(y) * fullW + x) * reduced.Planes()],
+                  reduced.At(std::min(int(x / scale), reduced.width - 1), std::min(int(y / scale), reduced.height - 1)),
+                  size_t(reduced.Planes()));
+  const ScopedSession session(host.record);
+
+  std::unique_ptr<Filter> filter = CreateFilter(effect);
+  std::vector<uint8_t> block(kParametersHandleSize);
+  FillBlock(effect, block.data(), edit);
+
+  const PixelFormat format = PixelFormat::Of(reduced.mode == ps::plugInModeGrayScale ? kModeGrey
+                                             : reduced.mode == ps::plugInModeCMYKColor ? kModeCMYK
+                                             : reduced.mode == ps::plugInModeLabColor  ? kModeLab
+                                                                                        : kModeRGB,
+                                             reduced.colorPlanes, reduced.alpha);
+  const Rect bounds{0, 0, reduced.width, reduced.height};
+  const Rect fullBounds{0, 0, fullW, fullH};
+  Picture out = reduced;
+  std::vector<uint8_t> input = reduced.pixels;
+  std::vector<uint8_t> maskBytes(size_t(reduced.width) * reduced.height, 255);
+  ByteImage in(bounds, input.data(), 0, format), result(bounds, out.pixels.data(), 0, format);
+  ByteMask mask(bounds, maskBytes.data(), 0);
+
+  RenderContext c;
+  c.host = &host.record;
+  c.imageBounds = &fullBounds;
+  c.area = &fullBounds;
+  c.sourceBounds = &bounds;
+  c.sourceArea = &bounds;
+  c.tile = &bounds;
+  c.input = &in;
+  c.output = &result;
+  c.mask = &mask;
+  c.maskSource = &mask;
+  c.block = block.data();
+  c.imageMode = reduced.mode;
+  c.foreground = host.record.foreColor;
+  c.background = host.record.backColor;
+  c.scale = scale;
+  c.hasTransparency = reduced.alpha;
+  int32_t err = filter->PrepareRender(c);
+  if (err == 0) err = filter->Render(c);
+  filter->FinishRender(block.data());
+  if (err != 0) return {};
+  return out;
+}
+
+double MeanDifference(const Picture& a, const Picture& b) {
+  if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+  return sum / double(a.pixels.size());
+}
+
+}  // namespace kv::test
