@@ -3,6 +3,7 @@
 #include <array>
 #include <mutex>
 
+#include "effects/television/television.h"
 #include "framework/filter.h"
 
 namespace kv {
@@ -31,7 +32,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     nullptr,  // 10 Rip Open
     nullptr,  // 11 Puzzle
     nullptr,  // 12 Stain
-    nullptr,  // 13 Television
+    Make<Television>,  // 13 Television
 };
 
 FilterFactory& Override() {
@@ -43,17 +44,27 @@ FilterFactory& Override() {
 
 void SetFilterFactoryOverride(FilterFactory factory) { Override() = std::move(factory); }
 
+std::unique_ptr<Filter> CreateBuiltInFilter(int32_t filterId) {
+  if (filterId < 0 || filterId >= kEffectCount || kTable[size_t(filterId)] == nullptr) return nullptr;
+  try {
+    std::unique_ptr<Filter> filter = kTable[size_t(filterId)]();
+    filter->filterId = filterId;
+    return filter;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 std::unique_ptr<Filter> CreateFilter(int32_t filterId) {
   if (filterId < 0 || filterId >= kEffectCount) return nullptr;
   std::unique_ptr<Filter> filter;
   try {
     if (Override()) filter = Override()(filterId);
-    if (!filter && kTable[size_t(filterId)] != nullptr)
-      filter = kTable[size_t(filterId)]();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  if (filter) filter->filterId = filterId;
+  if (!filter) return CreateBuiltInFilter(filterId);
+  filter->filterId = filterId;
   return filter;
 }
 

@@ -1,12 +1,14 @@
 #include "tests/effects/effect_harness.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "framework/filter.h"
 #include "host/host_calls.h"
 #include "image/progress.h"
+#include "platform/system.h"
 #include "tests/host/fake_host.h"
 
 namespace kv::test {
@@ -131,6 +133,7 @@ Picture Reduce(const Picture& full, int factor) {
 }
 
 Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how, int16_t* error) {
+  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
   FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
   host.pixels = in.pixels;
   host.record.imageHRes = host.record.imageVRes = ps::Fixed(std::lround(how.resolution * 65536));
@@ -141,7 +144,10 @@ Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& h
   const ScopedTileSize tiles(how.tileSize);
   const bool ok = host.Run(effect);
   if (error != nullptr) *error = ok ? 0 : host.lastResult;
-  if (!ok) return {};
+  if (!ok) {
+    for (const std::string& m : host.messages) std::fprintf(stderr, "effect %d: %s\n", effect, m.c_str());
+    return {};
+  }
   Picture out = in;
   out.pixels = host.pixels;
   return out;
