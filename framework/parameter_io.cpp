@@ -41,6 +41,16 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool SameName(std::string_view a, std::string_view b) {
+  const auto letters = [](std::string_view t) {
+    std::string out;
+    for (char c : t)
+      if (c != ' ' && c != '-' && c != '_') out += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    return out;
+  };
+  return letters(a) == letters(b);
+}
+
 bool ParseDouble(std::string_view text, double& value) {
   const std::string s(Trim(text));
   if (s.empty()) return false;

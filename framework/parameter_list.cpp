@@ -59,6 +59,8 @@ FilterParameter* ParameterList::FindByName(std::string_view name) const {
   name = param_io::Trim(name);
   for (const auto& p : *this)
     if (param_io::EqualsIgnoreCase(p->Name(), name)) return p.get();
+  for (const auto& p : *this)
+    if (param_io::SameName(p->Name(), name)) return p.get();
   // The scripting key names a parameter too, for those who script.
   if (name.size() == 4) {
     uint32_t key = 0;

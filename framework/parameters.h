@@ -396,7 +396,8 @@ class ParameterList {
 
   // The first parameter with the key, or null.
   FilterParameter* Find(uint32_t key) const;
-  // The first parameter whose Name() equals `name` ignoring case, or null.
+  // The first parameter whose Name() equals `name` ignoring case, else
+  // ignoring spaces, '-' and '_' too, else the one with that scripting key.
   FilterParameter* FindByName(std::string_view name) const;
 
   // Scripting: every key in list order; the read of one key the descriptor

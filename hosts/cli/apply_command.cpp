@@ -12,6 +12,7 @@
 #include "hosts/cli/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
+#include "hosts/cli/parameter_block.h"
 #include "hosts/cli/progress_bar.h"
 
 namespace kv::cli {
@@ -55,6 +56,16 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   }
 
   Document document = ReadImage(o.input, PrintWarning);
+  // Lengths in the image's units need its resolution.
+  ParameterBlock block(o.effect, document.xResolution);
+  for (const std::string& assignment : o.sets) {
+    FilterParameter* changed = nullptr;
+    const std::string error = block.Set(assignment, &changed);
+    if (!error.empty()) throw UsageError(error);
+    // A value given on the command line wins over the script's.
+    for (int32_t i = 0; script && i < changed->KeyCount(); ++i) script->Erase(changed->Key(i));
+  }
+
   FilterHost host(document, entry, o.effect);
   if (!o.selection.empty()) {
     try {
@@ -64,7 +75,7 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
     }
   }
   host.SetColors(o.foreground, o.background);
-  if (!o.parameters.empty()) host.SetParameters(o.parameters);
+  host.SetParameters(block.Bytes());
   if (script) host.SetScript(*script);
 
   ProgressBar bar(name, !o.quiet && ::isatty(STDERR_FILENO));
@@ -83,12 +94,17 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
     Complain(std::string(name) + " failed: " + DescribeResult(result));
     return kExitEffect;
   }
-  if (!o.record.empty() && !host.Recorded()) {
-    Complain(std::string(name) + " wrote no values to record; nothing written");
-    return kExitEffect;
-  }
   WriteImage(document, o.output, Interrupted);
-  if (!o.record.empty()) WriteRecord(o.record, *host.Recorded());
+  if (!o.record.empty()) {
+    // The core writes its values when its dialog was accepted; otherwise
+    // they are the block it rendered with, written as it would write them.
+    if (host.Recorded()) {
+      WriteRecord(o.record, *host.Recorded());
+    } else {
+      if (!block.Adopt(host.Parameters())) throw FileError("the effect left no values to record");
+      WriteRecord(o.record, block.Values());
+    }
+  }
   return kExitOk;
 }
 
@@ -112,6 +128,9 @@ std::string DescribeResult(int16_t result) {
 int RunApply(const ApplyOptions& options, ps::EntryPointProc entry) {
   try {
     return Run(options, entry);
+  } catch (const UsageError& e) {
+    Complain(e.what());
+    return kExitUsage;
   } catch (const WriteCancelled&) {
     Complain("cancelled; nothing written");
     return kExitCancelled;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,17 @@ struct ApplyOptions {
   std::string script;     // empty: none
   std::string record;     // empty: none
   Rgb foreground{0, 0, 0}, background{255, 255, 255};
-  std::vector<uint8_t> parameters;  // the block to start from; empty: the core's defaults
+  std::vector<std::string> sets;  // "NAME=VALUE", over the defaults and any script
   bool quiet = false;
 };
 
 int RunApply(const ApplyOptions& options, ps::EntryPointProc entry);
+
+// A wrong value on the command line, found once the image is known.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // "out of memory (-108)" and the like, for a result the core returned.
 std::string DescribeResult(int16_t result);

@@ -10,6 +10,7 @@
 #include "hosts/cli/effect_names.h"
 #include "hosts/cli/filter_host.h"
 #include "hosts/cli/interrupt.h"
+#include "hosts/cli/parameter_block.h"
 
 namespace {
 
@@ -18,7 +19,9 @@ using namespace kv::cli;
 constexpr const char* kFooter = R"(
 Examples:
   kalvero list
+  kalvero params television
   kalvero apply television photo.png tv.png --seed 7
+  kalvero apply television photo.png tv.png --set "Curvature=80" --set "Scanline Thickness=0.1 cm"
   kalvero apply "Burnt Edges" scan.tif burnt.tif --selection oval.png
   kalvero apply 8 sky.jpg storm.jpg --foreground "#ffe080" --record storm.json
   kalvero apply lightning sky.jpg again.jpg --script storm.json
@@ -41,7 +44,24 @@ int Usage(const std::string& text) {
 }
 
 int List() {
-  for (const EffectName& e : kEffects) std::printf("%2d  %-22s (%s)\n", e.number, e.name, e.settingsName);
+  for (const EffectName& e : kEffects)
+    if (EffectBuilt(e.number)) std::printf("%2d  %-22s (%s)\n", e.number, e.name, e.settingsName);
+  return kExitOk;
+}
+
+std::optional<int32_t> BuiltEffect(const std::string& text, std::string& error) {
+  const std::optional<int32_t> number = FindEffect(text);
+  if (!number) error = "no effect '" + text + "'; 'kalvero list' shows them";
+  else if (!EffectBuilt(*number)) error = std::string(kEffects[size_t(*number)].name) + " is not in this build";
+  else return number;
+  return std::nullopt;
+}
+
+int Params(const std::string& effect) {
+  std::string error;
+  const std::optional<int32_t> number = BuiltEffect(effect, error);
+  if (!number) return Usage(error);
+  PrintParameters(*number, stdout);
   return kExitOk;
 }
 
@@ -60,8 +80,9 @@ int About(const std::string& core) {
 
 int Apply(ApplyOptions options, const std::string& effect, const std::string& core, const std::string& foreground,
           const std::string& background) {
-  const std::optional<int32_t> number = FindEffect(effect);
-  if (!number) return Usage("no effect '" + effect + "'; 'kalvero list' shows them");
+  std::string error;
+  const std::optional<int32_t> number = BuiltEffect(effect, error);
+  if (!number) return Usage(error);
   options.effect = *number;
   for (const auto& [text, colour] : {std::pair{&foreground, &options.foreground}, {&background, &options.background}}) {
     if (text->empty()) continue;
@@ -88,6 +109,9 @@ int main(int argc, char** argv) {
 
   CLI::App* list = app.add_subcommand("list", "List the effects with their numbers");
   CLI::App* about = app.add_subcommand("about", "Show the suite's version and credits");
+  CLI::App* params = app.add_subcommand("params", "List an effect's parameters: names, ranges, defaults, keys");
+  std::string paramsEffect;
+  params->add_option("EFFECT", paramsEffect, "Number or name of the effect")->required();
 
   CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
   ApplyOptions options;
@@ -95,6 +119,9 @@ int main(int argc, char** argv) {
   apply->add_option("EFFECT", effect, "Number or name of the effect")->required();
   apply->add_option("IN", options.input, "The image to read")->required();
   apply->add_option("OUT", options.output, "The image to write (.png, .jpg, .tif)")->required();
+  apply->add_option("--set", options.sets,
+                    "NAME=VALUE: a parameter's value in the form 'kalvero params EFFECT' shows; repeatable")
+      ->allow_extra_args(false);
   apply->add_option("--seed", options.seed, "Random seed, 0 to 65535: the same seed gives the same picture");
   apply->add_option("--selection", options.selection,
                     "Grey image of the same size: 0 outside, 255 inside, between for soft edges");
@@ -119,6 +146,7 @@ int main(int argc, char** argv) {
   try {
     if (*list) return List();
     if (*about) return About(core);
+    if (*params) return Params(paramsEffect);
     return Apply(options, effect, core, foreground, background);
   } catch (const CoreError& e) {
     Complain(e.what());
