@@ -271,7 +271,7 @@ int32_t ListboxParameter::ReadValue(uint32_t, std::string_view text) {
 
 std::string ListboxParameter::ValueText() const {
   const Item* item = Selected();
-  return item != nullptr ? strings::Text(item->label) : Format("%d", *value);
+  return item != nullptr ? item->label : Format("%d", *value);
 }
 
 int32_t ListboxParameter::SetFromText(std::string_view text, std::string& error) {
@@ -286,7 +286,8 @@ int32_t ListboxParameter::SetFromText(std::string_view text, std::string& error)
 
 std::vector<std::string> ListboxParameter::Choices() const {
   std::vector<std::string> names;
-  for (const Item& item : items) names.push_back(strings::Text(item.label));
+  // The English keys: command lines and scripts read the same in every language.
+  for (const Item& item : items) names.push_back(item.label);
   return names;
 }
 
