@@ -1,6 +1,8 @@
 #include "hosts/cli/image_files.h"
 
 #include <gtest/gtest.h>
+
+#include <cctype>
 #include <png.h>
 #include <tiffio.h>
 
@@ -51,7 +53,14 @@ INSTANTIATE_TEST_SUITE_P(Files, LosslessRoundTrip,
                                            Case{".png", Mode::RGB, false}, Case{".PNG", Mode::RGB, true},
                                            Case{".tif", Mode::Grey, false}, Case{".tif", Mode::RGB, true},
                                            Case{".tiff", Mode::CMYK, false}, Case{".tif", Mode::CMYK, true},
-                                           Case{".tif", Mode::Lab, false}, Case{".tif", Mode::Lab, true}));
+                                           Case{".tif", Mode::Lab, false}, Case{".tif", Mode::Lab, true}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name = std::string(info.param.extension + 1) + "_" + ModeName(info.param.mode) +
+                                              (info.param.alpha ? "_alpha" : "") + "_" + std::to_string(info.index);
+                           for (char& ch : name)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
 
 double MeanError(const Document& a, const Document& b) {
   double sum = 0;

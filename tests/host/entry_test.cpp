@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fake_host.h"
+#include "host/dialog_hook.h"
 #include "host/entry.h"
 #include "host/host_calls.h"
 #include "host/run_record.h"
@@ -65,7 +66,10 @@ TEST_F(EntryTest, RunInvertsTheImageAndLeavesTheSlotEmpty) {
 
 TEST_F(EntryTest, UnknownOrMissingEffectsAreRefusedBeforeAnyRecord) {
   FakeHost host(8, 8, ps::plugInModeRGBColor, 3);
-  for (int32_t id : {-1, 14, 0, 99}) {
+  std::vector<int32_t> ids = {-1, 14, 99};
+  for (int32_t id = 0; id < kEffectCount; ++id)
+    if (id != kTestEffect && CreateBuiltInFilter(id) == nullptr) ids.push_back(id);  // not in this build
+  for (int32_t id : ids) {
     EXPECT_EQ(host.Call(ps::filterSelectorPrepare, id), -1) << id;
     EXPECT_EQ(host.data, 0) << id;
   }
@@ -303,6 +307,92 @@ TEST_F(EntryTest, HostVersionAndRulerUnitsAreAsked) {
   ASSERT_TRUE(bare.Run(kTestEffect));
   EXPECT_EQ(seen.hostVersionUnknown, 1);
   EXPECT_EQ(seen.rulerUnits, 0);
+}
+
+// Scripting: values played from the host's descriptor, and the values
+// written back for a recorded action once a dialog was accepted.
+struct DialogSpy {
+  static inline int shown = 0;
+  static inline int32_t answer = 0;
+  static int32_t Run(ps::FilterRecord&, RunRecord&, void* block) {
+    ++shown;
+    static_cast<InvertBlock*>(block)->strength = 40.0;
+    return answer;
+  }
+};
+
+class ScriptingTest : public EntryTest {
+ protected:
+  void SetUp() override {
+    EntryTest::SetUp();
+    DialogSpy::shown = 0;
+    DialogSpy::answer = 0;
+  }
+  void TearDown() override {
+    SetDialogRunner(nullptr);
+    EntryTest::TearDown();
+  }
+  static double WrittenStrength(const FakeHost& host) {
+    for (const auto& [key, value] : host.written)
+      if (key == ps::FourCC("TSst")) return value.number;
+    return -1;
+  }
+};
+
+TEST_F(ScriptingTest, PlayedValuesAreUsedWithoutTheDialog) {
+  SetDialogRunner(&DialogSpy::Run);
+  FakeHost host(4, 1, ps::plugInModeGrayScale, 1);
+  host.pixels = {0, 100, 200, 255};
+  host.SetScript({{ps::FourCC("TSst"), {ps::typeFloat, 50.0, {}, 0}}, {ps::FourCC("Junk"), {ps::typeFloat, 1.0, {}, 0}}},
+                 ps::plugInDialogDontDisplay);
+  ASSERT_TRUE(host.Run(kTestEffect, true));
+  EXPECT_EQ(DialogSpy::shown, 0);
+  EXPECT_EQ(Block(host).strength, 50.0);
+  EXPECT_EQ(host.pixels, (std::vector<uint8_t>{127, 127, 127, 127}));
+  EXPECT_TRUE(host.written.empty()) << "no dialog ran, so nothing is recorded";
+  EXPECT_EQ(host.descriptorParameters.descriptor, nullptr) << "the played descriptor is disposed of";
+}
+
+TEST_F(ScriptingTest, AnAcceptedDialogIsRecorded) {
+  SetDialogRunner(&DialogSpy::Run);
+  FakeHost host(4, 4, ps::plugInModeRGBColor, 3);
+  host.descriptorParameters.playInfo = ps::plugInDialogDisplay;  // a pick from the menu
+  ASSERT_TRUE(host.Run(kTestEffect, true));
+  EXPECT_EQ(DialogSpy::shown, 1);
+  EXPECT_EQ(WrittenStrength(host), 40.0);
+  EXPECT_EQ(host.descriptorParameters.recordInfo, ps::plugInDialogOptional);
+
+  // Shown again when the script asks for the dialog.
+  FakeHost again(4, 4, ps::plugInModeRGBColor, 3);
+  again.SetScript({{ps::FourCC("TSst"), {ps::typeFloat, 10.0, {}, 0}}}, ps::plugInDialogDisplay);
+  ASSERT_TRUE(again.Run(kTestEffect, true));
+  EXPECT_EQ(DialogSpy::shown, 2);
+  EXPECT_EQ(WrittenStrength(again), 40.0);
+}
+
+TEST_F(ScriptingTest, CancelledOrAbsentDialogsRecordNothing) {
+  SetDialogRunner(&DialogSpy::Run);
+  DialogSpy::answer = 1;
+  FakeHost cancelled(4, 4, ps::plugInModeRGBColor, 3);
+  cancelled.descriptorParameters.playInfo = ps::plugInDialogDisplay;
+  Fill(cancelled);
+  const std::vector<uint8_t> before = cancelled.pixels;
+  EXPECT_FALSE(cancelled.Run(kTestEffect, true));
+  EXPECT_EQ(cancelled.pixels, before);
+  EXPECT_TRUE(cancelled.written.empty());
+
+  SetDialogRunner(nullptr);
+  FakeHost headless(4, 4, ps::plugInModeRGBColor, 3);
+  headless.descriptorParameters.playInfo = ps::plugInDialogDisplay;
+  ASSERT_TRUE(headless.Run(kTestEffect, true));
+  EXPECT_TRUE(headless.written.empty());
+}
+
+TEST_F(ScriptingTest, AValueOfTheWrongTypeIsSkippedOrRefused) {
+  FakeHost host(4, 1, ps::plugInModeGrayScale, 1);
+  host.SetScript({{ps::FourCC("TSst"), {ps::typeFloat, 1e9, {}, 0}}}, ps::plugInDialogDontDisplay);
+  ASSERT_TRUE(host.Run(kTestEffect));
+  EXPECT_EQ(Block(host).strength, 100.0) << "a played value is pinned to the range";
 }
 
 }  // namespace
