@@ -9,7 +9,7 @@
 namespace kv::cli {
 
 ParameterBlock::ParameterBlock(int32_t effect, double resolution)
-    : filter_(CreateBuiltInFilter(effect)), bytes_(kParametersHandleSize) {
+    : filter_(CreateFilter(effect)), bytes_(kParametersHandleSize) {
   if (filter_ == nullptr)
     throw std::invalid_argument(std::string(kEffects[size_t(effect)].name) + " is not in this build");
   filter_->SetDefaults(bytes_.data());
@@ -53,7 +53,7 @@ Descriptor ParameterBlock::Values() const {
   return values;
 }
 
-bool EffectBuilt(int32_t effect) { return CreateBuiltInFilter(effect) != nullptr; }
+bool EffectBuilt(int32_t effect) { return CreateFilter(effect) != nullptr; }
 
 void PrintParameters(int32_t effect, std::FILE* out) {
   const ParameterBlock block(effect);

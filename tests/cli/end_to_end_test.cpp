@@ -1,0 +1,184 @@
+// kalvero's apply from file to file, through the real entry point and the
+// real host code, with the inverting effect made for the tests.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "host/entry.h"
+#include "hosts/cli/apply_command.h"
+#include "hosts/cli/filter_host.h"
+#include "hosts/cli/image_files.h"
+#include "hosts/cli/interrupt.h"
+#include "platform/system.h"
+#include "test_support.h"
+#include "tests/host/test_effect.h"
+
+namespace kv::cli::test {
+namespace {
+
+using kv::test::InvertEffect;
+using kv::test::kTestEffect;
+
+class Apply : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
+    SetFilterFactoryOverride([this](int32_t id) -> std::unique_ptr<Filter> {
+      if (id != kTestEffect) return nullptr;
+      auto effect = std::make_unique<Effect>(this);
+      effect->onePiece = tileSize == 0;
+      if (tileSize > 0) effect->tileSize = tileSize;
+      effect->failWith = failWith;
+      return effect;
+    });
+    options.effect = kTestEffect;
+    options.quiet = true;
+  }
+  void TearDown() override {
+    SetFilterFactoryOverride(nullptr);
+    SetInterrupted(false);
+  }
+
+  // Inverts, and can play Ctrl-C after a number of tiles.
+  struct Effect : InvertEffect {
+    explicit Effect(Apply* t) : test(t) {}
+    int32_t Render(RenderContext& c) override {
+      if (++test->tilesRendered == test->interruptAfter) SetInterrupted(true);
+      return InvertEffect::Render(c);
+    }
+    Apply* test;
+  };
+
+  int Run(const Document& in, const std::string& inName = "in.png", const std::string& outName = "out.png") {
+    options.input = (dir / inName).string();
+    options.output = (dir / outName).string();
+    WriteImage(in, options.input);
+    return RunApply(options, &kv::EntryPoint);
+  }
+  Document Output(const std::string& name = "out.png") {
+    return ReadImage(dir / name, [](const std::string&) {});
+  }
+
+  ScratchFolder dir;
+  ApplyOptions options;
+  int tileSize = 0, failWith = 0, tilesRendered = 0, interruptAfter = -1;
+};
+
+TEST_F(Apply, InvertsInEveryModeAndKeepsTheFile) {
+  for (auto [mode, name] : {std::pair{Mode::Grey, "g.tif"}, {Mode::RGB, "c.tif"}, {Mode::CMYK, "k.tif"},
+                            {Mode::Lab, "l.tif"}}) {
+    const Document in = Pattern(31, 17, mode, false);
+    ASSERT_EQ(Run(in, name, std::string("out-") + name), kExitOk) << name;
+    const Document out = Output(std::string("out-") + name);
+    ASSERT_EQ(out.mode, mode);
+    EXPECT_EQ(out.xResolution, in.xResolution);
+    for (size_t i = 0; i < in.pixels.size(); ++i) ASSERT_EQ(out.pixels[i], 255 - in.pixels[i]) << name << " " << i;
+  }
+}
+
+TEST_F(Apply, OddTilesCoverTheImageOnce) {
+  tileSize = 7;
+  const Document in = Pattern(53, 29, Mode::RGB, false);
+  ASSERT_EQ(Run(in), kExitOk);
+  const Document out = Output();
+  for (size_t i = 0; i < in.pixels.size(); ++i) ASSERT_EQ(out.pixels[i], 255 - in.pixels[i]) << i;
+  EXPECT_EQ(tilesRendered, 8 * 5);
+}
+
+TEST_F(Apply, SelectionKeepsTheOutsideAndBlendsSoftEdges) {
+  const Document in = Pattern(40, 20, Mode::RGB, false);
+  Document mask(40, 20, Mode::Grey, false);
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 40; ++x) mask.Row(y)[x] = x < 10 ? 0 : x < 20 ? 128 : 255;
+  WriteImage(mask, dir / "mask.png");
+  options.selection = (dir / "mask.png").string();
+  ASSERT_EQ(Run(in), kExitOk);
+  const Document out = Output();
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 40; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const int before = in.Row(y)[x * 3 + c], after = out.Row(y)[x * 3 + c];
+        if (x < 10) ASSERT_EQ(after, before) << x << "," << y;
+        else if (x >= 20) ASSERT_EQ(after, 255 - before) << x << "," << y;
+        else ASSERT_NEAR(after, before + (255 - 2 * before) * 128 / 255, 1) << x << "," << y;
+      }
+}
+
+// The effect keeps each pixel's alpha, and the layer's transparency is laid
+// over it: transparent pixels stay transparent, the rest multiply.
+TEST_F(Apply, LayerTransparencyBoundsTheResult) {
+  Document in = Pattern(16, 16, Mode::RGB, true);
+  for (int32_t y = 0; y < 16; ++y) in.Row(y)[3] = 0;  // a transparent column
+  ASSERT_EQ(Run(in), kExitOk);
+  const Document out = Output();
+  ASSERT_TRUE(out.hasAlpha);
+  for (int32_t y = 0; y < 16; ++y)
+    for (int32_t x = 0; x < 16; ++x) {
+      const int alpha = in.Row(y)[x * 4 + 3];
+      ASSERT_EQ(out.Row(y)[x * 4 + 3], alpha * alpha / 255) << x << "," << y;
+      if (alpha > 0) {
+        ASSERT_EQ(out.Row(y)[x * 4], 255 - in.Row(y)[x * 4]) << x << "," << y;
+      }
+    }
+}
+
+TEST_F(Apply, ValuesOnTheCommandLineAndRecordedOnesGiveTheSameImage) {
+  const Document in = Pattern(24, 24, Mode::RGB, false);
+  options.sets = {"strength=50"};
+  options.record = (dir / "values.json").string();
+  ASSERT_EQ(Run(in), kExitOk);
+  const std::vector<uint8_t> first = ReadBytes(dir / "out.png");
+  EXPECT_NEAR(Output().pixels[0], in.pixels[0] + (255 - 2 * in.pixels[0]) / 2, 1);
+
+  options.sets.clear();
+  options.record.clear();
+  options.script = (dir / "values.json").string();
+  ASSERT_EQ(Run(in, "in.png", "again.png"), kExitOk);
+  EXPECT_EQ(ReadBytes(dir / "again.png"), first);
+
+  // A value given with the script wins over the script's own.
+  options.sets = {"Strength=100"};
+  ASSERT_EQ(Run(in, "in.png", "full.png"), kExitOk);
+  EXPECT_EQ(Output("full.png").pixels[0], 255 - in.pixels[0]);
+}
+
+TEST_F(Apply, FailuresWriteNothing) {
+  const Document in = Pattern(30, 30, Mode::RGB, false);
+  options.sets = {"Strength=lots"};
+  EXPECT_EQ(Run(in), kExitUsage);
+  options.sets = {"Sparkle=3"};
+  EXPECT_EQ(Run(in), kExitUsage);
+  options.sets.clear();
+
+  failWith = kErrOutOfMemory;
+  EXPECT_EQ(Run(in), kExitEffect);
+  failWith = 0;
+
+  tileSize = 10;
+  interruptAfter = 3;
+  EXPECT_EQ(Run(in), kExitCancelled);
+  EXPECT_LT(tilesRendered, 9) << "the render stopped at the next poll";
+  SetInterrupted(false);
+
+  WriteBytes(dir / "broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0});
+  options.input = (dir / "broken.png").string();
+  EXPECT_EQ(RunApply(options, &kv::EntryPoint), kExitFile);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"broken.png", "in.png"}));
+}
+
+TEST(FilterHostResults, AHostErrorFromTheEffectComesBack) {
+  SetFilterFactoryOverride([](int32_t) -> std::unique_ptr<Filter> {
+    auto effect = std::make_unique<InvertEffect>();
+    effect->failWith = kErrOutOfMemory;
+    return effect;
+  });
+  Document doc = Pattern(8, 8, Mode::RGB, false);
+  const std::vector<uint8_t> before = doc.pixels;
+  FilterHost host(doc, &kv::EntryPoint, kTestEffect);
+  EXPECT_EQ(host.Run(false), ps::memFullErr);
+  EXPECT_EQ(doc.pixels, before);
+  SetFilterFactoryOverride(nullptr);
+}
+
+}  // namespace
+}  // namespace kv::cli::test
