@@ -15,16 +15,13 @@ void ReportPixels(benchmark::State& state, const test::Picture& picture) {
 
 void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit) {
   const test::Picture picture = test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true);
-  test::HostRender how;
-  how.edit = edit;
+  test::DirectRender render(effect, picture, 1.0, edit);
   for (auto _ : state) {
-    int16_t error = 0;
-    test::Picture out = test::RenderThroughHost(effect, picture, how, &error);
-    if (error != 0) {
+    if (!render.Run()) {
       state.SkipWithError("the render failed");
       return;
     }
-    benchmark::DoNotOptimize(out.pixels.data());
+    benchmark::DoNotOptimize(render.Output().pixels.data());
   }
   ReportPixels(state, picture);
 }

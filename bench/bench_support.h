@@ -18,8 +18,9 @@ inline constexpr int kPreviewWidth = 800, kPreviewHeight = 600;
 // resident memory as a multiple of the picture's own bytes.
 void ReportPixels(benchmark::State& state, const test::Picture& picture);
 
-// Renders effect `effect` through the in-memory host, at its defaults
-// changed by `edit`, once per iteration.
+// Renders effect `effect` over the whole picture in one piece, as the render
+// driver hands it one tile, at its defaults changed by `edit`, once per
+// iteration; the picture and the host are set up once, outside the timing.
 void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit = {});
 
 }  // namespace kv::bench

@@ -92,6 +92,15 @@ double Wrap(double a, double b) {
   return r;
 }
 
+// Wrap for the usual case of a within one period of [0, b), without the
+// division: the same result, as a - b and a + b are exact there.
+double WrapNear(double a, double b) {
+  if (a >= 0.0 && a < b) return a;
+  if (a < 0.0 && a > -b) return a + b;
+  if (a >= b && a < 2.0 * b) return a - b;
+  return Wrap(a, b);
+}
+
 uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
 
 double ThicknessInPixels(const RenderContext& c, const TelevisionBlock& b) {
@@ -198,6 +207,7 @@ int32_t Television::Render(RenderContext& c) {
   std::vector<double> nv(rgbStatic || channelStatic ? size_t(W) : 0), nh(rgbStatic ? size_t(W) : 0);
 
   const ScreenSampler source(*c.input, A, black);
+  ScreenSampler::Row row(source);
   BytePixel p(f), q(f);
   // Too small to sample: the tube shows black.
   if (c.input->Width() < 2 || c.input->Height() < 2)
@@ -215,16 +225,16 @@ int32_t Television::Render(RenderContext& c) {
     if (rgbStatic) staticNoise.VectorRow(y, L, 1.0, W, nv.data(), nh.data());
     else if (channelStatic) staticNoise.ValueRow(y, L, 1.0, W, nv.data());
 
-    const ScreenSampler::Row row = source.RowAt(sy);
+    row.Load(sy);
     uint8_t* out = screen.Row(y);
     for (int32_t x = L; x < R; ++x, out += step) {
       p.values = out;
-      const double sx = s.breakup ? L + Wrap(x + j - L, W - 1) : double(x);
-      row.Sample(sx, p);
+      const double sx = s.breakup ? L + WrapNear(x + j - L, W - 1) : double(x);
+      row.Sample(sx, p.values);
       if (inBand) continue;  // the gap between frames stays black
 
       if (s.G > 0.0) {
-        row.Sample(L + Wrap(sx - s.D - L, W - 1), q);
+        row.Sample(L + WrapNear(sx - s.D - L, W - 1), q.values);
         for (int32_t k = 0; k < colors; ++k)
           p[k] = uint8_t(p[k] + std::clamp(std::floor((q[k] - p[k]) * s.G * 0.5 + 0.5), 0.0, 255.0));
       }
@@ -265,7 +275,7 @@ int32_t Television::Render(RenderContext& c) {
       if (s.K > 0.0) {
         const double dx = x - cx0;
         std::fill_n(px, step, uint8_t(255));
-        glass.Sample(PointD{cx0 + dx * stretchX, cy0 + dy * (1.0 + s.K * (dx / hw) * (dx / hw))}, p);
+        glass.Sample(cx0 + dx * stretchX, cy0 + dy * (1.0 + s.K * (dx / hw) * (dx / hw)), px);
       } else {
         std::copy_n(A.Contains(x, y) ? screen.Address(x, y) : background.values, step, px);
       }

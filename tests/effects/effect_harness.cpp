@@ -153,56 +153,89 @@ Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& h
   return out;
 }
 
-Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit) {
-  // A host holding the image at full size, for effects that read all of it.
-  const int fullW = int(std::lround(reduced.width * scale)), fullH = int(std::lround(reduced.height * scale));
-  FakeHost host(fullW, fullH, reduced.mode, reduced.colorPlanes, reduced.alpha);
-  for (int y = 0; y < fullH; ++y)
-    for (int x = 0; x < fullW; ++x)
-      std::memcpy(&host.pixels[(size_t(y) * fullW + x) * reduced.Planes()],
-                  reduced.At(std::min(int(x / scale), reduced.width - 1), std::min(int(y / scale), reduced.height - 1)),
-                  size_t(reduced.Planes()));
-  const ScopedSession session(host.record);
+struct DirectRender::State {
+  State(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit)
+      : fullW(int(std::lround(reduced.width * scale))),
+        fullH(int(std::lround(reduced.height * scale))),
+        host(fullW, fullH, reduced.mode, reduced.colorPlanes, reduced.alpha),
+        session(host.record),
+        filter(CreateFilter(effect)),
+        block(kParametersHandleSize),
+        output(reduced),
+        input(reduced.pixels),
+        maskBytes(size_t(reduced.width) * reduced.height, 255),
+        bounds{0, 0, reduced.width, reduced.height},
+        fullBounds{0, 0, fullW, fullH} {
+    // The host holds the image at full size, for effects that read all of it.
+    if (fullW == reduced.width && fullH == reduced.height) {
+      host.pixels = reduced.pixels;
+    } else {
+      for (int y = 0; y < fullH; ++y)
+        for (int x = 0; x < fullW; ++x)
+          std::memcpy(&host.pixels[(size_t(y) * fullW + x) * reduced.Planes()],
+                      reduced.At(std::min(int(x / scale), reduced.width - 1),
+                                 std::min(int(y / scale), reduced.height - 1)),
+                      size_t(reduced.Planes()));
+    }
+    FillBlock(effect, block.data(), edit);
+    const PixelFormat format = PixelFormat::Of(reduced.mode == ps::plugInModeGrayScale ? kModeGrey
+                                               : reduced.mode == ps::plugInModeCMYKColor ? kModeCMYK
+                                               : reduced.mode == ps::plugInModeLabColor  ? kModeLab
+                                                                                          : kModeRGB,
+                                               reduced.colorPlanes, reduced.alpha);
+    in = ByteImage(bounds, input.data(), 0, format);
+    result = ByteImage(bounds, output.pixels.data(), 0, format);
+    mask = ByteMask(bounds, maskBytes.data(), 0);
+    c.host = &host.record;
+    c.imageBounds = &fullBounds;
+    c.area = &fullBounds;
+    c.sourceBounds = &bounds;
+    c.sourceArea = &bounds;
+    c.tile = &bounds;
+    c.input = &in;
+    c.output = &result;
+    c.mask = &mask;
+    c.maskSource = &mask;
+    c.block = block.data();
+    c.imageMode = reduced.mode;
+    c.foreground = host.record.foreColor;
+    c.background = host.record.backColor;
+    c.scale = scale;
+    c.hasTransparency = reduced.alpha;
+  }
 
-  std::unique_ptr<Filter> filter = CreateFilter(effect);
-  std::vector<uint8_t> block(kParametersHandleSize);
-  FillBlock(effect, block.data(), edit);
-
-  const PixelFormat format = PixelFormat::Of(reduced.mode == ps::plugInModeGrayScale ? kModeGrey
-                                             : reduced.mode == ps::plugInModeCMYKColor ? kModeCMYK
-                                             : reduced.mode == ps::plugInModeLabColor  ? kModeLab
-                                                                                        : kModeRGB,
-                                             reduced.colorPlanes, reduced.alpha);
-  const Rect bounds{0, 0, reduced.width, reduced.height};
-  const Rect fullBounds{0, 0, fullW, fullH};
-  Picture out = reduced;
-  std::vector<uint8_t> input = reduced.pixels;
-  std::vector<uint8_t> maskBytes(size_t(reduced.width) * reduced.height, 255);
-  ByteImage in(bounds, input.data(), 0, format), result(bounds, out.pixels.data(), 0, format);
-  ByteMask mask(bounds, maskBytes.data(), 0);
-
+  int fullW, fullH;
+  FakeHost host;
+  ScopedSession session;
+  std::unique_ptr<Filter> filter;
+  std::vector<uint8_t> block;
+  Picture output;
+  std::vector<uint8_t> input, maskBytes;
+  Rect bounds, fullBounds;
+  ByteImage in, result;
+  ByteMask mask;
   RenderContext c;
-  c.host = &host.record;
-  c.imageBounds = &fullBounds;
-  c.area = &fullBounds;
-  c.sourceBounds = &bounds;
-  c.sourceArea = &bounds;
-  c.tile = &bounds;
-  c.input = &in;
-  c.output = &result;
-  c.mask = &mask;
-  c.maskSource = &mask;
-  c.block = block.data();
-  c.imageMode = reduced.mode;
-  c.foreground = host.record.foreColor;
-  c.background = host.record.backColor;
-  c.scale = scale;
-  c.hasTransparency = reduced.alpha;
-  int32_t err = filter->PrepareRender(c);
-  if (err == 0) err = filter->Render(c);
-  filter->FinishRender(block.data());
-  if (err != 0) return {};
-  return out;
+};
+
+DirectRender::DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit)
+    : state_(std::make_unique<State>(effect, reduced, scale, edit)) {}
+
+DirectRender::~DirectRender() = default;
+
+bool DirectRender::Run() {
+  State& s = *state_;
+  int32_t err = s.filter->PrepareRender(s.c);
+  if (err == 0) err = s.filter->Render(s.c);
+  s.filter->FinishRender(s.block.data());
+  return err == 0;
+}
+
+const Picture& DirectRender::Output() const { return state_->output; }
+
+Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit) {
+  DirectRender render(effect, reduced, scale, edit);
+  if (!render.Run()) return {};
+  return render.Output();
 }
 
 double MeanDifference(const Picture& a, const Picture& b) {
