@@ -41,15 +41,14 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  const auto letters = [](std::string_view t) {
-    std::string out;
-    for (char c : t)
-      if (c != ' ' && c != '-' && c != '_') out += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-    return out;
-  };
-  return letters(a) == letters(b);
+std::string FoldedName(std::string_view name) {
+  std::string out;
+  for (char c : name)
+    if (c != ' ' && c != '-' && c != '_') out += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+  return out;
 }
+
+bool SameName(std::string_view a, std::string_view b) { return FoldedName(a) == FoldedName(b); }
 
 bool ParseDouble(std::string_view text, double& value) {
   const std::string s(Trim(text));

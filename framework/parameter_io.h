@@ -16,6 +16,7 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string_view Trim(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Names the way people type them: case, spaces, '-' and '_' do not count.
+std::string FoldedName(std::string_view name);
 bool SameName(std::string_view a, std::string_view b);
 // The whole text (surrounding white space aside) must be the number.
 bool ParseDouble(std::string_view text, double& value);

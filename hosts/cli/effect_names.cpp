@@ -1,8 +1,9 @@
 #include "hosts/cli/effect_names.h"
 
-#include <cctype>
 #include <charconv>
 #include <string>
+
+#include "framework/parameter_io.h"
 
 namespace kv::cli {
 
@@ -23,18 +24,6 @@ const std::array<EffectName, 14> kEffects = {{
     {13, "Television", "Television"},
 }};
 
-namespace {
-
-// Lower case without spaces, hyphens or underscores.
-std::string Folded(std::string_view s) {
-  std::string out;
-  for (const char c : s)
-    if (c != ' ' && c != '-' && c != '_') out += char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
-
 std::optional<int32_t> FindEffect(std::string_view text) {
   int32_t n = -1;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
@@ -42,11 +31,17 @@ std::optional<int32_t> FindEffect(std::string_view text) {
     if (n >= 0 && n < int32_t(kEffects.size())) return n;
     return std::nullopt;
   }
-  const std::string wanted = Folded(text);
+  const std::string wanted = param_io::FoldedName(text);
   if (wanted.empty()) return std::nullopt;
-  for (const EffectName& e : kEffects)
-    if (Folded(e.name) == wanted || Folded(e.settingsName) == wanted) return e.number;
-  return std::nullopt;
+  std::optional<int32_t> byPrefix;
+  int32_t prefixes = 0;
+  for (const EffectName& e : kEffects) {
+    const std::string name = param_io::FoldedName(e.name), settings = param_io::FoldedName(e.settingsName);
+    if (name == wanted || settings == wanted) return e.number;
+    if (name.starts_with(wanted) || settings.starts_with(wanted)) byPrefix = e.number, ++prefixes;
+  }
+  // The start of one name is enough: "burnt", "tele".
+  return prefixes == 1 ? byPrefix : std::nullopt;
 }
 
 }  // namespace kv::cli

@@ -17,7 +17,8 @@ struct EffectName {
 extern const std::array<EffectName, 14> kEffects;
 
 // A number 0..13, or a name or settings name in any case, with or without
-// spaces ("Burnt Edges", "burntedges", "BurntEdges").
+// spaces ("Burnt Edges", "burntedges", "BurntEdges"), or the start of
+// exactly one name ("burnt").
 std::optional<int32_t> FindEffect(std::string_view text);
 
 }  // namespace kv::cli
