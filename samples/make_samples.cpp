@@ -22,7 +22,8 @@ void Mix(double* c, const double* to, double t) {
   for (int i = 0; i < 3; ++i) c[i] += (to[i] - c[i]) * t;
 }
 
-bool WritePng(const std::string& path, int channels, const std::vector<unsigned char>& pixels) {
+bool WritePng(const std::string& path, int channels, const std::vector<unsigned char>& pixels, int width = kWidth,
+              int height = kHeight) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -34,12 +35,12 @@ bool WritePng(const std::string& path, int channels, const std::vector<unsigned 
   }
   png_init_io(png, f);
   const int type = channels == 1 ? PNG_COLOR_TYPE_GRAY : channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGBA;
-  png_set_IHDR(png, info, kWidth, kHeight, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, width, height, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   png_set_pHYs(png, info, 2835, 2835, PNG_RESOLUTION_METER);  // 72 pixels per inch
   png_write_info(png, info);
-  for (int y = 0; y < kHeight; ++y)
-    png_write_row(png, const_cast<unsigned char*>(&pixels[size_t(y) * kWidth * channels]));
+  for (int y = 0; y < height; ++y)
+    png_write_row(png, const_cast<unsigned char*>(&pixels[size_t(y) * width * channels]));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return std::fclose(f) == 0;
@@ -98,8 +99,19 @@ int main(int argc, char** argv) {
       mask[i] = (unsigned char)(255 * (1 - Smooth(0.9, 1.0, e)));
     }
   }
+  // A quarter-size copy for the help pages' pictures.
+  std::vector<unsigned char> small(size_t(kWidth / 4) * (kHeight / 4) * 3);
+  for (int y = 0; y < kHeight / 4; ++y)
+    for (int x = 0; x < kWidth / 4; ++x)
+      for (int k = 0; k < 3; ++k) {
+        int sum = 0;
+        for (int v = 0; v < 4; ++v)
+          for (int u = 0; u < 4; ++u) sum += rgb[((size_t(y) * 4 + v) * kWidth + x * 4 + u) * 3 + k];
+        small[(size_t(y) * (kWidth / 4) + x) * 3 + k] = (unsigned char)((sum + 8) / 16);
+      }
   const bool ok = WritePng(folder + "/landscape.png", 3, rgb) && WritePng(folder + "/layer.png", 4, rgba) &&
-                  WritePng(folder + "/oval-selection.png", 1, mask);
+                  WritePng(folder + "/oval-selection.png", 1, mask) &&
+                  WritePng(folder + "/landscape-small.png", 3, small, kWidth / 4, kHeight / 4);
   if (!ok) std::fprintf(stderr, "make_samples: cannot write the sample images into %s\n", folder.c_str());
   return ok ? 0 : 1;
 }
