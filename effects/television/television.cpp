@@ -101,6 +101,10 @@ double WrapNear(double a, double b) {
   return Wrap(a, b);
 }
 
+// floor(v) clamped to 0..255; for v >= 0 the floor is the truncation, which
+// needs no call into the maths library.
+int32_t GhostStep(double v) { return v > 0.0 ? int32_t(std::min(v, 255.0)) : 0; }
+
 uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
 
 double ThicknessInPixels(const RenderContext& c, const TelevisionBlock& b) {
@@ -128,7 +132,7 @@ void RgbToHsv(double r, double g, double b, double& h, double& s, double& v) {
 }
 
 void HsvToRgb(double h, double s, double v, double& r, double& g, double& b) {
-  const double h6 = h * 6.0, sector = std::floor(h6), f = h6 - sector;
+  const double h6 = h * 6.0, sector = double(int32_t(h6)), f = h6 - sector;  // h6 >= 0
   const double p = v * (1.0 - s), q = v * (1.0 - s * f), t = v * (1.0 - s * (1.0 - f));
   switch (int32_t(sector) % 6) {
     case 0: r = v, g = t, b = p; break;
@@ -178,12 +182,26 @@ int32_t Television::PrepareRender(RenderContext& c) {
 }
 
 int32_t Television::Render(RenderContext& c) {
+  const PixelFormat& f = c.output->format;
+  switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
+    case 2: return RenderAs<1, false>(c);
+    case 5: return RenderAs<2, true>(c);
+    case 6: return RenderAs<3, false>(c);
+    case 8: return RenderAs<4, false>(c);
+    case 9: return RenderAs<4, true>(c);
+    case 11: return RenderAs<5, true>(c);
+    default: return kErrGeneral;
+  }
+}
+
+template <int32_t N, bool Alpha>
+int32_t Television::RenderAs(RenderContext& c) {
   const TelevisionBlock& b = *static_cast<const TelevisionBlock*>(c.block);
   const Settings s = Derive(c, b);
   const Rect A = *c.sourceArea;
   const int32_t L = A.left, T0 = A.top, R = A.right, B = A.bottom, W = A.Width(), H = A.Height();
   const PixelFormat& f = c.output->format;
-  const int32_t colors = f.colorChannels, step = f.channelCount;
+  constexpr int32_t colors = Alpha ? N - 1 : N, step = N;
 
   int32_t err = 0;
   ByteImage screen(err, A, f);
@@ -206,8 +224,9 @@ int32_t Television::Render(RenderContext& c) {
   const int32_t staticChannel = mode == kModeCMYK ? 3 : 0;
   std::vector<double> nv(rgbStatic || channelStatic ? size_t(W) : 0), nh(rgbStatic ? size_t(W) : 0);
 
-  const ScreenSampler source(*c.input, A, black);
-  ScreenSampler::Row row(source);
+  using Sampler = ScreenSampler<N, Alpha>;
+  const Sampler source(*c.input, A, black);
+  typename Sampler::Row row(source);
   BytePixel p(f), q(f);
   // Too small to sample: the tube shows black.
   if (c.input->Width() < 2 || c.input->Height() < 2)
@@ -236,7 +255,7 @@ int32_t Television::Render(RenderContext& c) {
       if (s.G > 0.0) {
         row.Sample(L + WrapNear(sx - s.D - L, W - 1), q.values);
         for (int32_t k = 0; k < colors; ++k)
-          p[k] = uint8_t(p[k] + std::clamp(std::floor((q[k] - p[k]) * s.G * 0.5 + 0.5), 0.0, 255.0));
+          p[k] = uint8_t(p[k] + GhostStep((q[k] - p[k]) * s.G * 0.5 + 0.5));
       }
       for (int32_t k = 0; k < colors; ++k) p[k] = ToByte(p[k] * scan + 0.5);
 
@@ -244,7 +263,7 @@ int32_t Television::Render(RenderContext& c) {
       if (rgbStatic) {
         double h, sat, v, r, g, bl;
         RgbToHsv(p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, h, sat, v);
-        h = Wrap(h + nh[i] * s.Nh, 1.0);
+        h = WrapNear(h + nh[i] * s.Nh, 1.0);
         v = std::clamp(v + nv[i] * s.Nb, 0.0, 1.0);
         HsvToRgb(h, sat, v, r, g, bl);
         p[0] = uint8_t(255.0 * std::clamp(r, 0.0, 1.0));
@@ -264,7 +283,7 @@ int32_t Television::Render(RenderContext& c) {
   // Pass 2: the bulge of the glass, then the selection.
   const Rect tile = *c.tile;
   const double cx0 = L + 0.5 * (W - 1), cy0 = T0 + 0.5 * (H - 1), hw = 0.5 * (W - 1), hh = 0.5 * (H - 1);
-  const ScreenSampler glass(screen, A, background);
+  const Sampler glass(screen, A, background);
   std::vector<uint8_t> rowPixels(size_t(tile.Width()) * step);
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
     if (c.ShouldAbort()) return kErrAborted;

@@ -54,6 +54,10 @@ class Television : public Filter {
   std::string HelpPage() const override { return "Television.html"; }
 
  private:
+  // The render for N channels, the last of them alpha when Alpha is set.
+  template <int32_t N, bool Alpha>
+  int32_t RenderAs(RenderContext& context);
+
   NoiseField breakupNoise;
   NoiseField staticNoise;
 };
