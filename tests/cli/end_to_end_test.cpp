@@ -167,6 +167,7 @@ TEST_F(Apply, FailuresWriteNothing) {
 }
 
 TEST(FilterHostResults, AHostErrorFromTheEffectComesBack) {
+  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
   SetFilterFactoryOverride([](int32_t) -> std::unique_ptr<Filter> {
     auto effect = std::make_unique<InvertEffect>();
     effect->failWith = kErrOutOfMemory;

@@ -1,0 +1,178 @@
+// The dialog model with a window that only records what it is told: undo
+// and redo, Cancel restoring the host's block, OK during a render, zoom.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/host/test_effect.h"
+#include "ui/dialog_model.h"
+
+namespace kv {
+namespace {
+
+using test::InvertBlock;
+
+struct RecordingWindow final : DialogWindow {
+  void ShowNewPreview() override { ++shown; }
+  void MarkPreviewOutOfDate() override {}
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  void StartProgress() override {}
+  void SetProgress(double) override {}
+  void EndProgress() override {}
+  void EndDialog(Result r) override { ended.push_back(r); }
+  void EnableCommand(int32_t command, bool enabled) override { enabledCommands[command] = enabled; }
+  void RefreshControls() override { ++refreshes; }
+  void SetZoom(double z) override { zoom = z; }
+  int shown = 0, refreshes = 0;
+  double zoom = 1.0;
+  std::vector<std::string> errors;
+  std::vector<Result> ended;
+  std::map<int32_t, bool> enabledCommands;
+};
+
+TEST(Zoom, StepsThroughTheLevels) {
+  EXPECT_EQ(ZoomInFrom(1.0), 2.0);
+  EXPECT_EQ(ZoomInFrom(0.3), 0.5);
+  EXPECT_EQ(ZoomOutFrom(0.3), 0.25);
+  EXPECT_EQ(ZoomOutFrom(0.0625), 0.0625);
+  EXPECT_EQ(ZoomOutFrom(0.01), 0.0625);
+  EXPECT_EQ(ZoomInFrom(16), 16);
+  EXPECT_EQ(ZoomInFrom(40), 16);
+  EXPECT_EQ(ZoomOutFrom(40), 40) << "above the largest level, zooming out keeps it";
+  EXPECT_EQ(ZoomInFrom(0.01), 0.01) << "below the smallest level, zooming in keeps it";
+  EXPECT_EQ(ZoomOutFrom(12), 8);
+}
+
+class DialogModelTest : public ::testing::Test {
+ protected:
+  DialogModelTest() : block(kParametersHandleSize) {
+    effect.filterId = test::kTestEffect;
+    effect.SetDefaults(block.data());
+    for (size_t i = sizeof(InvertBlock); i < block.size(); ++i) block[i] = uint8_t(i * 31);  // the rest of the handle
+  }
+  std::unique_ptr<FilterDialogModel> Open(FilterDialogModel::Hooks hooks = {}) {
+    if (!hooks.render) hooks.render = [this](Abort_Tester& abort, ProgressUpdateSink&) {
+      ++renders;
+      while (holdRenders && !abort.ShouldAbort()) std::this_thread::yield();
+      return abort.ShouldAbort() ? int32_t(1) : 0;
+    };
+    int32_t err = -99;
+    auto model = std::make_unique<FilterDialogModel>(err, window, effect, block.data(), std::move(hooks), queue, errorText);
+    EXPECT_EQ(err, 0);
+    return model;
+  }
+  InvertBlock& Values() { return *reinterpret_cast<InvertBlock*>(block.data()); }
+  void Change(FilterDialogModel& model, double strength) {
+    Values().strength = strength;
+    model.ParametersChanged();
+  }
+
+  test::InvertEffect effect;
+  std::vector<uint8_t> block;
+  RecordingWindow window;
+  platform::MessageQueue queue;
+  char errorText[255] = {};
+  std::atomic<int> renders{0};
+  std::atomic<bool> holdRenders{false};
+};
+
+TEST_F(DialogModelTest, UndoAndRedoWalkTheChanges) {
+  auto model = Open();
+  EXPECT_FALSE(window.enabledCommands[kCommandUndo]);
+  model->Undo();
+  EXPECT_EQ(Values().strength, 100.0) << "nothing to undo";
+  Change(*model, 10);
+  Change(*model, 20);
+  Change(*model, 30);
+  EXPECT_TRUE(window.enabledCommands[kCommandUndo]);
+  EXPECT_FALSE(window.enabledCommands[kCommandRedo]);
+  model->Command(kCommandUndo);
+  EXPECT_EQ(Values().strength, 20.0);
+  EXPECT_TRUE(window.enabledCommands[kCommandRedo]);
+  model->Command(kCommandRedo);
+  EXPECT_EQ(Values().strength, 30.0);
+  model->Undo();
+  model->Undo();
+  model->Undo();
+  EXPECT_EQ(Values().strength, 100.0);
+  EXPECT_FALSE(window.enabledCommands[kCommandUndo]);
+  EXPECT_GE(window.refreshes, 5);
+
+  Change(*model, 70);
+  EXPECT_FALSE(window.enabledCommands[kCommandRedo]) << "a new change ends the redo history";
+  model->Command(kCommandReset);
+  EXPECT_EQ(Values().strength, 100.0);
+  model->Undo();
+  EXPECT_EQ(Values().strength, 70.0);
+}
+
+TEST_F(DialogModelTest, ChangesAreClampedIntoTheirRange) {
+  auto model = Open();
+  Change(*model, 250);
+  EXPECT_EQ(Values().strength, 100.0);
+}
+
+TEST_F(DialogModelTest, CancelLeavesTheHostsBlockAsItWas) {
+  const std::vector<uint8_t> before = block;
+  auto model = Open();
+  Change(*model, 5);
+  Change(*model, 6);
+  model->Undo();
+  block[sizeof(InvertBlock) + 3] ^= 0xFF;  // even bytes past the effect's own
+  model->Command(kCommandCancelButton);
+  EXPECT_EQ(block, before);
+  EXPECT_EQ(window.ended, std::vector<DialogWindow::Result>{DialogWindow::kCancel});
+}
+
+TEST_F(DialogModelTest, OkDuringARenderStopsItAndStoresTheValues) {
+  int stored = 0, kept = 0;
+  FilterDialogModel::Hooks hooks;
+  hooks.storeLastUsed = [&](const void* b) {
+    ++stored;
+    EXPECT_EQ(static_cast<const InvertBlock*>(b)->strength, 40.0);
+  };
+  hooks.takePreview = [] { return std::make_unique<ByteImage>(); };
+  hooks.keepPreview = [&](std::unique_ptr<ByteImage> image) { kept += image != nullptr; };
+  holdRenders = true;
+  auto model = Open(hooks);
+  model->Preview().SetUp();
+  Change(*model, 40);
+  model->Preview().Tick();
+  while (renders == 0) std::this_thread::yield();
+  model->Command(kCommandOK);
+  EXPECT_FALSE(model->Preview().Running());
+  EXPECT_EQ(window.shown, 0) << "no partial preview";
+  EXPECT_EQ(kept, 0) << "an unfinished preview is not handed on";
+  EXPECT_EQ(stored, 1);
+  EXPECT_EQ(window.ended, std::vector<DialogWindow::Result>{DialogWindow::kOK});
+}
+
+TEST_F(DialogModelTest, OkAfterAFinishedPreviewHandsItToTheRun) {
+  int kept = 0;
+  FilterDialogModel::Hooks hooks;
+  hooks.takePreview = [] { return std::make_unique<ByteImage>(); };
+  hooks.keepPreview = [&](std::unique_ptr<ByteImage> image) { kept += image != nullptr; };
+  auto model = Open(hooks);
+  model->Preview().SetUp();
+  model->Preview().Tick();
+  while (model->Preview().state() == PreviewModel::kRunning) model->Preview().Tick();
+  ASSERT_EQ(model->Preview().state(), PreviewModel::kShown);
+  model->OK();
+  EXPECT_EQ(kept, 1);
+}
+
+TEST_F(DialogModelTest, ZoomCommandsTellTheWindowAndRenderAgain) {
+  auto model = Open();
+  model->Preview().SetUp();
+  model->Preview().Tick();
+  while (model->Preview().state() == PreviewModel::kRunning) model->Preview().Tick();
+  model->Command(kCommandZoomIn);
+  EXPECT_EQ(window.zoom, 2.0);
+  EXPECT_EQ(model->Preview().state(), PreviewModel::kOutOfDate);
+  model->Command(kCommandZoomOne);
+  EXPECT_EQ(model->Zoom(), 1.0);
+  EXPECT_FALSE(model->Command(12345));
+}
+
+}  // namespace
+}  // namespace kv
