@@ -11,6 +11,7 @@
 #include "hosts/cli/filter_host.h"
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/parameter_block.h"
+#include "hosts/cli/settings_command.h"
 
 namespace {
 
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
   std::string paramsEffect;
   params->add_option("EFFECT", paramsEffect, "Number or name of the effect")->required();
 
+  SettingsOptions settingsOptions;
+  CLI::App* settings = AddSettingsCommand(app, settingsOptions);
+
   CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
   ApplyOptions options;
   std::string effect, foreground, background;
@@ -147,6 +151,7 @@ int main(int argc, char** argv) {
     if (*list) return List();
     if (*about) return About(core);
     if (*params) return Params(paramsEffect);
+    if (*settings) return RunSettingsCommand(settingsOptions, core);
     return Apply(options, effect, core, foreground, background);
   } catch (const CoreError& e) {
     Complain(e.what());
