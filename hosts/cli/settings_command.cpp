@@ -104,14 +104,16 @@ int Save(const Filter& effect, const SettingsOptions& o) {
     if (!error.empty()) return Usage(error);
   }
   if (o.seed) {
-    if (block.List().Find(ps::FourCC("RndS")) == nullptr) return Usage(std::string(EffectName(effect)) + " has no random seed");
+    if (block.List().Find(ps::FourCC("RndS")) == nullptr)
+      return Usage(std::string(EffectName(effect)) + " has no random seed");
     block.Set("RndS=" + std::to_string(*o.seed));
   }
   SettingsProblems problems;
   bool exists = false;
   if (int32_t result = SettingExists(effect, o.name, exists, &problems)) return Outcome(result, problems);
   if (exists && !o.replace)
-    return Usage("you have a setting '" + o.name + "' of " + EffectName(effect) + " already; add --replace to replace it");
+    return Usage("you have a setting '" + o.name + "' of " + EffectName(effect) +
+                 " already; add --replace to replace it");
   if (int32_t result = SaveSetting(effect.filterId, o.name, block.Bytes(), &problems)) return Outcome(result, problems);
   std::printf("Saved '%s' in %s\n", o.name.c_str(), PathOf(effect, o.name, SettingsSource::User).c_str());
   return kExitOk;
