@@ -158,7 +158,7 @@ int32_t ReadSettingsText(std::string_view bytes, const std::string& settingsName
     int32_t result = 0;
     while (lines.Next(line, number)) {
       const size_t space = line.find(' ');
-      if (line.size() > kMaxLine || space == std::string_view::npos || space > kMaxLine) {
+      if (line.size() > kMaxLine || space == std::string_view::npos) {
         report(number, line.size() > kMaxLine ? "the line is longer than 40000 characters"
                                               : "'" + Excerpt(line) + "' is not a key and a value");
         result = -1;
