@@ -49,12 +49,16 @@ inline T Fade(T t) {
 // contributions g0 / 2 + g1 dx + g2 dy are linear in the offset dx, so the
 // column is a line: a + b dx seen from the cell to its right, am + b fx (am =
 // a - b) from the cell to its left, and a row needs each column only once.
-struct Column {
-  double a, b, am;
+template <class T>
+struct ColumnOf {
+  T a, b, am;
 };
-inline Column MakeColumn(const double* g0, const double* g1, double fy, double sy) {
-  const double a = (1.0 - sy) * (g0[0] * 0.5 + g0[2] * fy) + sy * (g1[0] * 0.5 + g1[2] * (fy - 1.0));
-  const double b = (1.0 - sy) * g0[1] + sy * g1[1];
+using Column = ColumnOf<double>;
+// g0 and g1 are the gradients (three entries each) of the corners (X, y0) and (X, y1).
+template <class T>
+inline ColumnOf<T> MakeColumn(const T* g0, const T* g1, T fy, T sy) {
+  const T a = (1.0 - sy) * (g0[0] * 0.5 + g0[2] * fy) + sy * (g1[0] * 0.5 + g1[2] * (fy - 1.0));
+  const T b = (1.0 - sy) * g0[1] + sy * g1[1];
   return {a, b, a - b};
 }
 // The noise inside a cell from its left column's line (a0, b0) and its right
@@ -84,6 +88,45 @@ inline Column ColumnAt(const NoiseField& f, const LatticeRow& r, int32_t x, int3
   if (f.periodic) x = NewField::Wrap(x, periodX);
   const double* g = f.gradientValues.data();
   return MakeColumn(g + f.Hash(x, r.y0), g + f.Hash(x, r.y1), r.fy, r.sy);
+}
+
+// Raw noise at two lattice points at once, each with its own cell: the
+// per-sample Noise lane by lane.
+struct CornerGradients {
+  const double *g00, *g01, *g10, *g11;  // (x0, y0), (x0, y1), (x1, y0), (x1, y1)
+};
+inline CornerGradients CornersOf(const NoiseField& f, int32_t x0, int32_t y0, LatticePeriod period) {
+  int32_t x1 = x0 + 1, y1 = y0 + 1;
+  if (f.periodic) {
+    x0 = NewField::Wrap(x0, period.x), x1 = NewField::Wrap(x1, period.x);
+    y0 = NewField::Wrap(y0, period.y), y1 = NewField::Wrap(y1, period.y);
+  }
+  const double* g = f.gradientValues.data();
+  return {g + f.Hash(x0, y0), g + f.Hash(x0, y1), g + f.Hash(x1, y0), g + f.Hash(x1, y1)};
+}
+inline Pair NoisePair(const NoiseField& f, Pair qx, Pair qy, LatticePeriod period) {
+  const Pair flx = Floor(qx), fly = Floor(qy), fx = qx - flx, fy = qy - fly, sy = Fade(fy);
+  const PairInt cx = __builtin_convertvector(flx, PairInt), cy = __builtin_convertvector(fly, PairInt);
+  const CornerGradients l = CornersOf(f, cx[0], cy[0], period), r = CornersOf(f, cx[1], cy[1], period);
+  // The pairs are built whole, lane by lane they would go through memory.
+  const Pair g00[3] = {{l.g00[0], r.g00[0]}, {l.g00[1], r.g00[1]}, {l.g00[2], r.g00[2]}};
+  const Pair g01[3] = {{l.g01[0], r.g01[0]}, {l.g01[1], r.g01[1]}, {l.g01[2], r.g01[2]}};
+  const Pair g10[3] = {{l.g10[0], r.g10[0]}, {l.g10[1], r.g10[1]}, {l.g10[2], r.g10[2]}};
+  const Pair g11[3] = {{l.g11[0], r.g11[0]}, {l.g11[1], r.g11[1]}, {l.g11[2], r.g11[2]}};
+  const ColumnOf<Pair> c0 = MakeColumn(g00, g01, fy, sy), c1 = MakeColumn(g10, g11, fy, sy);
+  return Interpolate(c0.a, c0.b, c1.am, c1.b, fx);
+}
+
+// out[i] = f(qx, qy) for the points (xs[i], ys[i]) times the frequency, two
+// at a time; an odd last point is paired with itself.
+template <class F>
+void ForPointPairs(PointD frequency, const double* xs, const double* ys, int32_t count, double* out, F&& f) {
+  for (int32_t i = 0; i < count; i += 2) {
+    const int32_t j = std::min(i + 1, count - 1);
+    const Pair v = f(Pair{xs[i], xs[j]} * frequency.x, Pair{ys[i], ys[j]} * frequency.y);
+    out[i] = v[0];
+    if (j > i) out[j] = v[1];
+  }
 }
 
 // Rows are walked in chunks that fit on the stack, with a table of the
@@ -208,6 +251,11 @@ void NoiseField::Row(double y, double x0, double step, int32_t count, double shi
   });
 }
 
+void NoiseField::Points(const double* xs, const double* ys, int32_t count, double* out) const {
+  ForPointPairs(frequency, xs, ys, count, out, [&](Pair qx, Pair qy) { return NoisePair(*this, qx, qy, cellPeriod); });
+  for (int32_t i = 0; i < count; ++i) out[i] = Clamp(out[i]);
+}
+
 void FBMField::Init(int32_t& err, PointD cellSize_, double amplitude_, int seed, double roughness_, double scale,
                     bool periodic_, int periodX_, int periodY_) {
   NoiseField::Init(err, cellSize_, amplitude_, seed, scale, periodic_, periodX_, periodY_);
@@ -265,6 +313,24 @@ void FBMField::SumRow(double y, double x0, double step, int32_t count, double sh
     }
     for (int32_t i = 0; i < n; ++i) dst[i] = Clamp(dst[i] - subtract);
   });
+}
+
+void FBMField::SumPoints(const double* xs, const double* ys, int32_t count, bool absolute, double subtract,
+                         double* out) const {
+  ForPointPairs(frequency, xs, ys, count, out, [&](Pair qx, Pair qy) {
+    LatticePeriod period = cellPeriod;
+    Pair sum = {0.0, 0.0};
+    for (int32_t i = 0; i < octaveCount; ++i) {
+      Pair n = NoisePair(*this, qx + kOctaveOffsets[i].x, qy + kOctaveOffsets[i].y, period);
+      if (absolute) n = Pair{std::fabs(n[0]), std::fabs(n[1])};
+      sum += octaveWeight[i] * n;
+      qx *= 2.0;
+      qy *= 2.0;
+      period = {period.x * 2, period.y * 2};
+    }
+    return sum;
+  });
+  for (int32_t i = 0; i < count; ++i) out[i] = Clamp(out[i] - subtract);
 }
 
 void TurbulenceField::Init(int32_t& err, PointD cellSize_, double amplitude_, int seed, double roughness_,

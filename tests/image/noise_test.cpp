@@ -251,6 +251,28 @@ TEST(NoiseRows, RowFormsEqualThePerSampleForm) {
   }
 }
 
+TEST(NoisePoints, PointFormEqualsThePerSampleForm) {
+  const std::vector<PointD> points = SamplePoints(301);
+  std::vector<double> xs, ys;
+  for (const PointD& p : points) xs.push_back(p.x), ys.push_back(p.y);
+  for (PointD cell : {PointD{40, 25}, PointD{0.7, 0.4}}) {
+    for (bool periodic : {false, true}) {
+      const std::unique_ptr<NoiseField> fields[] = {
+          Make<NoiseField>(cell, 1.0, 5, 1.0, periodic, 200, 120),
+          MakeFractal<FBMField>(cell, 0.5, 6, 0.5, 1.0, periodic, 200, 120),
+          MakeFractal<TurbulenceField>(cell, 2.0, 7, 0.9, 0.5, periodic, 200, 120)};
+      for (const auto& f : fields)
+        // Odd and even counts: the last point of an odd count has no partner.
+        for (int32_t count : {0, 1, 2, 301}) {
+          std::vector<double> out(size_t(count) + 1, 7.0);
+          f->ValuesAt(xs.data(), ys.data(), count, out.data());
+          for (int32_t i = 0; i < count; ++i) ASSERT_EQ(out[size_t(i)], f->Value(points[size_t(i)])) << i;
+          ASSERT_EQ(out[size_t(count)], 7.0) << "wrote past the count";
+        }
+    }
+  }
+}
+
 TEST(CellField, PointCountFollowsTheCumulativeTable) {
   const std::pair<double, int> cases[] = {{0.0, 1}, {0.1, 1}, {0.3, 2}, {0.5, 3}, {0.7, 4}, {0.95, 6}, {0.999, 9}, {1.0, 9}};
   for (const auto& [u, count] : cases) EXPECT_EQ(CellField::PointCount(u), count) << u;
