@@ -3,6 +3,7 @@
 #include <array>
 #include <mutex>
 
+#include "effects/rirazi_vevora_didura/cloud.h"
 #include "effects/television/television.h"
 #include "framework/filter.h"
 
@@ -20,7 +21,7 @@ std::unique_ptr<Filter> Make() {
 // Index = effect number; null where the effect is not built yet.
 constexpr std::array<Maker, kEffectCount> kTable = {
     nullptr,  // 0 Burnt Edges
-    nullptr,  // 1 Rirazi Vevora Didura
+    Make<Cloud>,  // 1 Rirazi Vevora Didura
     nullptr,  // 2 Constellation
     nullptr,  // 3 Cracks
     nullptr,  // 4 Crumple

@@ -28,7 +28,8 @@ class TiledFilter final : public Filter {
   bool NeedsSelectionOrLayer() const override { return inner_->NeedsSelectionOrLayer(); }
   bool KeepsLayerTransparency() const override { return inner_->KeepsLayerTransparency(); }
   bool SupportsCMYK() const override { return inner_->SupportsCMYK(); }
-  bool RendersInOnePiece() const override { return inner_->RendersInOnePiece(); }
+  // Cut into tiles whatever the effect asks for: that is the point of the wrapper.
+  bool RendersInOnePiece() const override { return false; }
   bool SupportsScripting() const override { return inner_->SupportsScripting(); }
   int32_t PreviewPlacement() const override { return inner_->PreviewPlacement(); }
   Size MinimumSize() const override { return inner_->MinimumSize(); }

@@ -1,0 +1,344 @@
+// Rirazi Vevora Didura: its control states, the pictures
+// of each view and character, and agreement between seeds, tiles, the preview
+// and a scripted replay.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "effects/rirazi_vevora_didura/cloud.h"
+#include "framework/parameters.h"
+#include "host/dialog_hook.h"
+#include "platform/system.h"
+#include "tests/effects/effect_harness.h"
+#include "tests/host/fake_host.h"
+
+namespace kv::test {
+namespace {
+
+using Edit = std::function<void(CloudBlock&)>;
+
+BlockEdit Block(const Edit& edit) {
+  return [edit](void* block) { edit(*static_cast<CloudBlock*>(block)); };
+}
+
+Picture Clouds(const Picture& in, const Edit& edit = [](CloudBlock&) {}, int tileSize = 0) {
+  HostRender how;
+  how.tileSize = tileSize;
+  how.edit = Block(edit);
+  int16_t error = 0;
+  Picture out = RenderThroughHost(kCloudEffect, in, how, &error);
+  EXPECT_EQ(error, 0);
+  return out;
+}
+
+// The views and characters, each from the defaults.
+const std::pair<const char*, Edit> kLooks[] = {
+    {"wispy perspective", [](CloudBlock&) {}},
+    {"fluffy perspective", [](CloudBlock& b) { b.cloudMode = kCloudFluffy; }},
+    {"puffy perspective", [](CloudBlock& b) { b.cloudMode = kCloudPuffy; }},
+    {"wispy flat", [](CloudBlock& b) { b.perspective = false; }},
+    {"fluffy flat", [](CloudBlock& b) { b.perspective = false, b.cloudMode = kCloudFluffy; }},
+    {"puffy tile", [](CloudBlock& b) { b.seamlessTile = true, b.cloudMode = kCloudPuffy; }},
+};
+
+double Mean(const Picture& p, int channel, int y0, int y1) {
+  double sum = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = 0; x < p.width; ++x) sum += p.At(x, y)[channel];
+  return sum / (double(p.width) * (y1 - y0));
+}
+
+double Spread(const Picture& p, int channel, int y0, int y1) {
+  const double mean = Mean(p, channel, y0, y1);
+  double sum = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = 0; x < p.width; ++x) sum += std::pow(p.At(x, y)[channel] - mean, 2);
+  return std::sqrt(sum / (double(p.width) * (y1 - y0)));
+}
+
+// Mean difference over every channel between columns a and b, or rows a and b.
+double LineDifference(const Picture& p, bool columns, int a, int b) {
+  const int length = columns ? p.height : p.width;
+  double sum = 0;
+  for (int i = 0; i < length; ++i)
+    for (int c = 0; c < p.Planes(); ++c)
+      sum += std::abs(columns ? p.At(a, i)[c] - p.At(b, i)[c] : p.At(i, a)[c] - p.At(i, b)[c]);
+  return sum / (length * p.Planes());
+}
+
+class Control final : public ParameterControl {
+ public:
+  void Enable(bool on) override { enabled = on; }
+  bool enabled = false;
+};
+
+TEST(Clouds, CameraAndSkyControlsFollowTheirSwitches) {
+  Cloud cloud;
+  CloudBlock b;
+  cloud.SetDefaults(&b);
+  ParameterList list;
+  ASSERT_EQ(cloud.BuildParameters(list, &b), 0);
+  ASSERT_EQ(list.count, 17);
+  std::vector<Control> controls(size_t(list.count));
+  for (int32_t i = 0; i < list.count; ++i) list.items[size_t(i)]->control = &controls[size_t(i)];
+  // Per switch setting, the keys whose controls are off; every other control is on.
+  struct Case {
+    bool tile, perspective, sky;
+    std::string off;
+  };
+  for (const Case& c : {Case{false, true, true, ""}, Case{true, true, true, "CLel CLfv CLhe CLpe CLhc CLhp CLgp"},
+                        Case{false, true, false, "CLzc CLhc CLhp CLgp"},
+                        Case{false, false, true, "CLel CLfv CLhe CLhc CLhp CLgp"},
+                        Case{true, false, false, "CLel CLfv CLhe CLpe CLzc CLhc CLhp CLgp"}}) {
+    b.seamlessTile = c.tile, b.perspective = c.perspective, b.drawSky = c.sky;
+    ASSERT_EQ(cloud.UpdateParameterStates(list, &b), 0);
+    for (int32_t i = 0; i < list.count; ++i) {
+      const uint32_t key = list.items[size_t(i)]->Key(0);
+      const char name[5] = {char(key >> 24), char(key >> 16), char(key >> 8), char(key), 0};
+      EXPECT_EQ(controls[size_t(i)].enabled, c.off.find(name) == std::string::npos) << name << " in " << c.off;
+    }
+  }
+}
+
+TEST(Clouds, SeedReproducesTilesAgreeAndEachLookDiffers) {
+  for (bool alpha : {false, true}) {
+    const Picture in = TestPicture(203, 131, ps::plugInModeRGBColor, 3, alpha);
+    std::vector<Picture> looks;
+    for (const auto& [name, edit] : kLooks) {
+      const Picture whole = Clouds(in, edit);
+      for (size_t i = 0; i < looks.size(); ++i)
+        EXPECT_GT(MeanDifference(looks[i], whole), 1.0) << kLooks[i].first << " / " << name;
+      looks.push_back(whole);
+      EXPECT_EQ(Clouds(in, edit).pixels, whole.pixels) << name;
+      // Small odd tiles, some narrower than a noise span, some crossing one.
+      EXPECT_EQ(Clouds(in, edit, 37).pixels, whole.pixels) << name;
+      EXPECT_EQ(Clouds(in, edit, 13).pixels, whole.pixels) << name;
+      const Picture other = Clouds(in, [&](CloudBlock& b) {
+        edit(b);
+        b.randomSeed = 2;
+      });
+      EXPECT_GT(MeanDifference(other, whole), 2.0) << name;
+    }
+  }
+}
+
+TEST(Clouds, PreviewShowsTheSameClouds) {
+  const Picture in = TestPicture(320, 240);
+  for (const auto& [name, edit] : kLooks) {
+    auto seeded = [edit = edit](int seed) {
+      return Block([edit, seed](CloudBlock& b) {
+        edit(b);
+        b.randomSeed = uint16_t(seed);
+      });
+    };
+    HostRender how;
+    how.edit = seeded(5);
+    int16_t error = 0;
+    const Picture full = Reduce(RenderThroughHost(kCloudEffect, in, how, &error), 2);
+    ASSERT_EQ(error, 0);
+    const Picture preview = RenderAtScale(kCloudEffect, Reduce(in, 2), 2.0, seeded(5));
+    const Picture otherSeed = RenderAtScale(kCloudEffect, Reduce(in, 2), 2.0, seeded(6));
+    const double same = MeanDifference(full, preview), different = MeanDifference(full, otherSeed);
+    EXPECT_LT(same, 2.0) << name;
+    EXPECT_GT(different, 5.0 * same) << name;
+  }
+}
+
+TEST(Clouds, FlatCloudsLieBetweenTheSkyAndTheirColours) {
+  // Zenith (0, 108, 250), clouds from 210 to 255: green and blue stay inside.
+  const Picture in = TestPicture(160, 120);
+  for (int32_t mode : {kCloudFluffy, kCloudPuffy, kCloudWispy}) {
+    const Picture out = Clouds(in, [mode](CloudBlock& b) {
+      b.perspective = false;
+      b.cloudMode = mode;
+      b.puffSize = {40.0, kUnitPixels};
+    });
+    int cloudy = 0, clear = 0;
+    for (int y = 0; y < out.height; ++y)
+      for (int x = 0; x < out.width; ++x) {
+        const uint8_t* p = out.At(x, y);
+        ASSERT_GE(p[1], 108) << mode;
+        ASSERT_GE(p[2], 210) << mode;
+        cloudy += p[1] > 150;
+        clear += p[1] < 125;
+      }
+    // Coverage 30: both sky and cloud are in the picture.
+    EXPECT_GT(cloudy, out.width * out.height / 40) << mode;
+    EXPECT_GT(clear, out.width * out.height / 20) << mode;
+  }
+}
+
+TEST(Clouds, CoverageAndSharpnessSetTheOpacityCurve) {
+  // White clouds over black without sky or haze: each byte is 255 times the
+  // opacity, clamp(d * A + O, 0, 1), with the same densities d for every setting.
+  Picture black{90, 70, ps::plugInModeGrayScale, 1, false, std::vector<uint8_t>(90 * 70, 0)};
+  auto opacity = [&](double coverage, double sharpness) {
+    const Picture out = Clouds(black, [=](CloudBlock& b) {
+      b.perspective = false;
+      b.drawSky = false;
+      b.cloudMode = kCloudFluffy;
+      b.puffSize = {25.0, kUnitPixels};
+      b.baseColor = b.edgeColor = Color::RGB(255, 255, 255);
+      b.coverage = coverage;
+      b.edgeSharpness = sharpness;
+    });
+    std::vector<double> a;
+    for (uint8_t v : out.pixels) a.push_back(v / 255.0);
+    return a;
+  };
+  auto unclamped = [](double a) { return a > 0.01 && a < 0.99; };
+  const double quantum = 0.5 / 255.0;
+
+  // Coverage moves the curve by 0.01 A per point; A = 100 / (101 - 0.6 * 50).
+  const std::vector<double> low = opacity(30, 50), high = opacity(50, 50);
+  int compared = 0;
+  for (size_t i = 0; i < low.size(); ++i) {
+    if (!unclamped(low[i]) || !unclamped(high[i])) continue;
+    ASSERT_NEAR(high[i] - low[i], 20 * 0.01 * 100.0 / 71.0, 2 * quantum) << i;
+    ++compared;
+  }
+  EXPECT_GT(compared, int(low.size() / 10));
+
+  // Sharpness 0 and 100 give slopes 100 / 101 and 100 / 41 about the same density.
+  const std::vector<double> soft = opacity(45, 0), sharp = opacity(45, 100);
+  compared = 0;
+  int softEnds = 0, sharpEnds = 0;  // clear sky or solid cloud
+  for (size_t i = 0; i < soft.size(); ++i) {
+    softEnds += !unclamped(soft[i]);
+    sharpEnds += !unclamped(sharp[i]);
+    if (!unclamped(soft[i]) || !unclamped(sharp[i])) continue;
+    ASSERT_NEAR((soft[i] - 0.5) * 1.01, (sharp[i] - 0.5) * 0.41, quantum * (1.01 + 0.41) + 1e-9) << i;
+    ++compared;
+  }
+  EXPECT_GT(compared, int(soft.size() / 10));
+  EXPECT_GT(sharpEnds, 2 * softEnds + int(soft.size() / 20));
+}
+
+TEST(Clouds, PerspectiveHazesTowardTheHorizon) {
+  const Picture in = TestPicture(160, 120);
+  const Picture out = Clouds(in);
+  // Clouds stand out overhead and fade at the bottom, where the horizon colour (130, 170, 200) holds.
+  EXPECT_GT(Spread(out, 1, 0, 10), 2.0 * Spread(out, 1, 110, 120));
+  const int horizon[3] = {130, 170, 200};
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(Mean(out, c, 118, 120), horizon[c], 15.0) << c;
+
+  // Without a gradient the sky is the zenith colour at the bottom too; with
+  // neither haze nor clouds showing there, that is what remains.
+  const Picture noGradient = Clouds(in, [](CloudBlock& b) {
+    b.skyGradient = 0;
+    b.coverage = 0;
+    b.edgeSharpness = 100;
+  });
+  int zenith = 0;
+  for (int x = 0; x < noGradient.width; ++x) {
+    const uint8_t* p = noGradient.At(x, 119);
+    zenith += p[0] == 0 && p[1] == 108 && p[2] == 250;
+  }
+  EXPECT_GT(zenith, noGradient.width / 2);
+
+  // Looking down past the horizon, the lower rows never meet the cloud plane.
+  const Picture down = Clouds(in, [](CloudBlock& b) { b.viewElevation = -30.0; });
+  EXPECT_EQ(std::memcmp(down.At(0, 90), in.At(0, 90), size_t(3 * in.width * 30)), 0);
+  EXPECT_NE(std::memcmp(down.At(0, 0), in.At(0, 0), size_t(3 * in.width)), 0);
+}
+
+TEST(Clouds, SeamlessTileMeetsItselfAcrossTheEdges) {
+  const Picture in = TestPicture(120, 90);
+  auto render = [&](bool tile) {
+    return Clouds(in, [tile](CloudBlock& b) {
+      b.seamlessTile = tile;
+      b.perspective = false;
+      b.puffSize = {30.0, kUnitPixels};
+    });
+  };
+  const Picture tiled = render(true), flat = render(false);
+  EXPECT_LT(LineDifference(tiled, true, 0, 119), 2.0 * LineDifference(tiled, true, 0, 1) + 0.5);
+  EXPECT_LT(LineDifference(tiled, false, 0, 89), 2.0 * LineDifference(tiled, false, 0, 1) + 0.5);
+  EXPECT_GT(LineDifference(flat, true, 0, 119), 4.0 * LineDifference(flat, true, 0, 1));
+}
+
+TEST(Clouds, WithoutSkyTheCloudsCoverTheImage) {
+  const Picture in = TestPicture(100, 80);
+  const Picture out = Clouds(in, [](CloudBlock& b) {
+    b.drawSky = false;
+    b.perspective = false;
+    b.cloudMode = kCloudFluffy;
+    b.puffSize = {30.0, kUnitPixels};
+  });
+  int changed = 0;
+  for (size_t i = 0; i < out.pixels.size(); ++i) {
+    // Each sample moves from the image toward cloud colours 210..255.
+    const int was = in.pixels[i], now = out.pixels[i];
+    ASSERT_GE(now, std::min(was, 210)) << i;
+    changed += now != was;
+  }
+  EXPECT_GT(changed, int(out.pixels.size() / 2));
+}
+
+TEST(Clouds, EveryModeTheHostAccepts) {
+  struct Mode {
+    int16_t mode;
+    int planes;
+  };
+  for (const Mode m : {Mode{ps::plugInModeGrayScale, 1}, Mode{ps::plugInModeCMYKColor, 4},
+                       Mode{ps::plugInModeLabColor, 3}}) {
+    const Picture in = TestPicture(61, 47, m.mode, m.planes);
+    const Picture out = Clouds(in);
+    ASSERT_EQ(out.pixels.size(), in.pixels.size()) << m.mode;
+    EXPECT_GT(MeanDifference(out, in), 10.0) << m.mode;
+    EXPECT_EQ(Clouds(in, [](CloudBlock&) {}, 17).pixels, out.pixels) << m.mode;
+  }
+}
+
+// The dialog closed with OK, so that the run is recorded.
+class AcceptingDialog {
+ public:
+  AcceptingDialog() {
+    SetDialogRunner([](ps::FilterRecord&, RunRecord&, void*) -> int32_t { return 0; });
+  }
+  ~AcceptingDialog() { SetDialogRunner(nullptr); }
+};
+
+TEST(Clouds, ScriptedValuesReplayTheSamePicture) {
+  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
+  const Picture in = TestPicture(80, 60);
+  // Records with the dialog when there is no script, else plays it without one.
+  auto run = [&](const Edit& edit, const Descriptor* script) {
+    FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
+    host.pixels = in.pixels;
+    host.record.parameters = host.handleProcs.newProc(int32_t(kParametersHandleSize));
+    auto* block = reinterpret_cast<CloudBlock*>(host.handleProcs.lockProc(host.record.parameters, false));
+    Cloud().SetDefaults(block);
+    edit(*block);
+    const AcceptingDialog dialog;
+    if (script != nullptr) host.SetScript(*script, ps::plugInDialogDontDisplay);
+    else host.descriptorParameters.playInfo = ps::plugInDialogDisplay;
+    EXPECT_TRUE(host.Run(kCloudEffect, script == nullptr));
+    return std::pair{host.pixels, host.written};
+  };
+  const Edit changed = [](CloudBlock& b) {
+    b.puffSize = {1.0, kUnitCentimeters};
+    b.coverage = 62, b.edgeSharpness = 81, b.haze = 20, b.skyGradient = 80;
+    b.baseColor = Color::RGB(180, 170, 160), b.edgeColor = Color::RGB(250, 240, 230);
+    b.zenithColor = Color::RGB(10, 60, 200), b.horizonColor = Color::RGB(200, 180, 160);
+    b.cloudMode = kCloudPuffy, b.randomSeed = 77;
+    b.viewElevation = 12, b.fieldOfView = 60, b.cloudHeight = 55;
+  };
+  const auto [pixels, written] = run(changed, nullptr);
+  EXPECT_EQ(written.size(), 17u);
+  EXPECT_EQ(run([](CloudBlock&) {}, &written).first, pixels);
+  EXPECT_NE(run([](CloudBlock&) {}, nullptr).first, pixels);
+
+  // The switches travel too: a tile seen flat, without a sky.
+  const Edit flat = [](CloudBlock& b) {
+    b.seamlessTile = true, b.perspective = false, b.drawSky = false, b.cloudMode = kCloudFluffy;
+  };
+  const auto [flatPixels, flatScript] = run(flat, nullptr);
+  EXPECT_EQ(run([](CloudBlock&) {}, &flatScript).first, flatPixels);
+}
+
+}  // namespace
+}  // namespace kv::test
