@@ -11,12 +11,7 @@
 
 namespace kv {
 
-namespace {
-
-constexpr double kTransformAbove = 30;
-
-// Weights at distances 0..n-1, normalised so that w[0] + 2 * (w[1] + ...) = 1.
-std::vector<float> MakeKernel(double radius) {
+std::vector<float> BlurKernel(double radius) {
   const double scale = 2 / (radius + 1);
   std::vector<double> w;
   for (int32_t i = 0;; ++i) {
@@ -31,29 +26,25 @@ std::vector<float> MakeKernel(double radius) {
   return kernel;
 }
 
+namespace {
+
+constexpr double kTransformAbove = 30;
+
 bool Aborted(Abort_Tester* abort) { return abort != nullptr && abort->ShouldAbort(); }
 
 uint8_t RoundToByte(float v) { return uint8_t(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
 
 // --- direct method ---------------------------------------------------------
 
-// Fixed-length blocks, so the inner loops compile to vector code.
-constexpr size_t kBlock = 256;
+size_t RoundUpToBlock(size_t n) { return (n + kBlurBlock - 1) / kBlurBlock * kBlurBlock; }
 
-size_t RoundUpToBlock(size_t n) { return (n + kBlock - 1) / kBlock * kBlock; }
-
-// out[j] = w[0] * lo[0][j] + sum over i >= 1 of w[i] * (lo[i][j] + hi[i][j]),
-// for j < count; the sources are readable up to RoundUpToBlock(count).
+// The convolution for j < count; the sources are readable up to
+// RoundUpToBlock(count).
 void Convolve(const std::vector<float>& w, const float* const* lo, const float* const* hi, size_t count, uint8_t* out) {
-  for (size_t j0 = 0; j0 < count; j0 += kBlock) {
-    float acc[kBlock];
-    const float* centre = lo[0] + j0;
-    for (size_t j = 0; j < kBlock; ++j) acc[j] = w[0] * centre[j];
-    for (size_t i = 1; i < w.size(); ++i) {
-      const float *a = lo[i] + j0, *b = hi[i] + j0, weight = w[i];
-      for (size_t j = 0; j < kBlock; ++j) acc[j] += weight * (a[j] + b[j]);
-    }
-    const size_t n = std::min(kBlock, count - j0);
+  for (size_t j0 = 0; j0 < count; j0 += kBlurBlock) {
+    float acc[kBlurBlock];
+    ConvolveBlock(w, lo, hi, j0, acc);
+    const size_t n = std::min(kBlurBlock, count - j0);
     for (size_t j = 0; j < n; ++j) out[j0 + j] = RoundToByte(acc[j]);
   }
 }
@@ -73,7 +64,7 @@ int32_t BlurDirect(RowBuffer& buffer, const std::vector<float>& w, Abort_Tester*
   }
 
   // Horizontal: each row as floats between `half` repeated edge pixels.
-  std::vector<float> line(rowBytes + 2 * size_t(half) * step + kBlock);
+  std::vector<float> line(rowBytes + 2 * size_t(half) * step + kBlurBlock);
   float* const lineStart = line.data() + size_t(half) * step;
   for (int32_t y = 0; y < height; ++y) {
     if (Aborted(abort)) return kErrAborted;
@@ -229,7 +220,7 @@ void Blur(int32_t& err, RowBuffer& buffer, double radius, Abort_Tester* abort, b
   }
   if (!(radius > 0) || buffer.bounds.IsEmpty()) return;
   try {
-    const std::vector<float> kernel = MakeKernel(radius);
+    const std::vector<float> kernel = BlurKernel(radius);
     if (radius > kTransformAbove && !directOnly)
       err = BlurByTransform(buffer, kernel, abort, progress, from, to);
     else

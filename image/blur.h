@@ -1,12 +1,36 @@
 // Gaussian blur of a whole row buffer, in place.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "image/image.h"
 #include "image/progress.h"
 
 namespace kv {
+
+// The blur's weights at distances 0..n-1 for a radius > 0, normalised so that
+// w[0] + 2 * (w[1] + ...) = 1.
+std::vector<float> BlurKernel(double radius);
+
+// The blur's convolution over one block of kBlurBlock samples from `offset`:
+// out[j] = w[0] * lo[0][offset + j] + sum over i >= 1 of
+// w[i] * (lo[i][offset + j] + hi[i][offset + j]).
+// Inline, and of fixed length, so that the loops compile to vector code.
+inline constexpr size_t kBlurBlock = 256;
+inline void ConvolveBlock(const std::vector<float>& w, const float* const* lo, const float* const* hi, size_t offset,
+                          float* out) {
+  float acc[kBlurBlock];
+  const float* centre = lo[0] + offset;
+  for (size_t j = 0; j < kBlurBlock; ++j) acc[j] = w[0] * centre[j];
+  for (size_t i = 1; i < w.size(); ++i) {
+    const float *a = lo[i] + offset, *b = hi[i] + offset, weight = w[i];
+    for (size_t j = 0; j < kBlurBlock; ++j) acc[j] += weight * (a[j] + b[j]);
+  }
+  std::copy_n(acc, kBlurBlock, out);
+}
 
 // The weight at distance i is exp(-(2i / (radius + 1))^2), normalised over the
 // kernel, which ends before the first distance whose weight is below 0.1.
