@@ -13,9 +13,10 @@ void ReportPixels(benchmark::State& state, const test::Picture& picture) {
   state.counters["peak/image"] = peak / double(picture.pixels.size());
 }
 
-void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit) {
+void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit,
+                  const std::vector<uint8_t>& selection) {
   const test::Picture picture = test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true);
-  test::DirectRender render(effect, picture, 1.0, edit);
+  test::DirectRender render(effect, picture, 1.0, edit, selection);
   for (auto _ : state) {
     if (!render.Run()) {
       state.SkipWithError("the render failed");

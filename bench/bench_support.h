@@ -21,6 +21,8 @@ void ReportPixels(benchmark::State& state, const test::Picture& picture);
 // Renders effect `effect` over the whole picture in one piece, as the render
 // driver hands it one tile, at its defaults changed by `edit`, once per
 // iteration; the picture and the host are set up once, outside the timing.
-void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit = {});
+// A `selection` (width * height bytes) is handed over as in the harness.
+void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit = {},
+                  const std::vector<uint8_t>& selection = {});
 
 }  // namespace kv::bench

@@ -133,6 +133,18 @@ Picture Reduce(const Picture& full, int factor) {
   return r;
 }
 
+std::vector<uint8_t> OvalSelection(int width, int height) {
+  std::vector<uint8_t> mask(size_t(width) * height);
+  const double a = 0.3 * width, b = 0.3 * height;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const double u = (x + 0.5 - width / 2.0) / a, v = (y + 0.5 - height / 2.0) / b;
+      const double inside = (1.0 - std::sqrt(u * u + v * v)) * std::min(a, b);  // pixels, roughly
+      mask[size_t(y) * width + x] = uint8_t(std::clamp(128.0 + 64.0 * inside, 0.0, 255.0));
+    }
+  return mask;
+}
+
 Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how, int16_t* error) {
   platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
   FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
@@ -155,7 +167,8 @@ Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& h
 }
 
 struct DirectRender::State {
-  State(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit)
+  State(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit,
+        const std::vector<uint8_t>& selection)
       : fullW(int(std::lround(reduced.width * scale))),
         fullH(int(std::lround(reduced.height * scale))),
         host(fullW, fullH, reduced.mode, reduced.colorPlanes, reduced.alpha),
@@ -165,6 +178,7 @@ struct DirectRender::State {
         output(reduced),
         input(reduced.pixels),
         maskBytes(size_t(reduced.width) * reduced.height, 255),
+        selectionBytes(selection),
         bounds{0, 0, reduced.width, reduced.height},
         fullBounds{0, 0, fullW, fullH} {
     // The host holds the image at full size, for effects that read all of it.
@@ -178,6 +192,11 @@ struct DirectRender::State {
                                  std::min(int(y / scale), reduced.height - 1)),
                       size_t(reduced.Planes()));
     }
+    if (!selection.empty())
+      for (int y = 0; y < reduced.height; ++y)
+        for (int x = 0; x < reduced.width; ++x)
+          maskBytes[size_t(y) * reduced.width + x] =
+              selection[size_t(std::min(int(y * scale), fullH - 1)) * fullW + std::min(int(x * scale), fullW - 1)];
     FillBlock(effect, block.data(), edit);
     const PixelFormat format = PixelFormat::Of(reduced.mode == ps::plugInModeGrayScale ? kModeGrey
                                                : reduced.mode == ps::plugInModeCMYKColor ? kModeCMYK
@@ -187,6 +206,7 @@ struct DirectRender::State {
     in = ByteImage(bounds, input.data(), 0, format);
     result = ByteImage(bounds, output.pixels.data(), 0, format);
     mask = ByteMask(bounds, maskBytes.data(), 0);
+    fullMask = ByteMask(fullBounds, selectionBytes.data(), 0);
     c.host = &host.record;
     c.imageBounds = &fullBounds;
     c.area = &fullBounds;
@@ -196,7 +216,7 @@ struct DirectRender::State {
     c.input = &in;
     c.output = &result;
     c.mask = &mask;
-    c.maskSource = &mask;
+    c.maskSource = selection.empty() ? &mask : &fullMask;
     c.block = block.data();
     c.imageMode = reduced.mode;
     c.foreground = host.record.foreColor;
@@ -211,15 +231,16 @@ struct DirectRender::State {
   std::unique_ptr<Filter> filter;
   std::vector<uint8_t> block;
   Picture output;
-  std::vector<uint8_t> input, maskBytes;
+  std::vector<uint8_t> input, maskBytes, selectionBytes;
   Rect bounds, fullBounds;
   ByteImage in, result;
-  ByteMask mask;
+  ByteMask mask, fullMask;
   RenderContext c;
 };
 
-DirectRender::DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit)
-    : state_(std::make_unique<State>(effect, reduced, scale, edit)) {}
+DirectRender::DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit,
+                           const std::vector<uint8_t>& selection)
+    : state_(std::make_unique<State>(effect, reduced, scale, edit, selection)) {}
 
 DirectRender::~DirectRender() = default;
 
@@ -233,8 +254,9 @@ bool DirectRender::Run() {
 
 const Picture& DirectRender::Output() const { return state_->output; }
 
-Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit) {
-  DirectRender render(effect, reduced, scale, edit);
+Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit,
+                      const std::vector<uint8_t>& selection) {
+  DirectRender render(effect, reduced, scale, edit, selection);
   if (!render.Run()) return {};
   return render.Output();
 }
@@ -244,6 +266,14 @@ double MeanDifference(const Picture& a, const Picture& b) {
   double sum = 0;
   for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
   return sum / double(a.pixels.size());
+}
+
+PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, const BlockEdit& edit,
+                                 const BlockEdit& other, const std::vector<uint8_t>& selection) {
+  const Picture full = Reduce(RenderAtScale(effect, in, 1.0, edit, selection), factor);
+  const Picture reduced = Reduce(in, factor);
+  return {MeanDifference(full, RenderAtScale(effect, reduced, factor, edit, selection)),
+          MeanDifference(full, RenderAtScale(effect, reduced, factor, other, selection))};
 }
 
 }  // namespace kv::test

@@ -32,6 +32,10 @@ Picture TestPicture(int width, int height, int16_t mode = ps::plugInModeRGBColor
 // Box-averaged copy, `factor` pixels to one; the size rounds up.
 Picture Reduce(const Picture& full, int factor);
 
+// A selection (one byte per pixel) of the ellipse over the middle 60 % of
+// the picture, with an edge about 4 pixels soft.
+std::vector<uint8_t> OvalSelection(int width, int height);
+
 using BlockEdit = std::function<void(void* block)>;
 
 struct HostRender {
@@ -47,10 +51,13 @@ Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& h
 
 // Renders the whole image at `scale` straight through the effect, as the
 // preview does: `reduced` stands for the image at that scale. Set up once,
-// run as often as wanted (the benchmarks time Run alone).
+// run as often as wanted (the benchmarks time Run alone). A `selection`
+// (one byte per pixel of the full-size image; empty: everything selected) is
+// handed over whole as the mask source, and sampled at the scale as the mask.
 class DirectRender {
  public:
-  DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit = {});
+  DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit = {},
+               const std::vector<uint8_t>& selection = {});
   ~DirectRender();
   bool Run();  // false when the effect failed
   const Picture& Output() const;
@@ -59,9 +66,19 @@ class DirectRender {
   struct State;
   std::unique_ptr<State> state_;
 };
-Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit = {});
+Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit = {},
+                      const std::vector<uint8_t>& selection = {});
 
 // Mean absolute difference over all samples.
 double MeanDifference(const Picture& a, const Picture& b);
+
+// How far the preview at 1 / factor of `in` departs from the full-size render
+// reduced by that factor, both with the block changed by `edit`; and how far
+// the preview departs with `other` (another seed, say) instead.
+struct PreviewDifference {
+  double same, other;
+};
+PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, const BlockEdit& edit,
+                                 const BlockEdit& other, const std::vector<uint8_t>& selection = {});
 
 }  // namespace kv::test
