@@ -3,6 +3,7 @@
 #include <array>
 #include <mutex>
 
+#include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
 #include "effects/television/television.h"
 #include "framework/filter.h"
@@ -28,7 +29,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     nullptr,  // 5 Electrify
     nullptr,  // 6 Shatter
     nullptr,  // 7 Flag
-    nullptr,  // 8 Lightning
+    Make<Lightning>,  // 8 Lightning
     nullptr,  // 9 Classic Mosaic
     nullptr,  // 10 Rip Open
     nullptr,  // 11 Puzzle
