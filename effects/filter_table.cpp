@@ -3,6 +3,7 @@
 #include <array>
 #include <mutex>
 
+#include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
 #include "effects/television/television.h"
@@ -26,7 +27,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     nullptr,  // 2 Constellation
     nullptr,  // 3 Cracks
     nullptr,  // 4 Crumple
-    nullptr,  // 5 Electrify
+    Make<Electrify>,  // 5 Electrify
     nullptr,  // 6 Shatter
     nullptr,  // 7 Flag
     Make<Lightning>,  // 8 Lightning
