@@ -354,6 +354,8 @@ void EntryPoint(int16_t selector, void* record, intptr_t* data, int16_t* result,
     code = -1;
   }
   *result = code;
+  // Between selectors the record may be gone: nothing may reach it.
+  session.record = nullptr;
   session.haveBuffers = false;
   session.buffers = {};
 }

@@ -158,6 +158,11 @@ int16_t FilterHost::Run(bool withDialog) {
   record_.inRect = record_.outRect = record_.maskRect = {};
   record_.inData = record_.outData = record_.maskData = nullptr;
   outPending_ = false;
+  original_ = document_.pixels;
+  struct Forget {
+    std::vector<uint8_t>& v;
+    ~Forget() { v = {}; }
+  } forget{original_};
   // A script always plays with the dialog off; otherwise the dialog shows
   // when the user picked the effect, not when the last one is repeated.
   descriptors_.playInfo = withDialog && !haveScript_ ? ps::plugInDialogDisplay : ps::plugInDialogDontDisplay;
@@ -224,12 +229,17 @@ int16_t FilterHost::Deliver(const ps::Rect16& rect, int16_t lo, int16_t hi, int3
   if (rect.left < 0 || rect.top < 0 || rect.right > d.width || rect.bottom > d.height || lo < 0 || hi >= d.Planes())
     return ps::generalFailure;
   const int32_t n = std::max(1, rate >> 16);
+  // Input comes from the image as the run found it: tiles already written
+  // never feed later ones.
+  const uint8_t* source = &t == &in_ && !original_.empty() ? original_.data() : d.pixels.data();
+
   const int32_t left = rect.left / n, top = rect.top / n;
   const int32_t width = (rect.right + n - 1) / n - left, height = (rect.bottom + n - 1) / n - top;
   const int32_t count = hi - lo + 1, planes = d.Planes();
   t.buffer.resize(size_t(width) * size_t(height) * size_t(count));
   for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* src = d.Row((top + y) * n) + size_t(left) * size_t(n) * size_t(planes) + size_t(lo);
+    const uint8_t* src = source + size_t((top + y) * n) * d.RowBytes() + size_t(left) * size_t(n) * size_t(planes) +
+                         size_t(lo);
     uint8_t* dst = t.buffer.data() + size_t(y) * size_t(width) * size_t(count);
     if (n == 1 && count == planes) {
       std::memcpy(dst, src, size_t(width) * size_t(count));

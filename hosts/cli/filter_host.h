@@ -97,6 +97,7 @@ class FilterHost {
   ps::ChannelPortProcs channelPorts_{};
   ps::PIDescriptorParameters descriptors_{};
   std::vector<uint8_t> selection_;
+  std::vector<uint8_t> original_;  // the image as the run found it
   Rgb foreground_{0, 0, 0}, background_{255, 255, 255};
   bool haveScript_ = false;
   uint64_t scriptSerial_ = 0;

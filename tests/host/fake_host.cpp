@@ -213,6 +213,11 @@ int16_t FakeHost::Call(int16_t selector, int32_t filterId) {
 }
 
 bool FakeHost::Run(int32_t filterId, bool withDialog) {
+  original_ = pixels;
+  struct Forget {
+    std::vector<uint8_t>& v;
+    ~Forget() { v.clear(); }
+  } forget{original_};
   if (withDialog && Call(ps::filterSelectorParameters, filterId) != 0) return false;
   if (Call(ps::filterSelectorPrepare, filterId) != 0) return false;
   if (Call(ps::filterSelectorStart, filterId) != 0) return false;
@@ -250,7 +255,8 @@ int16_t FakeHost::Advance() {
   ++advanceCalls;
   WriteBackOutput();
   ps::FilterRecord& r = record;
-  const auto fill = [&](const ps::Rect16& rect, int lo, int hi, int rate, std::vector<uint8_t>& buffer,
+  const auto fill = [&](const std::vector<uint8_t>& source, const ps::Rect16& rect, int lo, int hi, int rate,
+                        std::vector<uint8_t>& buffer,
                         void*& data, int32_t& rowBytes) {
     if (rect.right <= rect.left || rect.bottom <= rect.top || hi < lo) {
       data = nullptr;
@@ -264,12 +270,15 @@ int16_t FakeHost::Advance() {
       for (int x = 0; x < w; ++x)
         for (int p = 0; p < n; ++p)
           buffer[(size_t(y) * w + x) * n + p] =
-              pixels[(size_t(rect.top + y * rate) * width + rect.left + x * rate) * planes + lo + p];
+              source[(size_t(rect.top + y * rate) * width + rect.left + x * rate) * planes + lo + p];
     data = buffer.data();
     rowBytes = w * n;
   };
-  fill(r.inRect, r.inLoPlane, r.inHiPlane, std::max(1, r.inputRate >> 16), inBuffer_, r.inData, r.inRowBytes);
-  fill(r.outRect, r.outLoPlane, r.outHiPlane, 1, outBuffer_, r.outData, r.outRowBytes);
+  // Input is read from the image as it was when the run began, as hosts do:
+  // tiles already written never feed later ones.
+  fill(original_.empty() ? pixels : original_, r.inRect, r.inLoPlane, r.inHiPlane, std::max(1, r.inputRate >> 16),
+       inBuffer_, r.inData, r.inRowBytes);
+  fill(pixels, r.outRect, r.outLoPlane, r.outHiPlane, 1, outBuffer_, r.outData, r.outRowBytes);
   lastOutRect_ = r.outRect;
   lastOutLo_ = r.outLoPlane;
   lastOutHi_ = r.outHiPlane;

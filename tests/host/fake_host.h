@@ -62,6 +62,7 @@ class FakeHost {
   friend struct FakeHostCallbacks;
 
   std::vector<uint8_t> selection_;
+  std::vector<uint8_t> original_;  // the image as the run found it
   std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;
   ps::Rect16 lastOutRect_{};
   int16_t lastOutLo_ = 0, lastOutHi_ = -1;
