@@ -3,6 +3,7 @@
 #include <array>
 #include <mutex>
 
+#include "effects/burnt_edges/burnt_edges.h"
 #include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
@@ -22,7 +23,7 @@ std::unique_ptr<Filter> Make() {
 
 // Index = effect number; null where the effect is not built yet.
 constexpr std::array<Maker, kEffectCount> kTable = {
-    nullptr,  // 0 Burnt Edges
+    Make<BurntEdges>,  // 0 Burnt Edges
     Make<Cloud>,  // 1 Rirazi Vevora Didura
     nullptr,  // 2 Constellation
     nullptr,  // 3 Cracks

@@ -1,0 +1,203 @@
+#include "effects/burnt_edges/burnt_edges.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "effects/burnt_edges/burn_transforms.h"
+#include "effects/effect_parameters.h"
+#include "effects/host_color.h"
+#include "framework/parameters.h"
+#include "host/working_area.h"
+#include "image/blur.h"
+
+namespace kv {
+
+// --- parameter block and list ------------------------------------------------
+
+void BurntEdges::SetDefaults(void* block) const {
+  BurntEdgesBlock& b = *static_cast<BurntEdgesBlock*>(block);
+  b = {};
+  b.filterId = kBurntEdgesEffect;
+  b.contract = {0.0, kUnitCentimeters};
+  b.burnWidth = {0.12, kUnitInches};
+  b.burnRoughness = 1.0;
+  b.hollowEdges = false;
+  b.burnInside = false;
+  b.burnColor = Color::RGB(160, 130, 64);
+  b.fill = {kFillTransparent, Color::RGB(210, 210, 210)};
+  b.opacity = 75.0;
+  b.randomSeed = 4842;
+}
+
+int32_t BurntEdges::BuildParameters(ParameterList& list, void* block) {
+  BurntEdgesBlock& b = *static_cast<BurntEdgesBlock*>(block);
+  auto contract = MakeParameter<LengthSliderParameter>("Contract", ps::FourCC("BrdT"), &b.contract);
+  contract->minimum = -100.0;
+  contract->maximum = 100.0;
+  int32_t err = list.AddParameter(std::move(contract));
+  if (err == 0) {
+    auto width = MakeParameter<LengthSliderParameter>("Burn Width", ps::FourCC("BRwi"), &b.burnWidth);
+    width->minimum = 2.0;
+    width->maximum = 300.0;
+    width->SetTrackSplit(0.8, 80.0);
+    err = list.AddParameter(std::move(width));
+  }
+  if (err == 0) err = AddSlider(list, "Burn Roughness", ps::FourCC("Scl "), &b.burnRoughness, 1.0, 100.0);
+  if (err == 0) err = AddParameter<CheckboxParameter>(list, "Hollow Edges", ps::FourCC("BRsu"), &b.hollowEdges);
+  if (err == 0) err = AddParameter<CheckboxParameter>(list, "Burn Inside", ps::FourCC("BRin"), &b.burnInside);
+  if (err == 0) err = AddParameter<ColorParameter>(list, "Burn Color", ps::FourCC("BRco"), &b.burnColor);
+  if (err == 0) {
+    auto fill = std::make_unique<LayerFillParameter>();
+    fill->text.label = "Fill Inside Burn";
+    fill->modeKey = ps::FourCC("Fl  ");
+    fill->colorKey = ps::FourCC("FlCl");
+    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
+    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
+    fill->keepChoice = {"Keep original image", "Keep original image help"};
+    fill->transparentChoice = {"Make selection transparent", "Make selection transparent help"};
+    fill->value = &b.fill;
+    err = list.AddParameter(std::move(fill));
+  }
+  if (err == 0) {
+    auto opacity = MakeParameter<SliderParameter>("Burn Overall Opacity", ps::FourCC("STOo"), &b.opacity);
+    opacity->minimum = 1.0;
+    opacity->maximum = 100.0;
+    opacity->unit = kUnitPercent;
+    err = list.AddParameter(std::move(opacity));
+  }
+  if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
+  return err;
+}
+
+Rect BurntEdges::InputAreaFor(const Rect& area, const void*, double) const { return WholeImage(area); }
+
+void BurntEdges::TileInputArea(const Rect&, const Rect& area, const void* block, double scale, Rect& neededInput,
+                               Rect&) const {
+  // The edge may pass anywhere: every tile reads the whole image.
+  neededInput = InputAreaFor(area, block, scale);
+}
+
+// --- render ------------------------------------------------------------------
+
+namespace {
+
+constexpr double kBlurRadius = 3.0;
+constexpr int32_t kBlurReach = 4;  // the blur's kernel ends 3 pixels out
+
+// Lengths derived from the block, in full-size pixels unless said otherwise.
+struct Sizes {
+  double burnWidth;  // BW
+  double contract;
+  double W;     // burn width in render pixels
+  double E;     // cell size of the edge noise
+  double H;     // the hollow gap before the band, render pixels
+  double end;   // where the band ends, render pixels
+  int32_t margin;  // how far the work reaches past the tile, render pixels
+};
+
+Sizes Derive(const BurntEdgesBlock& b, double resolution, double s) {
+  Sizes z{};
+  // An unclamped block must not give empty noise cells or a band of no width.
+  z.burnWidth = std::max(LengthToPixels(b.burnWidth, resolution), 1.0);
+  z.contract = LengthToPixels(b.contract, resolution);
+  const double R = b.burnRoughness * 0.9 * 0.01;
+  z.W = z.burnWidth / s;
+  z.E = std::max(1.0, z.burnWidth * (1.0 - 0.99 * R));
+  z.H = b.hollowEdges ? 0.5 * std::max(1.0, z.W * (1.0 - 0.99 * R)) + 1.0 : 0.0;
+  z.end = z.H + 4.0 * z.burnWidth / s;
+  z.margin = std::max(1, int32_t(std::floor((1.0 + z.H + z.W) - z.contract / s + 4.0 * z.burnWidth / s + 0.5)));
+  // A tile paints the band as far as the blur reaches past it, and must see
+  // the eroded edge as far as the band reaches from there, or the edge of the
+  // work would count as an edge of the burn.
+  z.margin = std::max(z.margin, kBlurReach + int32_t(std::ceil(z.end)) + 2);
+  return z;
+}
+
+BytePixel Black(const PixelFormat& f) {
+  BytePixel p(f);
+  std::fill_n(p.values, 5, uint8_t(0));
+  if (f.hasAlpha) p[f.colorChannels] = 255;
+  return p;
+}
+
+}  // namespace
+
+int32_t BurntEdges::Render(RenderContext& c) {
+  const BurntEdgesBlock& b = *static_cast<const BurntEdgesBlock*>(c.block);
+  ByteImage& out = *c.output;
+  const PixelFormat& f = out.format;
+  const double s = c.scale;
+  const Sizes z = Derive(b, c.host != nullptr ? ResolutionFromFixed(c.host->imageHRes) : 72.0, s);
+
+  int32_t err = 0;
+  const Rect work = out.bounds.Inflate(z.margin, z.margin);
+  ByteMask burnMask(err, work);
+  if (err != 0) return err;
+  ByteImage burnImage(err, work, f);
+  if (err != 0) return err;
+
+  FBMField edgeNoise;
+  edgeNoise.Init(err, {z.E, z.E}, 0.5, b.randomSeed, 0.5, s, false, 0, 0);
+  if (err != 0) return err;
+  NoiseField burnNoise;
+  burnNoise.Init(err, {1.5 * z.burnWidth, 1.5 * z.burnWidth}, 0.5, b.randomSeed, s, false, 0, 0);
+  if (err != 0) return err;
+
+  const BytePixel black = Black(f);
+  for (int32_t y = work.top; y < work.bottom; ++y) {
+    uint8_t* px = burnImage.Row(y);
+    for (int32_t x = work.left; x < work.right; ++x, px += f.channelCount) std::copy_n(black.values, f.channelCount, px);
+  }
+  burnMask.Fill(0);
+
+  {
+    const double offset = -z.contract / s;
+    const double reach = offset > 0.0 ? std::max(z.W - offset, offset) : z.W - offset;
+    CreateEdgeTransform edge(edgeNoise, burnMask, offset, z.W);
+    // The whole selection, not only the tile's share: the edge may pass
+    // anywhere near the tile. A preview brings its own mask at its scale.
+    const ByteMask& selection = c.areaRecord != nullptr && s == 1.0 ? c.areaRecord->mask : *c.mask;
+    edge.Init(err, selection, reach, work, 0.0, 0.0);
+    if (err == 0) edge.Run(err, c.abortTester, nullptr, 0.0, 1.0);
+    if (err != 0) return err;
+  }
+  {
+    uint32_t mode = b.fill.mode;
+    if (mode == kFillTransparent && !f.hasAlpha) mode = kFillWithColor;
+    CreateBurnTransform::Settings settings;
+    settings.start = z.H;
+    settings.end = z.end;
+    settings.burnInside = b.burnInside;
+    settings.writeFill = mode != kFillKeepOriginal;
+    settings.edgeColor = black;
+    settings.burnColor = HostColorPixel(b.burnColor, f, 255);
+    settings.fillPixel = HostColorPixel(b.fill.color, f, mode == kFillTransparent ? 0 : 255);
+    // The transform reads its own copy of the burn mask, so the hooks may
+    // write the mask as they go.
+    CreateBurnTransform burn(burnNoise, burnMask, burnImage, out, settings);
+    const Rect painted = out.bounds.Inflate(kBlurReach, kBlurReach).Intersect(*c.sourceBounds);
+    burn.Init(err, burnMask, settings.end, painted, 0.0, 0.9);
+    if (err == 0) burn.Run(err, c.abortTester, c.progress, 0.0, 0.9);
+    if (err != 0) return err;
+  }
+
+  RowBuffer* rows = nullptr;
+  if ((err = burnImage.RowView(rows)) != 0) return err;
+  Blur(err, *rows, kBlurRadius, c.abortTester, false, nullptr, nullptr, 0.0, 1.0);
+  if (err != 0) return err;
+
+  const Rect& r = out.bounds;
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    if (c.ShouldAbort()) return kErrAborted;
+    const uint8_t* m = burnMask.Address(r.left, y);
+    const uint8_t* burnt = burnImage.Address(r.left, y);
+    uint8_t* o = out.Row(y);
+    for (int32_t x = r.left; x < r.right; ++x, ++m, burnt += f.channelCount, o += f.channelCount)
+      if (*m != 0) MoveToward(o, burnt, *m / 255.0 * b.opacity / 100.0, f);
+    ReportProgress(c.progress, 0.9, 1.0, double(y - r.top + 1) / r.Height());
+  }
+  ReportProgress(c.progress, 0.0, 1.0, 1.0);
+  return 0;
+}
+
+}  // namespace kv
