@@ -53,7 +53,7 @@ ps::OSErr AllocateBuffer(int32_t size, ps::BufferID* buffer) {
 
 ps::Handle NewHandle(size_t size, std::string_view contents) {
   Block* b = NewBlock(std::max(size, contents.size()));
-  if (b != nullptr) std::memcpy(b->bytes.get(), contents.data(), contents.size());
+  if (b != nullptr && !contents.empty()) std::memcpy(b->bytes.get(), contents.data(), contents.size());
   return reinterpret_cast<ps::Handle>(b);
 }
 
