@@ -54,15 +54,15 @@ PointD ContourPoint(const ContourIterator::Cell& c) {
 void DistanceTransform::Init(int32_t& err, const ByteMask& input, double maxDistance_, Rect area_, double,
                              double) {
   ready = false;
-  front = freeList = nullptr;
-  pool.clear();
-  poolCapacity = 0;
+  live = 0;
 
   const int32_t m = std::max(0, int32_t(std::ceil(maxDistance_)));
   const Rect near = area_.Inflate(m, m).Intersect(input.bounds);
   const Rect region = Join(near.IsEmpty() ? Rect{} : near, area_);
   if ((err = map.Allocate(region, map.kFormat)) != 0) return;
-  for (int32_t y = region.top; y < region.bottom; ++y) std::fill_n(map.Row(y), region.Width(), &emptyMarker);
+  static_assert(kEmptyMarker == 0xffffffffu, "filled bytewise");
+  for (int32_t y = region.top; y < region.bottom; ++y)
+    std::memset(map.Row(y), 0xff, size_t(region.Width()) * sizeof(uint32_t));
 
   if ((err = mask.Allocate(near.IsEmpty() ? Rect{} : near.Inflate(1, 1), mask.kFormat)) != 0) return;
   mask.Fill(0);
@@ -70,54 +70,45 @@ void DistanceTransform::Init(int32_t& err, const ByteMask& input, double maxDist
   for (int32_t y = overlap.top; y < overlap.bottom; ++y)
     std::memcpy(mask.Address(overlap.left, y), input.Address(overlap.left, y), size_t(overlap.Width()));
 
-  if ((err = AddElements(std::max<int64_t>(10, PixelCount(region) / 100))) != 0) return;
+  // Room for about a hundredth of the region to begin with; each generation
+  // grows on demand.
+  try {
+    for (std::vector<Marching_Pixel>& generation : front) {
+      generation.clear();
+      generation.reserve(size_t(std::max<int64_t>(16, PixelCount(region) / 300)));
+    }
+  } catch (const std::bad_alloc&) {
+    err = kErrOutOfMemory;
+    return;
+  }
   maxDistance = maxDistance_;
   area = area_;
   ready = true;
 }
 
-int32_t DistanceTransform::AddElements(int64_t count) {
-  if (count <= 0) return kErrOutOfMemory;
-  auto block = std::unique_ptr<Marching_Pixel[]>(new (std::nothrow) Marching_Pixel[size_t(count)]);
-  if (!block) return kErrOutOfMemory;
-  try {
-    pool.push_back(nullptr);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  for (int64_t i = count - 1; i >= 0; --i) {
-    block[size_t(i)].next = freeList;
-    freeList = &block[size_t(i)];
-  }
-  pool.back() = std::move(block);
-  poolCapacity += int32_t(count);
-  return 0;
-}
-
-inline int32_t DistanceTransform::Offer(int32_t x, int32_t y, PointD origin, int32_t direction, bool inside) {
+inline void DistanceTransform::Offer(int32_t x, int32_t y, PointD origin, int32_t direction, bool inside,
+                                     int32_t generation) {
   const Rect& b = map.bounds;
-  if (uint32_t(x - b.left) >= uint32_t(b.Width()) || uint32_t(y - b.top) >= uint32_t(b.Height())) return 0;
-  Marching_Pixel** slot = map.Address(x, y);
-  Marching_Pixel* e = *slot;
-  if (e == &doneMarker) return 0;
+  if (uint32_t(x - b.left) >= uint32_t(b.Width()) || uint32_t(y - b.top) >= uint32_t(b.Height())) return;
+  uint32_t& slot = *map.Address(x, y);
+  if (slot == kDoneMarker) return;
   const double dx = x - origin.x, dy = y - origin.y;
   const double distance = std::sqrt(dx * dx + dy * dy);
-  if (distance > maxDistance) return 0;
-  if (e == &emptyMarker) {
-    // The pool doubles, up to one element per pixel of the region.
-    if (freeList == nullptr)
-      if (int32_t err = AddElements(std::min<int64_t>(poolCapacity, PixelCount(b) - poolCapacity))) return err;
-    e = freeList;
-    freeList = e->next;
-    *e = {inside, {x, y}, origin, distance, direction, false, front};
-    front = e;
-    *slot = e;
-  } else if (distance < e->distance) {
-    e->origin = origin;
-    e->distance = distance;
-    e->direction = direction;
+  if (distance > maxDistance) return;
+  if (slot == kEmptyMarker) {
+    std::vector<Marching_Pixel>& g = front[generation];
+    if (g.size() >= kIndexMask) throw std::bad_alloc();
+    slot = (uint32_t(generation) << kGenerationShift) | uint32_t(g.size());
+    g.push_back({origin, distance, {x, y}, direction, inside, false});
+    ++live;
+    return;
   }
-  return 0;
+  Marching_Pixel& e = front[slot >> kGenerationShift][slot & kIndexMask];
+  if (distance < e.distance) {
+    e.origin = origin;
+    e.distance = distance;
+    e.direction = direction;
+  }
 }
 
 void DistanceTransform::Run(int32_t& err, Abort_Tester* abort, ProgressUpdateSink* progress, double progressFrom,
@@ -143,46 +134,47 @@ int32_t DistanceTransform::Seed(ProgressUpdateSink* progress, double from, doubl
     const ContourIterator::Cell& c = it.Current();
     const PointD o = ContourPoint(c);
     const int32_t x = c.position.x, y = c.position.y;
-    int32_t err = Offer(x, y, o, 7, c.inside[0]);
-    if (err == 0) err = Offer(x + 1, y, o, 1, c.inside[1]);
-    if (err == 0) err = Offer(x, y + 1, o, 5, c.inside[2]);
-    if (err == 0) err = Offer(x + 1, y + 1, o, 3, c.inside[3]);
-    if (err != 0) return err;
+    Offer(x, y, o, 7, c.inside[0], 0);
+    Offer(x + 1, y, o, 1, c.inside[1], 0);
+    Offer(x, y + 1, o, 5, c.inside[2], 0);
+    Offer(x + 1, y + 1, o, 3, c.inside[3], 0);
   }
   return 0;
 }
 
 int32_t DistanceTransform::Propagate(Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to) {
-  for (double level = 1.0; front != nullptr; level += 1.0) {
-    ReportProgress(progress, from, to, maxDistance > 0.0 ? std::clamp((level - 1.0) / maxDistance, 0.0, 1.0) : 1.0);
+  std::vector<uint32_t> accepted;  // map entries of this level's accepted elements, in order
+  for (int64_t level = 1; live > 0; ++level) {
+    const double L = double(level);
+    ReportProgress(progress, from, to, maxDistance > 0.0 ? std::clamp((L - 1.0) / maxDistance, 0.0, 1.0) : 1.0);
     if (abort != nullptr && abort->ShouldAbort()) return kErrAborted;
 
-    // Accept, in front order, every element nearer than the level.
-    Marching_Pixel* accepted = nullptr;
-    Marching_Pixel** acceptedTail = &accepted;
-    for (Marching_Pixel** link = &front; *link != nullptr;) {
-      Marching_Pixel* e = *link;
-      if (e->distance >= level) {
-        link = &e->next;
-        continue;
+    // Accept every live element nearer than the level: only the two
+    // previous levels' generations can hold any.
+    accepted.clear();
+    for (const int64_t created : {level - 1, level - 2}) {
+      if (created < 0) continue;
+      const int32_t generation = int32_t(created % 3);
+      std::vector<Marching_Pixel>& g = front[generation];
+      for (size_t i = g.size(); i-- > 0;) {
+        Marching_Pixel& e = g[i];
+        if (e.accepted || e.distance >= L) continue;
+        e.accepted = true;
+        --live;
+        *map.Address(e.position.x, e.position.y) = kDoneMarker;
+        if (area.Contains(e.position)) Reached(e.position, e.origin, e.inside ? -e.distance : e.distance);
+        accepted.push_back((uint32_t(generation) << kGenerationShift) | uint32_t(i));
       }
-      *link = e->next;
-      e->accepted = true;
-      *map.Address(e->position.x, e->position.y) = &doneMarker;
-      if (area.Contains(e->position)) Reached(e->position, e->origin, e->inside ? -e->distance : e->distance);
-      *acceptedTail = e;
-      acceptedTail = &e->next;
     }
-    *acceptedTail = nullptr;
 
-    for (Marching_Pixel* e = accepted; e != nullptr; e = e->next)
-      for (const Step& s : kSteps[e->direction])
-        if (int32_t err = Offer(e->position.x + s.dx, e->position.y + s.dy, e->origin, s.direction, e->inside))
-          return err;
-
-    if (accepted != nullptr) {
-      *acceptedTail = freeList;
-      freeList = accepted;
+    // The generation three levels back has all been accepted: its room takes
+    // this level's new elements.
+    const int32_t generation = int32_t(level % 3);
+    front[generation].clear();
+    for (const uint32_t handle : accepted) {
+      const Marching_Pixel& e = front[handle >> kGenerationShift][handle & kIndexMask];
+      for (const Step& s : kSteps[e.direction])
+        Offer(e.position.x + s.dx, e.position.y + s.dy, e.origin, s.direction, e.inside, generation);
     }
   }
   return 0;
@@ -193,10 +185,10 @@ int32_t DistanceTransform::FillUnreached(Abort_Tester* abort, ProgressUpdateSink
   const Rect& copy = mask.bounds;
   for (int32_t y = area.top; y < area.bottom; ++y) {
     if (abort != nullptr && abort->ShouldAbort()) return kErrAborted;
-    Marching_Pixel* const* entry = map.Address(area.left, y);
+    const uint32_t* entry = map.Address(area.left, y);
     const bool maskRow = y >= copy.top && y < copy.bottom;
     for (int32_t x = area.left; x < area.right; ++x, ++entry) {
-      if (*entry != &emptyMarker) continue;
+      if (*entry != kEmptyMarker) continue;
       const bool inside = maskRow && x >= copy.left && x < copy.right && *mask.Address(x, y) > 127;
       if (inside) UnreachedInside({x, y});
       else UnreachedOutside({x, y});

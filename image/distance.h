@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "image/image.h"
@@ -15,15 +14,14 @@ namespace kv {
 
 class DistanceTransform {
  public:
-  // One element of the front.
+  // One element of the front. Fields are ordered to pack into 40 bytes.
   struct Marching_Pixel {
-    bool inside;      // the side of the contour: mask value > 127
+    PointD origin;      // the contour point the distance is measured to
+    double distance;    // from position to origin
     Point position;
-    PointD origin;    // the contour point the distance is measured to
-    double distance;  // from position to origin
     int32_t direction;  // 0 north (y - 1), then clockwise in eighths: 2 east, 4 south, 6 west
+    bool inside;        // the side of the contour: mask value > 127
     bool accepted;
-    Marching_Pixel* next;
   };
 
   DistanceTransform() = default;
@@ -50,27 +48,32 @@ class DistanceTransform {
   void Run(int32_t& err, Abort_Tester* abort, ProgressUpdateSink* progress, double progressFrom, double progressTo);
 
  protected:
+  // Map entries: a marker, or the front element's generation and index.
+  static constexpr uint32_t kEmptyMarker = 0xffffffffu, kDoneMarker = 0xfffffffeu;
+  static constexpr int32_t kGenerationShift = 30;
+  static constexpr uint32_t kIndexMask = (1u << kGenerationShift) - 1;
+
   double maxDistance = 0.0;
   bool ready = false;
   Rect area;
-  ByteMask mask;                                // copy of the input around the area, one pixel larger
-  SingleChannelImage<Marching_Pixel*> map;      // per pixel of the working region: a marker or a live element
-  Marching_Pixel emptyMarker{}, doneMarker{};   // only their addresses matter
-  // Elements in blocks that never move, so that pointers to them stay valid
-  // as the pool grows; poolCapacity counts all blocks together.
-  std::vector<std::unique_ptr<Marching_Pixel[]>> pool;
-  Marching_Pixel* front = nullptr;
-  Marching_Pixel* freeList = nullptr;
-  int32_t poolCapacity = 0;
+  ByteMask mask;                      // copy of the input around the area, one pixel larger
+  SingleChannelImage<uint32_t> map;   // per pixel of the working region
+  // The front, by the level whose offers created each element (the seeds
+  // count as level 0). An element created at level k lies nearer than
+  // k + sqrt 2 and is accepted by level k + 2, so three generations in turn
+  // hold the whole front. Walking the newest first, each backwards, visits
+  // the elements in the order of a list that takes new ones at its head,
+  // while memory is read in sequence.
+  std::vector<Marching_Pixel> front[3];
+  int64_t live = 0;  // elements created and not yet accepted
 
  private:
   int32_t Seed(ProgressUpdateSink* progress, double from, double to);
   int32_t Propagate(Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to);
   int32_t FillUnreached(Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to);
-  // Adds `count` elements to the pool and to freeList. 0 or -108.
-  int32_t AddElements(int64_t count);
-  // Offers pixel (x, y) the distance to `origin`; 0 or -108.
-  int32_t Offer(int32_t x, int32_t y, PointD origin, int32_t direction, bool inside);
+  // Offers pixel (x, y) the distance to `origin`; new elements join
+  // generation `generation`.
+  void Offer(int32_t x, int32_t y, PointD origin, int32_t direction, bool inside, int32_t generation);
 };
 
 }  // namespace kv
