@@ -242,6 +242,8 @@ std::string MatchingSettingName(const Filter& effect, const std::string& typed) 
       if (SettingFile(effect, typed, source, file) == 0 && file->Exists()) return typed;
       std::vector<std::string> names;
       ListSettings(effect, source, names, nullptr);
+      // Unlisted, but people type it too.
+      if (source == SettingsSource::User) names.push_back(LastUsedName());
       const std::u16string folded = FoldedName(typed);
       for (const std::string& name : names) {
         const bool known = std::find(candidates.begin(), candidates.end(), name) != candidates.end();

@@ -49,7 +49,7 @@ int32_t ListShippedSettings(const Filter& effect, std::vector<std::string>& name
 
 // For names people type: `typed` when a setting of that name exists (the
 // user's or a shipped one), else the one listed setting whose name differs
-// from it only in letter case, else `typed`.
+// from it only in letter case ("Last Used" among them), else `typed`.
 std::string MatchingSettingName(const Filter& effect, const std::string& typed);
 
 // In the user's folder.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "framework/settings_store.h"
 #include "hosts/cli/atomic_file.h"
 #include "hosts/cli/descriptor.h"
 #include "hosts/cli/effect_names.h"
@@ -58,6 +59,16 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   Document document = ReadImage(o.input, PrintWarning);
   // Lengths in the image's units need its resolution.
   ParameterBlock block(o.effect, document.xResolution);
+  if (!o.settings.empty()) {
+    const std::string setting = MatchingSettingName(block.Effect(), o.settings);
+    std::vector<uint8_t> bytes = block.Bytes();
+    SettingsProblems problems;
+    if (LoadSetting(o.effect, setting, bytes, document.xResolution, &problems) != 0 || !block.Adopt(bytes)) {
+      const std::string why = problems.empty() ? "'" + setting + "' is not a setting of " + name : problems.front();
+      throw UsageError(why + "; 'kalvero settings list " + kEffects[size_t(o.effect)].settingsName +
+                       "' shows them");
+    }
+  }
   for (const std::string& assignment : o.sets) {
     FilterParameter* changed = nullptr;
     const std::string error = block.Set(assignment, &changed);
@@ -95,6 +106,7 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
     return kExitEffect;
   }
   WriteImage(document, o.output, Interrupted);
+  if (StoreLastUsed(o.effect, host.Parameters()) != 0) PrintWarning("the values could not be kept as Last Used");
   if (!o.record.empty()) {
     // The core writes its values when its dialog was accepted; otherwise
     // they are the block it rendered with, written as it would write them.

@@ -30,10 +30,13 @@ struct ApplyOptions {
   std::string script;     // empty: none
   std::string record;     // empty: none
   Rgb foreground{0, 0, 0}, background{255, 255, 255};
+  std::string settings;           // a stored setting to start from; empty: the defaults
   std::vector<std::string> sets;  // "NAME=VALUE", over the defaults and any script
   bool quiet = false;
 };
 
+// A successful apply stores its values as the effect's "Last Used", as the
+// dialog's OK does.
 int RunApply(const ApplyOptions& options, ps::EntryPointProc entry);
 
 // A wrong value on the command line, found once the image is known.

@@ -12,6 +12,7 @@
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/parameter_block.h"
 #include "hosts/cli/settings_command.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -92,6 +93,8 @@ int Apply(ApplyOptions options, const std::string& effect, const std::string& co
     *colour = *parsed;
   }
   CoreLibrary library(ChooseCore(core));
+  // kalvero's own copy of the parameter code finds the shipped settings there.
+  platform::SetResourceFolder(ChooseCore(core).parent_path() / "resources");
   InstallInterruptHandler();
   return RunApply(options, library.Entry());
 }
@@ -123,6 +126,8 @@ int main(int argc, char** argv) {
   apply->add_option("EFFECT", effect, "Number or name of the effect")->required();
   apply->add_option("IN", options.input, "The image to read")->required();
   apply->add_option("OUT", options.output, "The image to write (.png, .jpg, .tif)")->required();
+  apply->add_option("--settings", options.settings,
+                    "Start from this stored setting, yours or shipped ('kalvero settings list EFFECT')");
   apply->add_option("--set", options.sets,
                     "NAME=VALUE: a parameter's value in the form 'kalvero params EFFECT' shows; repeatable")
       ->allow_extra_args(false);

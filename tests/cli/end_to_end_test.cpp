@@ -33,10 +33,13 @@ class Apply : public ::testing::Test {
     });
     options.effect = kTestEffect;
     options.quiet = true;
+    // Each apply keeps its values as Last Used: never in the user's own folder.
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
   }
   void TearDown() override {
     SetFilterFactoryOverride(nullptr);
     SetInterrupted(false);
+    unsetenv("XDG_CONFIG_HOME");
   }
 
   // Inverts, and can play Ctrl-C after a number of tiles.
@@ -140,6 +143,15 @@ TEST_F(Apply, ValuesOnTheCommandLineAndRecordedOnesGiveTheSameImage) {
   options.sets = {"Strength=100"};
   ASSERT_EQ(Run(in, "in.png", "full.png"), kExitOk);
   EXPECT_EQ(Output("full.png").pixels[0], 255 - in.pixels[0]);
+
+  // The last apply's values come back as the setting "Last Used".
+  options.sets.clear();
+  options.script.clear();
+  options.settings = "last used";
+  ASSERT_EQ(Run(in, "in.png", "last.png"), kExitOk);
+  EXPECT_EQ(Output("last.png").pixels[0], 255 - in.pixels[0]);
+  options.settings = "Nonesuch";
+  EXPECT_EQ(Run(in, "in.png", "none.png"), kExitUsage);
 }
 
 TEST_F(Apply, FailuresWriteNothing) {
@@ -163,7 +175,7 @@ TEST_F(Apply, FailuresWriteNothing) {
   WriteBytes(dir / "broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0});
   options.input = (dir / "broken.png").string();
   EXPECT_EQ(RunApply(options, &kv::EntryPoint), kExitFile);
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"broken.png", "in.png"}));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"broken.png", "in.png"})) << "no output, no settings";
 }
 
 TEST(FilterHostResults, AHostErrorFromTheEffectComesBack) {
