@@ -1,6 +1,7 @@
 // Parameters that bind a structure or travel under several keys: layer
 // fill, lighting, position, flag connections and the puzzle arrangement.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "framework/parameter_io.h"
@@ -217,14 +218,93 @@ int32_t PositionParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs, 
 std::vector<ValueLine> PositionParameter::ValueLines() const { return {{key, PositionText(*value)}}; }
 int32_t PositionParameter::ReadValue(uint32_t, std::string_view text) { return ParsePositionText(text, *value) ? 0 : -1; }
 
+namespace {
+
+// "120", "-3.5": at most `decimals` decimals, no trailing zeros.
+std::string ShortNumber(double v, int decimals) {
+  std::string t = Format("%.*f", decimals, v);
+  if (t.find('.') != std::string::npos) {
+    while (t.back() == '0') t.pop_back();
+    if (t.back() == '.') t.pop_back();
+  }
+  return t == "-0" ? "0" : t;
+}
+
+// One coordinate: pixels, or a percentage of the working area.
+struct Coordinate {
+  double number = 0.0;
+  bool percent = false;
+};
+
+bool ParseCoordinate(std::string_view text, Coordinate& c) {
+  text = param_io::Trim(text);
+  c.percent = !text.empty() && text.back() == '%';
+  if (c.percent) text.remove_suffix(1);
+  return param_io::ParseDouble(text, c.number);
+}
+
+}  // namespace
+
+std::string PositionParameter::ValueText() const {
+  if (owner != nullptr && owner->positionFrame) {
+    const Rect& a = owner->positionFrame->area;
+    return ShortNumber(a.left + value->x * a.Width(), 2) + "," + ShortNumber(a.top + value->y * a.Height(), 2);
+  }
+  return ShortNumber(value->x * 100.0, 3) + "%," + ShortNumber(value->y * 100.0, 3) + "%";
+}
+
 int32_t PositionParameter::SetFromText(std::string_view text, std::string& error) {
-  std::string spaced(text);
-  std::replace(spaced.begin(), spaced.end(), ',', ' ');
-  if (!ParsePositionText(spaced, *value)) return Refuse(error, RangeText());
+  text = param_io::Trim(text);
+  size_t split = text.find(',');
+  const size_t skip = split == std::string_view::npos ? 0 : 1;
+  if (split == std::string_view::npos) split = text.find_first_of(" \t");
+  Coordinate x, y;
+  if (split == std::string_view::npos || !ParseCoordinate(text.substr(0, split), x) ||
+      !ParseCoordinate(text.substr(split + skip), y))
+    return Refuse(error, RangeText());
+
+  const PositionFrame* frame = owner != nullptr && owner->positionFrame ? &*owner->positionFrame : nullptr;
+  if (frame == nullptr && !(x.percent && y.percent)) {
+    error = Name() + " is in image pixels only where there is an image; give it here as \"x%,y%\" of the " +
+            "working area, such as \"10%,5%\"";
+    return -1;
+  }
+  const auto fraction = [](const Coordinate& c, int32_t start, int32_t size) {
+    return c.percent ? c.number / 100.0 : (c.number - start) / std::max(size, 1);
+  };
+  PointD f{0.0, 0.0};
+  if (frame != nullptr) {
+    const Rect& a = frame->area;
+    f = {fraction(x, a.left, a.Width()), fraction(y, a.top, a.Height())};
+    const PointD pixel{a.left + f.x * a.Width(), a.top + f.y * a.Height()};
+    const Rect reach = PositionReach(frame->image);
+    if (!(pixel.x >= reach.left && pixel.x <= reach.right && pixel.y >= reach.top && pixel.y <= reach.bottom)) {
+      error = Name() + " " + std::string(text) + " lies too far outside the " + std::to_string(frame->image.Width()) +
+              " x " + std::to_string(frame->image.Height()) + " image: x may run from " + std::to_string(reach.left) +
+              " to " + std::to_string(reach.right) + ", y from " + std::to_string(reach.top) + " to " +
+              std::to_string(reach.bottom);
+      return -1;
+    }
+  } else {
+    f = {x.number / 100.0, y.number / 100.0};
+    // Without the image, one working area beyond its edges stays within reach
+    // whatever the image.
+    if (!(f.x >= -1.0 && f.x <= 2.0 && f.y >= -1.0 && f.y <= 2.0)) {
+      error = Name() + " " + std::string(text) + " lies too far outside the working area: -100% to 200%";
+      return -1;
+    }
+  }
+  // Settings files and scripts keep a position to a thousandth of the area;
+  // storing it on that grid makes Last Used and a recorded run repeat this
+  // one exactly.
+  *value = {std::round(f.x * 1000.0) / 1000.0, std::round(f.y * 1000.0) / 1000.0};
   return 0;
 }
 
-std::string PositionParameter::RangeText() const { return "a position \"x,y\" in image pixels"; }
+std::string PositionParameter::RangeText() const {
+  return "a position \"x,y\" in image pixels from its top-left corner, or \"x%,y%\" of the working area "
+         "(the selection's bounds, else the layer's content, else the whole image)";
+}
 
 // --- flag connections -----------------------------------------------------------------
 

@@ -4,9 +4,11 @@
 // exchanges them through its descriptor suites.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -305,6 +307,9 @@ class LightingParameter : public FilterParameter {
   double* Field(uint32_t key) const;
 };
 
+// Positions are kept as fractions of the working area, so a bolt keeps its
+// place when the selection moves. On the command line they are image pixels
+// once the list knows its frame, and "x%,y%" of the working area always.
 class PositionParameter : public SingleKeyParameter {
  public:
   void Clamp() override {}
@@ -314,11 +319,26 @@ class PositionParameter : public SingleKeyParameter {
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
   int32_t ReadValue(uint32_t key, std::string_view text) override;
+  std::string ValueText() const override;
   int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   PointD* value = nullptr;
 };
+
+// What positions are measured against once the image is known: the working
+// area they are fractions of, and the image, which bounds how far they reach.
+struct PositionFrame {
+  Rect area;
+  Rect image;
+};
+
+// The farthest a position may lie: the image grown by its longer side, so
+// a bolt may come in from well outside without its work growing without end.
+inline Rect PositionReach(const Rect& image) {
+  const int32_t d = std::max(image.Width(), image.Height());
+  return image.Inflate(d, d);
+}
 
 class FlagConnectionsParameter : public SingleKeyParameter {
  public:
@@ -413,6 +433,8 @@ class ParameterList {
   std::vector<std::string> pages;  // label keys of the pages after the first
   std::string dialogHelp;          // key of the dialog's general help
   double resolution = 72.0;        // pixels per inch
+  // Set by a host that knows the image: positions' texts are then pixels.
+  std::optional<PositionFrame> positionFrame;
 };
 
 }  // namespace kv

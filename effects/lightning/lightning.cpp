@@ -42,9 +42,10 @@ int32_t Lightning::BuildParameters(ParameterList& list, void* block) {
   if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
   if (err == 0) err = AddSlider(list, "Flash Size", ps::FourCC("LIfs"), &b.flashSize, 0.0, 100.0, 1);
   if (err == 0) err = AddArcGlow(list, &b.glowWidth, &b.glowOpacity, &b.innerColor, &b.outerColor);
-  // The two ends of the bolt are dragged in the preview; they have no label.
-  if (err == 0) err = AddParameter<PositionParameter>(list, "", ps::FourCC("LIor"), &b.origin);
-  if (err == 0) err = AddParameter<PositionParameter>(list, "", ps::FourCC("LIde"), &b.destination);
+  // The two ends of the bolt are markers dragged in the preview, not labelled
+  // controls; their names are what the markers and the command line call them.
+  if (err == 0) err = AddParameter<PositionParameter>(list, "Start", ps::FourCC("LIor"), &b.origin);
+  if (err == 0) err = AddParameter<PositionParameter>(list, "End", ps::FourCC("LIde"), &b.destination);
   return err;
 }
 
@@ -62,8 +63,12 @@ void Lightning::InputAreaForTile(const Rect& tile, Rect& neededInput, Rect& need
 int32_t Lightning::Render(RenderContext& c) {
   const LightningBlock& b = *static_cast<const LightningBlock*>(c.block);
   const Rect& area = *c.area;
-  const auto toPixels = [&area](PointD f) {
-    return PointD{area.left + f.x * area.Width(), area.top + f.y * area.Height()};
+  // A script or a settings file may hold any position; beyond the reach the
+  // bolt's length, width and glow would grow without end.
+  const Rect reach = PositionReach(*c.imageBounds);
+  const auto toPixels = [&area, &reach](PointD f) {
+    return PointD{std::clamp(area.left + f.x * area.Width(), double(reach.left), double(reach.right)),
+                  std::clamp(area.top + f.y * area.Height(), double(reach.top), double(reach.bottom))};
   };
   const PointD from = toPixels(b.origin);
   PointD to = toPixels(b.destination);

@@ -57,8 +57,18 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   }
 
   Document document = ReadImage(o.input, PrintWarning);
-  // Lengths in the image's units need its resolution.
+  FilterHost host(document, entry, o.effect);
+  if (!o.selection.empty()) {
+    try {
+      host.SetSelection(ReadSelection(o.selection, document.width, document.height, PrintWarning));
+    } catch (const std::invalid_argument& e) {
+      throw FileError("selection '" + o.selection + "': " + e.what());
+    }
+  }
+  // Lengths in the image's units need its resolution, positions in its
+  // pixels the area the effect will work on.
   ParameterBlock block(o.effect, document.xResolution);
+  block.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
   if (!o.settings.empty()) {
     const std::string setting = MatchingSettingName(block.Effect(), o.settings);
     std::vector<uint8_t> bytes = block.Bytes();
@@ -77,14 +87,6 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
     for (int32_t i = 0; script && i < changed->KeyCount(); ++i) script->Erase(changed->Key(i));
   }
 
-  FilterHost host(document, entry, o.effect);
-  if (!o.selection.empty()) {
-    try {
-      host.SetSelection(ReadSelection(o.selection, document.width, document.height, PrintWarning));
-    } catch (const std::invalid_argument& e) {
-      throw FileError("selection '" + o.selection + "': " + e.what());
-    }
-  }
   host.SetColors(o.foreground, o.background);
   host.SetParameters(block.Bytes());
   if (script) host.SetScript(*script);
@@ -100,7 +102,12 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
     Complain("cancelled; nothing written");
     return kExitCancelled;
   }
-  if (result == ps::reportedToUser) return kExitEffect;  // the core has said why
+  if (result == ps::reportedToUser) {  // the core has said why
+    // Its words are an image editor's; here the selection is an option.
+    if (block.Effect().NeedsSelectionOrLayer() && o.selection.empty() && !document.hasAlpha)
+      Complain("give " + std::string(name) + " a selection with --selection MASK.png, or an image with transparency");
+    return kExitEffect;
+  }
   if (result != 0) {
     Complain(std::string(name) + " failed: " + DescribeResult(result));
     return kExitEffect;

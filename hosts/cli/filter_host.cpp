@@ -65,6 +65,25 @@ void FilterHost::SetSelection(std::vector<uint8_t> mask) {
   record_.filterRect = {int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
 }
 
+Rect FilterHost::WorkingArea() const {
+  const ps::Rect16& f = record_.filterRect;
+  if (!selection_.empty()) return {f.left, f.top, f.right, f.bottom};
+  const Rect whole{0, 0, document_.width, document_.height};
+  if (!document_.hasAlpha) return whole;
+  const int32_t planes = document_.Planes();
+  Rect box{whole.right, whole.bottom, whole.left, whole.top};
+  for (int32_t y = 0; y < document_.height; ++y) {
+    const uint8_t* row = document_.Row(y);
+    for (int32_t x = 0; x < document_.width; ++x) {
+      if (row[size_t(x) * size_t(planes) + size_t(planes - 1)] == 0) continue;
+      box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1), y + 1};
+    }
+  }
+  // A layer with nothing visible is refused by the core; until then it is the
+  // whole image.
+  return box.IsEmpty() ? whole : box;
+}
+
 void FilterHost::SetColors(Rgb foreground, Rgb background) {
   foreground_ = foreground;
   background_ = background;

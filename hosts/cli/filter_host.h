@@ -13,6 +13,7 @@
 #include "hosts/cli/colour.h"
 #include "hosts/cli/descriptor.h"
 #include "hosts/cli/document.h"
+#include "image/geometry.h"
 #include "platform/protocol.h"
 
 namespace kv::cli {
@@ -35,6 +36,9 @@ class FilterHost {
   // width x height bytes, 0 outside, 255 inside. Throws std::invalid_argument
   // when the size differs from the document's or nothing is selected.
   void SetSelection(std::vector<uint8_t> mask);
+  // The area the core works on, as it finds it at start: the bounds of the
+  // selection, else of the layer's visible pixels, else the whole image.
+  Rect WorkingArea() const;
   void SetColors(Rgb foreground, Rgb background);
   // Played with the dialog off: the core reads it at start.
   void SetScript(const Descriptor& script);

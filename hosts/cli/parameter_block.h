@@ -24,6 +24,8 @@ class ParameterBlock {
   ParameterBlock(const ParameterBlock&) = delete;
   ParameterBlock& operator=(const ParameterBlock&) = delete;
 
+  // Once the image is known: positions are then set and shown in its pixels.
+  void SetPositionFrame(const PositionFrame& frame) { list_.positionFrame = frame; }
   // "NAME=VALUE": empty on success, else the reason, naming the parameter.
   std::string Set(std::string_view assignment, FilterParameter** changed = nullptr);
   // The bytes of the block, as the host's parameters handle holds them.

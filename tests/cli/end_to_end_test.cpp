@@ -193,5 +193,23 @@ TEST(FilterHostResults, AHostErrorFromTheEffectComesBack) {
   SetFilterFactoryOverride(nullptr);
 }
 
+// Positions typed in pixels are fractions of this area, so it must be the
+// one the core will find.
+TEST(FilterHostResults, TheWorkingAreaIsTheSelectionElseTheVisibleLayer) {
+  Document layer = Pattern(20, 10, Mode::RGB, true);
+  for (int32_t y = 0; y < 10; ++y)
+    for (int32_t x = 0; x < 20; ++x) layer.Row(y)[x * 4 + 3] = (x >= 3 && x < 9 && y >= 2 && y < 7) ? 40 : 0;
+  FilterHost host(layer, &kv::EntryPoint, kTestEffect);
+  EXPECT_EQ(host.WorkingArea(), (Rect{3, 2, 9, 7}));
+
+  std::vector<uint8_t> mask(20 * 10, 0);
+  mask[4 * 20 + 15] = mask[8 * 20 + 17] = 255;
+  host.SetSelection(mask);
+  EXPECT_EQ(host.WorkingArea(), (Rect{15, 4, 18, 9}));
+
+  Document flat = Pattern(20, 10, Mode::Grey, false);
+  EXPECT_EQ(FilterHost(flat, &kv::EntryPoint, kTestEffect).WorkingArea(), (Rect{0, 0, 20, 10}));
+}
+
 }  // namespace
 }  // namespace kv::cli::test

@@ -216,6 +216,36 @@ TEST(FlagConnections, ShortTextsLeaveTheRestFree) {
   EXPECT_EQ(ConnectionText(c).substr(0, 3), "X X");
 }
 
+TEST(Position, PixelsOnceTheFrameIsKnownPercentAlways) {
+  ParameterList list;
+  PointD v{};
+  auto& p = Add<PositionParameter>(list, &v, "Start", "LIor");
+  // Without an image only fractions of the working area make sense.
+  EXPECT_NE(Fails(p, "100,50").find("x%,y%"), std::string::npos);
+  Sets(p, "25%, 150%");
+  EXPECT_DOUBLE_EQ(v.x, 0.25);
+  EXPECT_DOUBLE_EQ(v.y, 1.5);
+  EXPECT_EQ(p.ValueText(), "25%,150%");
+  Fails(p, "250%,0%");
+
+  // A selection at (200,100)-(600,300) of an 800 x 400 image.
+  list.positionFrame = PositionFrame{{200, 100, 600, 300}, {0, 0, 800, 400}};
+  Sets(p, "300,150");
+  EXPECT_DOUBLE_EQ(v.x, 0.25);
+  EXPECT_DOUBLE_EQ(v.y, 0.25);
+  EXPECT_EQ(p.ValueText(), "300,150");
+  Sets(p, "50% 0%");
+  EXPECT_EQ(p.ValueText(), "400,100");
+  // Left of the image, but within its longer side of it.
+  Sets(p, "-700,150");
+  EXPECT_DOUBLE_EQ(v.x, -2.25);
+  const std::string far = Fails(p, "-900,150");
+  EXPECT_NE(far.find("800 x 400"), std::string::npos) << far;
+  EXPECT_DOUBLE_EQ(v.x, -2.25) << "a refused text leaves the value";
+  Fails(p, "300");
+  Fails(p, "300,abc");
+}
+
 // Every class writes its value through the host's descriptor suite and reads
 // the same value back into a second block.
 struct Block {
