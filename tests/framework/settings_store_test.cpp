@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -364,11 +365,23 @@ TEST(ShippedSettings, AllReadWithoutAProblem) {
     SettingsProblems problems;
     EXPECT_EQ(ListShippedSettings(*effect, names, &problems), 0);
     EXPECT_EQ(names.size(), FolderEntries(folder).size()) << effect->SettingsName();
+    EXPECT_GE(names.size(), 3u) << effect->SettingsName() << " ships too few";
     for (const std::string& name : names) {
       std::vector<uint8_t> block = DefaultBlock(*effect);
       const std::vector<uint8_t> defaults = block;
       EXPECT_EQ(LoadSetting(id, name, block, 72.0, &problems), 0) << name;
       EXPECT_NE(block, defaults) << name;
+      // Reading skips keys no parameter has, so a renamed key would quietly
+      // give the default.
+      ParameterList list;
+      ASSERT_EQ(effect->BuildParameters(list, block.data()), 0);
+      std::ifstream file(folder / name);
+      std::string line;
+      std::getline(file, line);
+      while (std::getline(file, line)) {
+        uint32_t key = 0;
+        EXPECT_TRUE(std::sscanf(line.c_str(), "%u", &key) == 1 && list.Find(key) != nullptr) << name << ": " << line;
+      }
     }
     EXPECT_TRUE(problems.empty()) << Joined(problems);
   }
