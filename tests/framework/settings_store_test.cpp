@@ -388,5 +388,35 @@ TEST(ShippedSettings, AllReadWithoutAProblem) {
   platform::SetResourceFolder("");
 }
 
+// The dialog's help command opens these pages; a missing page or picture is
+// found only by a user who asks for help.
+TEST(HelpPages, EveryEffectHasItsPageAndTheContentsLinkOnlyToPagesThatExist) {
+  const fs::path help = fs::path(KV_SOURCE_RESOURCE_DIR) / "Help";
+  const auto read = [](const fs::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const auto referenced = [&](const fs::path& page, const char* attribute) {
+    const std::string text = read(page);
+    const std::string start = std::string(attribute) + "=\"";
+    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+      const size_t from = at + start.size();
+      const std::string target = text.substr(from, text.find('"', from) - from);
+      EXPECT_TRUE(fs::exists(help / target)) << page.filename() << " refers to the missing " << target;
+    }
+  };
+  for (const char* page : {kContentsHelpPage, kErrorsHelpPage}) ASSERT_TRUE(fs::exists(help / page)) << page;
+  referenced(help / kContentsHelpPage, "href");
+  const std::string contents = read(help / kContentsHelpPage);
+  for (int32_t id = 0; id < kEffectCount; ++id) {
+    std::unique_ptr<Filter> effect = CreateBuiltInFilter(id);
+    if (effect == nullptr) continue;
+    const fs::path page = help / effect->HelpPage();
+    ASSERT_TRUE(fs::exists(page)) << effect->HelpPage();
+    referenced(page, "src");
+    EXPECT_NE(contents.find("href=\"" + effect->HelpPage() + "\""), std::string::npos) << effect->HelpPage();
+  }
+}
+
 }  // namespace
 }  // namespace kv::test
