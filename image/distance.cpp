@@ -51,6 +51,20 @@ PointD ContourPoint(const ContourIterator::Cell& c) {
 
 }  // namespace
 
+int32_t DistanceTransform::PixelMap::Allocate(const Rect& region) {
+  bounds_ = region;
+  tilesPerRow_ = region.IsEmpty() ? 0 : size_t(region.Width() + 3) / 4;
+  const size_t tileRows = region.IsEmpty() ? 0 : size_t(region.Height() + 3) / 4;
+  try {
+    entries_.assign(tilesPerRow_ * tileRows * 16, kEmptyMarker);
+  } catch (const std::bad_alloc&) {
+    entries_ = {};
+    bounds_ = {};
+    return kErrOutOfMemory;
+  }
+  return 0;
+}
+
 void DistanceTransform::Init(int32_t& err, const ByteMask& input, double maxDistance_, Rect area_, double,
                              double) {
   ready = false;
@@ -59,10 +73,7 @@ void DistanceTransform::Init(int32_t& err, const ByteMask& input, double maxDist
   const int32_t m = std::max(0, int32_t(std::ceil(maxDistance_)));
   const Rect near = area_.Inflate(m, m).Intersect(input.bounds);
   const Rect region = Join(near.IsEmpty() ? Rect{} : near, area_);
-  if ((err = map.Allocate(region, map.kFormat)) != 0) return;
-  static_assert(kEmptyMarker == 0xffffffffu, "filled bytewise");
-  for (int32_t y = region.top; y < region.bottom; ++y)
-    std::memset(map.Row(y), 0xff, size_t(region.Width()) * sizeof(uint32_t));
+  if ((err = map.Allocate(region)) != 0) return;
 
   if ((err = mask.Allocate(near.IsEmpty() ? Rect{} : near.Inflate(1, 1), mask.kFormat)) != 0) return;
   mask.Fill(0);
@@ -88,9 +99,9 @@ void DistanceTransform::Init(int32_t& err, const ByteMask& input, double maxDist
 
 inline void DistanceTransform::Offer(int32_t x, int32_t y, PointD origin, int32_t direction, bool inside,
                                      int32_t generation) {
-  const Rect& b = map.bounds;
+  const Rect& b = map.Bounds();
   if (uint32_t(x - b.left) >= uint32_t(b.Width()) || uint32_t(y - b.top) >= uint32_t(b.Height())) return;
-  uint32_t& slot = *map.Address(x, y);
+  uint32_t& slot = map(x, y);
   if (slot == kDoneMarker) return;
   const double dx = x - origin.x, dy = y - origin.y;
   const double distance = std::sqrt(dx * dx + dy * dy);
@@ -130,7 +141,7 @@ void DistanceTransform::Run(int32_t& err, Abort_Tester* abort, ProgressUpdateSin
 
 int32_t DistanceTransform::Seed(ProgressUpdateSink* progress, double from, double to) {
   ContourIterator it(mask);
-  for (it.Begin(map.bounds.Inflate(1, 1).Intersect(mask.bounds), progress, from, to); it.More(); it.Advance()) {
+  for (it.Begin(map.Bounds().Inflate(1, 1).Intersect(mask.bounds), progress, from, to); it.More(); it.Advance()) {
     const ContourIterator::Cell& c = it.Current();
     const PointD o = ContourPoint(c);
     const int32_t x = c.position.x, y = c.position.y;
@@ -161,7 +172,7 @@ int32_t DistanceTransform::Propagate(Abort_Tester* abort, ProgressUpdateSink* pr
         if (e.accepted || e.distance >= L) continue;
         e.accepted = true;
         --live;
-        *map.Address(e.position.x, e.position.y) = kDoneMarker;
+        map(e.position.x, e.position.y) = kDoneMarker;
         if (area.Contains(e.position)) Reached(e.position, e.origin, e.inside ? -e.distance : e.distance);
         accepted.push_back((uint32_t(generation) << kGenerationShift) | uint32_t(i));
       }
@@ -185,10 +196,9 @@ int32_t DistanceTransform::FillUnreached(Abort_Tester* abort, ProgressUpdateSink
   const Rect& copy = mask.bounds;
   for (int32_t y = area.top; y < area.bottom; ++y) {
     if (abort != nullptr && abort->ShouldAbort()) return kErrAborted;
-    const uint32_t* entry = map.Address(area.left, y);
     const bool maskRow = y >= copy.top && y < copy.bottom;
-    for (int32_t x = area.left; x < area.right; ++x, ++entry) {
-      if (*entry != kEmptyMarker) continue;
+    for (int32_t x = area.left; x < area.right; ++x) {
+      if (map(x, y) != kEmptyMarker) continue;
       const bool inside = maskRow && x >= copy.left && x < copy.right && *mask.Address(x, y) > 127;
       if (inside) UnreachedInside({x, y});
       else UnreachedOutside({x, y});

@@ -57,7 +57,25 @@ class DistanceTransform {
   bool ready = false;
   Rect area;
   ByteMask mask;                      // copy of the input around the area, one pixel larger
-  SingleChannelImage<uint32_t> map;   // per pixel of the working region
+  // Per pixel of the working region, in 4 x 4 tiles of one cache line each:
+  // the front walks rings, and whichever way a ring runs its next level then
+  // falls mostly in lines just touched. Row-major, a ring's upright stretches
+  // took a line per pixel and the map's misses most of the transform's time.
+  class PixelMap {
+   public:
+    int32_t Allocate(const Rect& region);  // every entry kEmptyMarker; 0 or -108
+    const Rect& Bounds() const { return bounds_; }
+    uint32_t& operator()(int32_t x, int32_t y) {
+      const uint32_t u = uint32_t(x - bounds_.left), v = uint32_t(y - bounds_.top);
+      return entries_[(size_t(v >> 2) * tilesPerRow_ + (u >> 2)) << 4 | (v & 3) << 2 | (u & 3)];
+    }
+
+   private:
+    Rect bounds_;
+    size_t tilesPerRow_ = 0;
+    std::vector<uint32_t> entries_;
+  };
+  PixelMap map;
   // The front, by the level whose offers created each element (the seeds
   // count as level 0). An element created at level k lies nearer than
   // k + sqrt 2 and is accepted by level k + 2, so three generations in turn
