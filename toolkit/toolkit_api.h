@@ -49,7 +49,8 @@ struct ControlSpec {
 };
 
 // A preview as the window shows it: RGBA, 8 bits, rows packed, `origin` the
-// image pixel under its top-left corner at `zoom` view pixels per image pixel.
+// image pixel under its top-left corner, `zoom` its pixels per image pixel
+// (1 / n for a preview rendered from every n-th pixel when zoomed out).
 struct PreviewFrame {
   Size size;
   std::vector<uint8_t> rgba;
@@ -91,6 +92,9 @@ class DialogSession {
   // The image and the view: the window says which part it shows and at
   // which zoom (pan and zoom start a new preview); the core renders it.
   virtual Size ImageSize() const = 0;
+  // Where a view of `viewSize` at `zoom` first looks: the effect's own
+  // placement on the working area (its corner, or centred on it).
+  virtual PointD StartOrigin(Size /*viewSize*/, double /*zoom*/) const { return {}; }
   virtual void SetView(PointD origin, double zoom, Size viewSize) = 0;
   // The last finished preview, or the unprocessed image at the same place.
   // false while there is none.
