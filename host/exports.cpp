@@ -1,6 +1,15 @@
 // The two symbols the shared core exports.
+#include "host/dialog_hook.h"
 #include "host/entry.h"
 #include "platform/system.h"
+#include "ui/dialog_session.h"
+
+namespace {
+
+// The shared core shows its dialog through the toolkit library beside it.
+const bool kDialogRegistered = (kv::SetDialogRunner(&kv::RunToolkitDialog), true);
+
+}  // namespace
 
 extern "C" {
 

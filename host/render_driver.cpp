@@ -57,6 +57,33 @@ ByteImage HostView(void* data, int32_t rowBytes, const Rect& r, const PixelForma
   return ByteImage(r, static_cast<uint8_t*>(data), rowBytes - r.Width() * f.channelCount, f);
 }
 
+// The result goes through the selection, or keeps the layer's transparency.
+void BlendTile(Filter& filter, const RunRecord& run, const ByteImage& in, ByteImage& out, const ByteMask& mask,
+               const Rect& tile) {
+  if (!filter.BlendsWithSelection()) return;
+  if (!run.hasTransparency) BlendThroughMask(in, out, mask, tile);
+  else if (filter.KeepsLayerTransparency()) KeepLayerTransparency(in, out, tile);
+}
+
+// What every render hands the effect; the caller adds the source and tiles.
+RenderContext BaseContext(ps::FilterRecord& host, RunRecord& run, void* block, const Rect& bounds, const Rect& area,
+                          Abort_Tester& abort, ProgressUpdateSink& progress) {
+  RenderContext context;
+  context.host = &host;
+  context.imageBounds = &bounds;
+  context.area = &area;
+  context.areaRecord = run.area.get();
+  context.block = block;
+  context.abortTester = &abort;
+  context.progress = &progress;
+  context.imageMode = host.imageMode;
+  context.foreground = host.foreColor;
+  context.background = host.backColor;
+  context.scale = 1.0;
+  context.hasTransparency = run.hasTransparency;
+  return context;
+}
+
 void RequestPlanes(ps::FilterRecord& host, int32_t planes) {
   host.inLoPlane = host.outLoPlane = 0;
   host.inHiPlane = host.outHiPlane = int16_t(planes - 1);
@@ -100,13 +127,7 @@ int32_t RenderTiles(ps::FilterRecord& host, RunRecord& run, void* block, RenderC
       context.input = context.output = nullptr;
       context.mask = context.maskSource = nullptr;
       if (err != 0) return err;
-      if (filter.BlendsWithSelection() && input.Contains(tile)) {
-        if (run.hasTransparency) {
-          if (filter.KeepsLayerTransparency()) KeepLayerTransparency(in, out, tile);
-        } else {
-          BlendThroughMask(in, out, mask, tile);
-        }
-      }
+      if (input.Contains(tile)) BlendTile(filter, run, in, out, mask, tile);
     }
     progress.SetTile(int32_t(i + 1));
   }
@@ -129,24 +150,62 @@ int32_t RenderArea(ps::FilterRecord& host, RunRecord& run, void* block) {
     PhotoshopProgressUpdateSink progress(&host, int32_t(tiles.size()));
     Photoshop_Abort_Tester abort(host.abortProc);
 
-    RenderContext context;
-    context.host = &host;
-    context.imageBounds = &bounds;
-    context.area = &area;
+    RenderContext context = BaseContext(host, run, block, bounds, area, abort, progress);
     context.sourceBounds = &bounds;
     context.sourceArea = &area;
-    context.areaRecord = run.area.get();
-    context.block = block;
-    context.abortTester = &abort;
-    context.progress = &progress;
-    context.imageMode = host.imageMode;
-    context.foreground = host.foreColor;
-    context.background = host.backColor;
-    context.scale = 1.0;
-    context.hasTransparency = run.hasTransparency;
 
     err = filter.PrepareRender(context);
     if (err == 0) err = RenderTiles(host, run, block, context, tiles, progress);
+  } catch (const std::bad_alloc&) {
+    err = kErrOutOfMemory;
+  }
+  filter.FinishRender(block);
+  return err;
+}
+
+Rect ReducedRect(const Rect& r, int32_t n) {
+  if (n <= 1) return r;
+  const auto down = [n](int32_t v) { return v >= 0 ? v / n : -((-v + n - 1) / n); };
+  const auto up = [n](int32_t v) { return v >= 0 ? (v + n - 1) / n : -((-v) / n); };
+  return {down(r.left), down(r.top), up(r.right), up(r.bottom)};
+}
+
+int32_t RenderPreview(ps::FilterRecord& host, RunRecord& run, void* block, ByteImage& source, ByteImage& output,
+                      int32_t scale, Abort_Tester& abort, ProgressUpdateSink& progress) {
+  Filter& filter = *run.filter;
+  const Rect bounds = ImageBounds(host);
+  const Rect area = AreaRect(host, &run);
+  const Rect sourceArea = ReducedRect(area, scale);
+  const Rect tile = output.bounds;
+  int32_t err = 0;
+  try {
+    // Effects that look at the whole selection get it at full size, as the
+    // final render's single piece hands it over; the blend takes it at the
+    // preview's scale.
+    ByteMask whole, mask;
+    err = ReadAreaMask(host, &run, filter.InputAreaFor(area, block, 1.0).Intersect(bounds), whole);
+    if (err == 0) err = mask.Allocate(tile, ByteMask::kFormat);
+    for (int32_t y = tile.top; err == 0 && y < tile.bottom; ++y) {
+      uint8_t* row = mask.Row(y);
+      for (int32_t x = tile.left; x < tile.right; ++x)
+        row[x - tile.left] = whole.bounds.Contains(x * scale, y * scale) ? whole(x * scale, y * scale) : 0;
+    }
+    output.CopyFrom(source);
+
+    RenderContext context = BaseContext(host, run, block, bounds, area, abort, progress);
+    context.sourceBounds = &source.bounds;
+    context.sourceArea = &sourceArea;
+    context.tile = &tile;
+    context.input = &source;
+    context.output = &output;
+    context.mask = &mask;
+    context.maskSource = &whole;
+    context.scale = double(scale);
+    if (err == 0) err = filter.PrepareRender(context);
+    if (err == 0) err = filter.Render(context);
+    Rect input, extra;
+    filter.TileInputArea(tile, sourceArea, block, double(scale), input, extra);
+    if (err == 0 && input.Intersect(source.bounds).Contains(tile)) BlendTile(filter, run, source, output, mask, tile);
   } catch (const std::bad_alloc&) {
     err = kErrOutOfMemory;
   }
@@ -161,10 +220,7 @@ std::unique_ptr<ByteImage> ReadWholeImage(ps::FilterRecord* host, const Rect& re
     const ps::Fixed rate = std::max<ps::Fixed>(ps::kFixedOne, ps::Fixed(std::trunc(scale * 65536 + 0.5)));
     // Above 1.0 the host delivers every n-th pixel; the image covers the
     // rectangle in those reduced coordinates.
-    const int32_t n = std::max(1, int32_t(rate / ps::kFixedOne));
-    const auto down = [n](int32_t v) { return v >= 0 ? v / n : -((-v + n - 1) / n); };
-    const auto up = [n](int32_t v) { return v >= 0 ? (v + n - 1) / n : -((-v) / n); };
-    const Rect bounds{down(rect.left), down(rect.top), up(rect.right), up(rect.bottom)};
+    const Rect bounds = ReducedRect(rect, std::max(1, int32_t(rate / ps::kFixedOne)));
 
     int32_t err = 0;
     auto image = std::make_unique<ByteImage>(err, bounds, HostPixelFormat(*host, planes));

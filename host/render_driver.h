@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "image/progress.h"
 #include "platform/protocol.h"
 
 namespace kv {
@@ -26,5 +27,17 @@ void KeepLayerTransparency(const ByteImage& in, ByteImage& out, const Rect& tile
 
 // Where the preview first looks, for a preview of `previewSize`.
 Point PreviewOrigin(int32_t placement, const Rect& area, Size previewSize);
+
+// A rectangle of the image in the coordinates of the image read at `scale`
+// (every scale-th pixel): the pixels that touch it.
+Rect ReducedRect(const Rect& r, int32_t scale);
+
+// The preview's render: the effect renders `output` (in the coordinates of
+// `source`, the image read at the whole-number `scale` by ReadWholeImage)
+// with the preview's abort test and progress sink, and the result goes
+// through the selection as the final render's does, so that at scale 1 the
+// final render can take it over unchanged.
+int32_t RenderPreview(ps::FilterRecord& host, RunRecord& run, void* block, ByteImage& source, ByteImage& output,
+                      int32_t scale, Abort_Tester& abort, ProgressUpdateSink& progress);
 
 }  // namespace kv

@@ -1,0 +1,310 @@
+#include "ui/dialog_session.h"
+
+#include <dlfcn.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "framework/parameters.h"
+#include "host/host_calls.h"
+#include "host/run_record.h"
+#include "platform/system.h"
+#include "ui/kalvero_dialog_model.h"
+#include "ui/string_table.h"
+
+namespace kv {
+
+namespace {
+
+using toolkit::ControlKind;
+using toolkit::ControlSpec;
+
+// The effects' names are string-table keys.
+constexpr std::array<const char*, kEffectCount> kEffectNames = {
+    "Burnt Edges", "Rirazi Vevora Didura", "Constellation", "Cracks", "Crumple", "Electrify", "Shatter",
+    "Flag", "Lightning", "Classic Mosaic", "Rip Open", "Puzzle", "Stain", "Television"};
+
+// Places after the point a slider's edit field shows: finer for short ranges.
+int32_t Decimals(double minimum, double maximum) {
+  const double span = maximum - minimum;
+  return span <= 1.0 ? 2 : span <= 20.0 ? 1 : 0;
+}
+
+ControlSpec SpecOf(const FilterParameter& p) {
+  ControlSpec spec;
+  spec.name = p.Name();
+  spec.label = p.Label();
+  spec.help = p.HelpText();
+  spec.page = p.page;
+  if (const auto* s = dynamic_cast<const SliderParameter*>(&p)) {
+    spec.kind = ControlKind::kSlider;
+    spec.minimum = s->minimum;
+    spec.maximum = s->maximum;
+    spec.decimals = Decimals(s->minimum, s->maximum);
+  } else if (const auto* l = dynamic_cast<const LengthSliderParameter*>(&p)) {
+    spec.kind = ControlKind::kLength;
+    spec.minimum = l->minimum;
+    spec.maximum = l->maximum;
+    spec.decimals = Decimals(l->minimum, l->maximum);
+    for (int32_t unit = 0; unit < kLengthUnitCount; ++unit) spec.items.emplace_back(LengthUnitWord(unit));
+  } else if (dynamic_cast<const CheckboxParameter*>(&p) != nullptr) {
+    spec.kind = ControlKind::kCheckbox;
+    spec.maximum = 1;
+  } else if (const auto* list = dynamic_cast<const ListboxParameter*>(&p)) {
+    spec.kind = ControlKind::kListbox;
+    spec.maximum = double(list->items.size()) - 1;
+    for (const auto& item : list->items) spec.items.push_back(strings::Text(item.label));
+  } else if (dynamic_cast<const ColorParameter*>(&p) != nullptr) {
+    spec.kind = ControlKind::kColor;
+  } else if (dynamic_cast<const DirectionParameter*>(&p) != nullptr) {
+    spec.kind = ControlKind::kDirection;
+    spec.maximum = 360;
+  } else if (dynamic_cast<const RandomSeedParameter*>(&p) != nullptr) {
+    spec.kind = ControlKind::kSeed;
+    spec.maximum = 65535;
+  } else if (dynamic_cast<const PositionParameter*>(&p) != nullptr) {
+    spec.kind = ControlKind::kPosition;
+    spec.label.clear();  // a marker in the preview
+  }
+  return spec;
+}
+
+int32_t SelectedIndex(const ListboxParameter& list) {
+  const auto* selected = list.Selected();
+  return selected != nullptr ? int32_t(selected - list.items.data()) : 0;
+}
+
+}  // namespace
+
+ToolkitSession::ToolkitSession(ps::FilterRecord& host, RunRecord& run, void* block)
+    : host_(host), run_(run), block_(static_cast<uint8_t*>(block)) {}
+
+ToolkitSession::~ToolkitSession() { Finish(DialogWindow::kCancel); }
+
+int32_t ToolkitSession::Open(DialogWindow& window) {
+  if (model_) return -1;
+  int32_t err = 0;
+  try {
+    model_ = std::make_unique<KalveroFilterDialogModel>(err, window, host_, run_, block_, queue_);
+  } catch (const std::bad_alloc&) {
+    err = kErrOutOfMemory;
+  }
+  if (err != 0) {
+    model_.reset();
+    return err;
+  }
+  // The worker's host calls come here; Tick runs them.
+  Session().dialogQueue = &queue_;
+  return 0;
+}
+
+int32_t ToolkitSession::Finish(int32_t shown) {
+  if (!model_) return shown;
+  model_->Detach();
+  for (auto& p : model_->Parameters()) p->control = nullptr;  // the window's controls are gone
+  int32_t result = shown;
+  if (const auto ended = model_->Ended()) {
+    result = *ended;
+  } else {
+    model_->Cancel();
+    if (shown == 0) result = DialogWindow::kCancel;
+  }
+  model_.reset();
+  Session().dialogQueue = nullptr;
+  queue_.Close();
+  return result;
+}
+
+FilterParameter* ToolkitSession::At(int32_t control) const {
+  if (!model_ || control < 0 || control >= model_->Parameters().count) return nullptr;
+  return model_->Parameters().items[size_t(control)].get();
+}
+
+std::string ToolkitSession::Title() const {
+  return run_.filterId >= 0 && run_.filterId < kEffectCount ? Text(kEffectNames[size_t(run_.filterId)])
+                                                            : std::string(kProductName);
+}
+
+std::string ToolkitSession::Text(std::string_view key) const {
+  const std::u16string value = strings::Lookup(platform::Widen(std::string(key)));
+  return value == strings::kLostString ? std::string(key) : platform::Narrow(value);
+}
+
+std::vector<std::string> ToolkitSession::PageLabels() const {
+  std::vector<std::string> labels{Text("Basic")};
+  if (model_)
+    for (const std::string& page : model_->Parameters().pages) labels.push_back(Text(page));
+  return labels;
+}
+
+std::vector<ControlSpec> ToolkitSession::Controls() const {
+  std::vector<ControlSpec> specs;
+  if (model_)
+    for (const auto& p : model_->Parameters()) specs.push_back(SpecOf(*p));
+  return specs;
+}
+
+void ToolkitSession::Bind(int32_t control, ParameterControl& shown) {
+  FilterParameter* p = At(control);
+  if (p == nullptr) return;
+  p->control = &shown;
+  run_.filter->UpdateParameterStates(model_->Parameters(), block_);
+}
+
+double ToolkitSession::Number(int32_t control) const {
+  const FilterParameter* p = At(control);
+  if (const auto* s = dynamic_cast<const SliderParameter*>(p)) return *s->value;
+  if (const auto* l = dynamic_cast<const LengthSliderParameter*>(p)) return l->value->amount;
+  if (const auto* c = dynamic_cast<const CheckboxParameter*>(p)) return *c->value ? 1 : 0;
+  if (const auto* list = dynamic_cast<const ListboxParameter*>(p)) return SelectedIndex(*list);
+  if (const auto* d = dynamic_cast<const DirectionParameter*>(p)) return *d->value;
+  if (const auto* seed = dynamic_cast<const RandomSeedParameter*>(p)) return *seed->value;
+  return 0.0;
+}
+
+std::string ToolkitSession::Value(int32_t control) const {
+  const FilterParameter* p = At(control);
+  return p != nullptr ? p->ValueText() : std::string();
+}
+
+std::string ToolkitSession::SetNumber(int32_t control, double value) {
+  FilterParameter* p = At(control);
+  if (p == nullptr) return "there is no control " + std::to_string(control);
+  if (!std::isfinite(value)) return p->Name() + " takes a number";
+  model_->StopRendering();
+  if (auto* s = dynamic_cast<SliderParameter*>(p)) {
+    *s->value = value;
+  } else if (auto* l = dynamic_cast<LengthSliderParameter*>(p)) {
+    l->value->amount = value;
+  } else if (auto* c = dynamic_cast<CheckboxParameter*>(p)) {
+    *c->value = value != 0.0;
+  } else if (auto* list = dynamic_cast<ListboxParameter*>(p)) {
+    const double i = std::floor(value);
+    if (i < 0 || i >= double(list->items.size()))
+      return p->Name() + " has " + std::to_string(list->items.size()) + " choices, counted from 0";
+    *list->value = list->items[size_t(i)].value;
+  } else if (auto* d = dynamic_cast<DirectionParameter*>(p)) {
+    *d->value = value;
+  } else if (auto* seed = dynamic_cast<RandomSeedParameter*>(p)) {
+    *seed->value = uint16_t(std::clamp(std::lround(value), 0L, 65535L));
+  } else {
+    return p->Name() + " takes " + p->RangeText();
+  }
+  model_->ParametersChanged();
+  return {};
+}
+
+std::string ToolkitSession::SetValue(int32_t control, std::string_view text) {
+  FilterParameter* p = At(control);
+  if (p == nullptr) return "there is no control " + std::to_string(control);
+  model_->StopRendering();
+  std::string error;
+  if (p->SetFromText(text, error) != 0) {
+    model_->Preview().Invalidate();  // the stopped render starts again
+    return error.empty() ? p->Name() + " takes " + p->RangeText() : error;
+  }
+  model_->ParametersChanged();
+  return {};
+}
+
+bool ToolkitSession::Command(int32_t command) { return model_ && model_->Command(command); }
+
+void ToolkitSession::Tick() {
+  if (!model_) return;
+  queue_.Pump();
+  model_->Preview().Tick();
+}
+
+Size ToolkitSession::ImageSize() const { return {host_.imageSize.h, host_.imageSize.v}; }
+
+PointD ToolkitSession::StartOrigin(Size viewSize, double zoom) const {
+  return model_ ? model_->StartOrigin(viewSize, zoom) : PointD{};
+}
+
+void ToolkitSession::SetView(PointD origin, double zoom, Size viewSize) {
+  if (model_) model_->SetView(origin, zoom, viewSize);
+}
+
+bool ToolkitSession::Preview(toolkit::PreviewFrame& out, bool unprocessed) const {
+  return model_ && model_->Frame(out, unprocessed);
+}
+
+// --- running the toolkit --------------------------------------------------------
+
+namespace {
+
+void Tell(ps::FilterRecord& host, const std::string& text) {
+  platform::ShowMessage(host.platformData, ps::messageError, kProductName, text);
+}
+
+std::string WithText(std::string format, const std::string& text) {
+  const size_t at = format.find("%s");
+  return at == std::string::npos ? format + " " + text : format.replace(at, 2, text);
+}
+
+std::string NoDisplayText() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((x == nullptr || *x == '\0') && (wayland == nullptr || *wayland == '\0'))
+    return strings::Text("Error - No Display");
+  return WithText(strings::Text("Error - Cannot Open Display"), x != nullptr && *x != '\0' ? x : wayland);
+}
+
+}  // namespace
+
+int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record, void* block) {
+  int32_t result;
+  try {
+    ToolkitSession session(host, record, block);
+    result = session.Finish(run(session));
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  } catch (...) {
+    return kErrGeneral;
+  }
+  if (result == toolkit::kNoDisplay) {
+    Tell(host, NoDisplayText());
+    return 1;
+  }
+  return result;
+}
+
+toolkit::RunDialogProc LoadToolkit(const std::filesystem::path& folder, std::string& why) {
+  // Loaded once and kept: a window system's libraries do not unload cleanly.
+  static std::mutex mutex;
+  static std::map<std::filesystem::path, toolkit::RunDialogProc> loaded;
+  std::lock_guard lock(mutex);
+  const std::filesystem::path file = folder / toolkit::kLibraryName;
+  if (const auto it = loaded.find(file); it != loaded.end()) return it->second;
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) {
+    why = strings::Text("Error - No Dialog Toolkit");
+    return nullptr;
+  }
+  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* symbol = module != nullptr ? dlsym(module, toolkit::kRunDialogSymbol) : nullptr;
+  if (symbol == nullptr) {
+    const char* error = dlerror();
+    why = WithText(strings::Text("Error - Loading Dialog Toolkit"), error != nullptr ? error : file.string());
+    if (module != nullptr) dlclose(module);
+    return nullptr;
+  }
+  const auto run = reinterpret_cast<toolkit::RunDialogProc>(symbol);
+  loaded.emplace(file, run);
+  return run;
+}
+
+int32_t RunToolkitDialog(ps::FilterRecord& host, RunRecord& run, void* block) {
+  std::string why;
+  const toolkit::RunDialogProc proc = LoadToolkit(platform::ModulePath().parent_path(), why);
+  if (proc == nullptr) {
+    Tell(host, why);
+    return 1;
+  }
+  return RunDialogWith(proc, host, run, block);
+}
+
+}  // namespace kv

@@ -1,0 +1,71 @@
+// The core's side of the toolkit's dialog: the effect's parameters as
+// controls, their values, the commands, the timer and the preview, all over
+// the product's dialog model. And the start selector's dialog runner, which
+// loads the toolkit from beside the core and runs it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/message_queue.h"
+#include "platform/protocol.h"
+#include "toolkit/toolkit_api.h"
+
+namespace kv {
+
+struct RunRecord;
+class FilterParameter;
+class KalveroFilterDialogModel;
+
+class ToolkitSession final : public toolkit::DialogSession {
+ public:
+  ToolkitSession(ps::FilterRecord& host, RunRecord& run, void* block);
+  ~ToolkitSession() override;
+  ToolkitSession(const ToolkitSession&) = delete;
+  ToolkitSession& operator=(const ToolkitSession&) = delete;
+
+  int32_t Open(DialogWindow& window) override;
+  std::string Title() const override;
+  std::string Text(std::string_view key) const override;
+  std::vector<std::string> PageLabels() const override;
+  std::vector<toolkit::ControlSpec> Controls() const override;
+  void Bind(int32_t control, ParameterControl& shown) override;
+  double Number(int32_t control) const override;
+  std::string Value(int32_t control) const override;
+  std::string SetNumber(int32_t control, double value) override;
+  std::string SetValue(int32_t control, std::string_view text) override;
+  bool Command(int32_t command) override;
+  void Tick() override;
+  Size ImageSize() const override;
+  PointD StartOrigin(Size viewSize, double zoom) const override;
+  void SetView(PointD origin, double zoom, Size viewSize) override;
+  bool Preview(toolkit::PreviewFrame& out, bool unprocessed) const override;
+
+  // After the toolkit's run, whose answer was `shown`: 0 OK, 1 Cancel (also
+  // when the window went without either: the host keeps its values), or
+  // kNoDisplay or an error code as the toolkit gave them.
+  int32_t Finish(int32_t shown);
+
+ private:
+  FilterParameter* At(int32_t control) const;
+
+  ps::FilterRecord& host_;
+  RunRecord& run_;
+  uint8_t* block_;
+  platform::MessageQueue queue_;
+  std::unique_ptr<KalveroFilterDialogModel> model_;
+};
+
+// Runs one dialog through a toolkit's run procedure; the toolkit's own
+// failures are told to the user and answer 1.
+int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record, void* block);
+
+// The toolkit library in `folder`, or null with `why` for the user.
+toolkit::RunDialogProc LoadToolkit(const std::filesystem::path& folder, std::string& why);
+
+// The dialog runner the shared core registers: the toolkit beside the core.
+int32_t RunToolkitDialog(ps::FilterRecord& host, RunRecord& run, void* block);
+
+}  // namespace kv

@@ -1,0 +1,264 @@
+#include "ui/kalvero_dialog_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "framework/settings_store.h"
+#include "host/pixel_layout.h"
+#include "host/render_driver.h"
+#include "host/run_record.h"
+#include "platform/system.h"
+
+namespace kv {
+
+// --- the relay ----------------------------------------------------------------
+
+void WindowRelay::ShowNewPreview() {
+  PreviewFinished();
+  if (window_ != nullptr) window_->ShowNewPreview();
+}
+void WindowRelay::MarkPreviewOutOfDate() {
+  if (window_ != nullptr) window_->MarkPreviewOutOfDate();
+}
+void WindowRelay::ShowError(const std::string& text) {
+  if (window_ != nullptr) window_->ShowError(text);
+}
+void WindowRelay::StartProgress() {
+  if (window_ != nullptr) window_->StartProgress();
+}
+void WindowRelay::SetProgress(double fraction) {
+  if (window_ != nullptr) window_->SetProgress(fraction);
+}
+void WindowRelay::EndProgress() {
+  if (window_ != nullptr) window_->EndProgress();
+}
+void WindowRelay::EndDialog(Result result) {
+  if (!ended_) ended_ = result;
+  if (window_ != nullptr) window_->EndDialog(result);
+}
+void WindowRelay::EnableCommand(int32_t command, bool enabled) {
+  if (window_ != nullptr) window_->EnableCommand(command, enabled);
+}
+void WindowRelay::RefreshControls() {
+  if (window_ != nullptr) window_->RefreshControls();
+}
+void WindowRelay::SetZoom(double zoom) {
+  ZoomChanged(zoom);
+  if (window_ != nullptr) window_->SetZoom(zoom);
+}
+
+// --- display pixels -------------------------------------------------------------
+
+namespace {
+
+double LabInverse(double t) { return t > 6.0 / 29.0 ? t * t * t : 3.0 * (6.0 / 29.0) * (6.0 / 29.0) * (t - 4.0 / 29.0); }
+
+uint8_t Encoded(double linear) {
+  const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+  return uint8_t(std::clamp(v, 0.0, 1.0) * 255.0 + 0.5);
+}
+
+// Lab as the host stores it (L 0..255 for 0..100, a and b about 128), D50.
+void LabToRgb(const uint8_t* p, uint8_t* rgb) {
+  const double L = p[0] * (100.0 / 255.0), a = p[1] - 128.0, b = p[2] - 128.0;
+  const double fy = (L + 16.0) / 116.0;
+  const double X = 0.9642 * LabInverse(fy + a / 500.0), Y = LabInverse(fy), Z = 0.8249 * LabInverse(fy - b / 200.0);
+  rgb[0] = Encoded(3.1339 * X - 1.6169 * Y - 0.4906 * Z);
+  rgb[1] = Encoded(-0.9788 * X + 1.9161 * Y + 0.0335 * Z);
+  rgb[2] = Encoded(0.0719 * X - 0.2290 * Y + 1.4052 * Z);
+}
+
+}  // namespace
+
+toolkit::PreviewFrame ToFrame(const ByteImage& image, const Rect& wanted, int32_t scale) {
+  toolkit::PreviewFrame frame;
+  const Rect r = wanted.Intersect(image.bounds);
+  if (r.IsEmpty()) return frame;
+  frame.size = {r.Width(), r.Height()};
+  frame.origin = {double(r.left) * scale, double(r.top) * scale};
+  frame.zoom = 1.0 / scale;
+  frame.rgba.resize(size_t(r.Width()) * size_t(r.Height()) * 4);
+  const PixelFormat& f = image.format;
+  uint8_t* dst = frame.rgba.data();
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    const uint8_t* p = image.Address(r.left, y);
+    for (int32_t x = r.left; x < r.right; ++x, p += image.pixelStep, dst += 4) {
+      if (f.mode == kModeLab && f.colorChannels >= 3) {
+        LabToRgb(p, dst);
+      } else if (f.mode == kModeCMYK && f.colorChannels >= 4) {
+        // The paper left showing: 255 is no ink.
+        for (int c = 0; c < 3; ++c) dst[c] = uint8_t(p[c] * p[3] / 255);
+      } else if (f.colorChannels >= 3) {
+        std::memcpy(dst, p, 3);
+      } else {
+        dst[0] = dst[1] = dst[2] = p[0];
+      }
+      dst[3] = f.hasAlpha ? p[f.colorChannels] : 255;
+    }
+  }
+  return frame;
+}
+
+// --- the model ------------------------------------------------------------------
+
+KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& window, ps::FilterRecord& host,
+                                                   RunRecord& run, uint8_t* block, platform::MessageQueue& queue)
+    : WindowRelay(&window),
+      FilterDialogModel(err, *this, *run.filter, block,
+                        Hooks{[this](Abort_Tester& abort, ProgressUpdateSink& progress) {
+                                return RenderView(abort, progress);
+                              },
+                              // Only full-resolution pixels can stand in for the final render's.
+                              [this] { return shownScale_ == 1 ? std::move(shown_) : nullptr; },
+                              [this](std::unique_ptr<ByteImage> preview) { run_.previewResult = std::move(preview); },
+                              [this](const void* b) {
+                                const auto* bytes = static_cast<const uint8_t*>(b);
+                                StoreLastUsed(run_.filterId, std::vector<uint8_t>(bytes, bytes + kParametersHandleSize));
+                              }},
+                        queue, run.errorText),
+      host_(host),
+      run_(run),
+      block_(block) {
+  ParameterList& list = Parameters();
+  list.SetResolution(host.imageHRes);
+  list.positionFrame = PositionFrame{AreaRect(host, &run), ImageBounds(host)};
+}
+
+KalveroFilterDialogModel::~KalveroFilterDialogModel() { StopRendering(); }
+
+void KalveroFilterDialogModel::StopRendering() {
+  if (Preview().Running()) Preview().StopRender();
+}
+
+int32_t KalveroFilterDialogModel::ScaleFor(double zoom) {
+  return zoom >= 1.0 || zoom <= 0.0 ? 1 : std::max(1, int32_t(std::floor(1.0 / zoom + 1e-9)));
+}
+
+Size KalveroFilterDialogModel::ImageSize() const { return {host_.imageSize.h, host_.imageSize.v}; }
+
+PointD KalveroFilterDialogModel::StartOrigin(Size viewSize, double zoom) const {
+  if (zoom <= 0.0) zoom = 1.0;
+  const Size shown{int32_t(std::ceil(viewSize.width / zoom)), int32_t(std::ceil(viewSize.height / zoom))};
+  const Point p = PreviewOrigin(run_.filter->PreviewPlacement(), AreaRect(host_, &run_), shown);
+  return {double(p.x), double(p.y)};
+}
+
+void KalveroFilterDialogModel::SetView(PointD origin, double zoom, Size viewSize) {
+  if (!(zoom > 0.0) || viewSize.width <= 0 || viewSize.height <= 0) return;
+  if (haveView_ && origin == origin_ && viewSize.width == viewSize_.width &&
+      viewSize.height == viewSize_.height && zoom == Zoom()) return;
+  StopRendering();
+  origin_ = origin;
+  viewSize_ = viewSize;
+  viewZoom_ = zoom;
+  const bool first = !haveView_;
+  haveView_ = true;
+  settingView_ = true;
+  if (zoom != Zoom()) FilterDialogModel::SetZoom(zoom);
+  else Preview().Invalidate();
+  settingView_ = false;
+  // The preview control now exists: the next tick renders.
+  if (first) Preview().SetUp();
+}
+
+void KalveroFilterDialogModel::ZoomChanged(double zoom) {
+  // A zoom command keeps the view's centre where it was; the window may
+  // place it otherwise with its next view.
+  if (!settingView_ && haveView_ && viewZoom_ > 0.0) {
+    const PointD centre{origin_.x + viewSize_.width / (2 * viewZoom_), origin_.y + viewSize_.height / (2 * viewZoom_)};
+    origin_ = {centre.x - viewSize_.width / (2 * zoom), centre.y - viewSize_.height / (2 * zoom)};
+  }
+  viewZoom_ = zoom;
+}
+
+Rect KalveroFilterDialogModel::VisibleRect() const {
+  const double z = Zoom();
+  const Rect r{int32_t(std::floor(origin_.x)), int32_t(std::floor(origin_.y)),
+               int32_t(std::ceil(origin_.x + viewSize_.width / z)), int32_t(std::ceil(origin_.y + viewSize_.height / z))};
+  return r.Intersect(ImageBounds(host_));
+}
+
+// On the worker: the model stops it before the block, the view or the zoom
+// change, so what it reads holds still.
+int32_t KalveroFilterDialogModel::RenderView(Abort_Tester& abort, ProgressUpdateSink& progress) {
+  run_.errorText[0] = '\0';
+  const int32_t scale = ScaleFor(Zoom());
+  if (!source_ || sourceScale_ != scale) {
+    source_.reset();
+    // Through the host-call layer: the read runs on the host's thread.
+    source_ = ReadWholeImage(&host_, ImageBounds(host_), double(scale));
+    sourceScale_ = scale;
+    if (!source_) return kErrOutOfMemory;
+  }
+  const Rect tile = ReducedRect(VisibleRect(), scale).Intersect(source_->bounds);
+  auto out = std::make_unique<ByteImage>();
+  if (tile.IsEmpty()) {
+    rendering_ = std::move(out);
+    renderScale_ = scale;
+    return 0;
+  }
+  if (out->Allocate(tile, source_->format) != 0) return kErrOutOfMemory;
+  const int32_t err = RenderPreview(host_, run_, block_, *source_, *out, scale, abort, progress);
+  if (err == 0) {
+    rendering_ = std::move(out);
+    renderScale_ = scale;
+  }
+  return err;
+}
+
+// On the dialog thread, once the worker has ended with success.
+void KalveroFilterDialogModel::PreviewFinished() {
+  if (!rendering_) return;
+  shown_ = std::move(rendering_);
+  shownScale_ = renderScale_;
+  haveFrame_ = !shown_->bounds.IsEmpty();
+  if (!haveFrame_) return;
+  frame_ = ToFrame(*shown_, shown_->bounds, shownScale_);
+  unprocessed_ = ToFrame(*source_, shown_->bounds, shownScale_);
+}
+
+bool KalveroFilterDialogModel::Frame(toolkit::PreviewFrame& out, bool unprocessed) const {
+  if (!haveFrame_) return false;
+  out = unprocessed ? unprocessed_ : frame_;
+  return true;
+}
+
+bool KalveroFilterDialogModel::LoadLastUsed() {
+  std::vector<uint8_t> bytes(block_, block_ + kParametersHandleSize);
+  if (LoadSetting(run_.filterId, LastUsedName(), bytes, Parameters().resolution) != 0) return false;
+  StopRendering();
+  std::memcpy(block_, bytes.data(), bytes.size());
+  ParametersChanged();
+  RefreshControls();
+  return true;
+}
+
+namespace {
+
+// The shell's "open" of a help page: the desktop's browser, in the background.
+bool OpenHelpPage(const std::string& page) {
+  if (page.empty()) return false;
+  const std::filesystem::path file = platform::ResourceFolder() / "Help" / page;
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return false;
+  std::string quoted = "'";
+  for (char c : file.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  return std::system(("xdg-open " + quoted + " >/dev/null 2>&1 &").c_str()) == 0;
+}
+
+}  // namespace
+
+bool KalveroFilterDialogModel::Command(int32_t command) {
+  switch (command) {
+    case kCommandEffectHelp: return OpenHelpPage(run_.filter->HelpPage());
+    case kCommandHelpContents: return OpenHelpPage(kContentsHelpPage);
+    case kCommandLastUsed: return LoadLastUsed();
+    default: return FilterDialogModel::Command(command);
+  }
+}
+
+}  // namespace kv
