@@ -95,10 +95,12 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   host.hooks.shouldAbort = Interrupted;
   host.hooks.progress = [&bar](int32_t done, int32_t total) { bar.Update(done, total); };
 
-  // As when the user picks the effect from a menu; a script turns the
-  // dialog off.
-  const int16_t result = host.Run(true);
-  if (Interrupted()) {
+  // With the dialog as when the user picks the effect from a menu, else as
+  // when the last filter is repeated.
+  const int16_t result = host.Run(o.dialog);
+  // A dialog that ended without a word from the core was cancelled.
+  const bool dialogCancelled = result == ps::reportedToUser && host.DialogShown() && host.MessagesShown() == 0;
+  if (Interrupted() || dialogCancelled) {
     Complain("cancelled; nothing written");
     return kExitCancelled;
   }

@@ -19,7 +19,7 @@ enum ExitStatus : int {
   kExitUsage = 1,      // the command line is wrong
   kExitFile = 2,       // an input or output file could not be read or written
   kExitEffect = 3,     // the effect refused the image or failed
-  kExitCancelled = 130 // Ctrl-C
+  kExitCancelled = 130 // Ctrl-C, or the dialog's Cancel
 };
 
 struct ApplyOptions {
@@ -33,10 +33,12 @@ struct ApplyOptions {
   std::string settings;           // a stored setting to start from; empty: the defaults
   std::vector<std::string> sets;  // "NAME=VALUE", over the defaults and any script
   bool quiet = false;
+  bool dialog = false;  // show the effect's dialog first, as a pick from a menu does
 };
 
 // A successful apply stores its values as the effect's "Last Used", as the
-// dialog's OK does.
+// dialog's OK does. With the dialog, its Cancel writes nothing and answers
+// kExitCancelled.
 int RunApply(const ApplyOptions& options, ps::EntryPointProc entry);
 
 // A wrong value on the command line, found once the image is known.

@@ -182,9 +182,11 @@ int16_t FilterHost::Run(bool withDialog) {
     std::vector<uint8_t>& v;
     ~Forget() { v = {}; }
   } forget{original_};
-  // A script always plays with the dialog off; otherwise the dialog shows
-  // when the user picked the effect, not when the last one is repeated.
-  descriptors_.playInfo = withDialog && !haveScript_ ? ps::plugInDialogDisplay : ps::plugInDialogDontDisplay;
+  // The dialog shows when the user picked the effect, not when the last one
+  // is repeated; a script step shows it only when asked to.
+  descriptors_.playInfo = withDialog ? ps::plugInDialogDisplay : ps::plugInDialogDontDisplay;
+  dialogShown_ = false;
+  messagesShown_ = 0;
   descriptors_.recordInfo = ps::plugInDialogOptional;
 
   int16_t result = 0;
@@ -215,6 +217,7 @@ void FilterHost::CollectRecorded() {
 }
 
 void FilterHost::ShowMessage(int32_t kind, const char* caption, const char* text) {
+  ++messagesShown_;
   if (hooks.message) {
     hooks.message(kind, caption, text);
     return;

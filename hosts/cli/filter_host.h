@@ -48,8 +48,9 @@ class FilterHost {
   std::vector<uint8_t> Parameters() const;
 
   // One application: with the dialog parameters, prepare, start, continue
-  // while the core asks for areas, finish; without it the same from prepare.
-  // 0, or the first failing selector's result.
+  // while the core asks for areas, finish; without it the same from prepare,
+  // as when the last filter is repeated. With the dialog a script's values
+  // are shown in it. 0, or the first failing selector's result.
   int16_t Run(bool withDialog);
   int16_t About();
   // A single selector, as Run sends it.
@@ -65,6 +66,10 @@ class FilterHost {
   const std::vector<int16_t>& SelectorsSent() const { return selectors_; }
   int32_t DisplayCalls() const { return displayCalls_; }
   bool WatchSuspended() const { return watchSuspended_; }
+  // Whether the last run showed the dialog (the core suspends the watch
+  // cursor for it), and how many messages it showed.
+  bool DialogShown() const { return dialogShown_; }
+  int32_t MessagesShown() const { return messagesShown_; }
   // The channel port that reads document plane `plane`.
   static ps::ChannelReadPort PortOf(int32_t plane);
   // What the advance-state procedure does: hands out the requested areas,
@@ -111,6 +116,8 @@ class FilterHost {
   std::vector<int16_t> selectors_;
   int32_t displayCalls_ = 0;
   bool watchSuspended_ = false;
+  bool dialogShown_ = false;
+  int32_t messagesShown_ = 0;
 };
 
 }  // namespace kv::cli

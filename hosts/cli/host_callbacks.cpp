@@ -84,7 +84,10 @@ ps::OSErr FilterHost::Callbacks::GetProperty(uint32_t signature, uint32_t key, i
 
 ps::OSErr FilterHost::Callbacks::SetProperty(uint32_t signature, uint32_t key, int32_t, intptr_t simple, ps::Handle) {
   if (signature != ps::kPhotoshopSignature || key != ps::propWatchSuspension) return kPropertyUndefined;
-  if (active != nullptr) active->watchSuspended_ = simple != 0;
+  if (active != nullptr) {
+    active->watchSuspended_ = simple != 0;
+    active->dialogShown_ = active->dialogShown_ || simple != 0;
+  }
   return ps::noErr;
 }
 

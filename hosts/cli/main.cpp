@@ -27,15 +27,20 @@ Examples:
   kalvero apply "Burnt Edges" scan.tif burnt.tif --selection oval.png
   kalvero apply 8 sky.jpg storm.jpg --foreground "#ffe080" --record storm.json
   kalvero apply lightning sky.jpg again.jpg --script storm.json
+  kalvero apply electrify cup.png zap.png --selection cup-mask.png --dialog
 
 Effects are named by number (0-13) or by name in any case, with or without
 spaces. Images are PNG, JPEG or TIFF, in grey, RGB, CMYK (TIFF, JPEG) or Lab
 (TIFF); the output's format follows its extension and keeps the input's
 mode, size and resolution. --record writes the values the effect used as
 JSON; --script plays such a file back, giving the same picture again.
+--dialog opens the effect's window, as picking the effect from an image
+editor's menu does: change the values while the preview follows, then OK
+renders OUT with them (and --record writes them), Cancel leaves it unwritten.
 
 Exit status: 0 done, 1 wrong command line, 2 a file could not be read or
-written, 3 the effect refused the image or failed, 130 stopped by Ctrl-C.
+written, 3 the effect refused the image or failed (or the dialog could not
+be shown), 130 stopped by Ctrl-C or the dialog's Cancel.
 The effects core is libkalvero-core.so beside this program, or the one
 --core or $KALVERO_CORE names.)";
 
@@ -139,6 +144,9 @@ int main(int argc, char** argv) {
   apply->add_option("--foreground", foreground, "Foreground colour (#RRGGBB, R,G,B); default black");
   apply->add_option("--background", background, "Background colour; default white");
   apply->add_flag("-q,--quiet", options.quiet, "No progress bar");
+  apply->add_flag("--dialog", options.dialog,
+                  "Show the effect's dialog with a live preview first, starting from the values the other "
+                  "options give; OK writes OUT, Cancel writes nothing (exit 130). Needs a display");
 
   try {
     app.parse(argc, argv);
