@@ -30,6 +30,9 @@ class InvertEffect : public Filter {
   int32_t tileSize = 500;
   bool needsLayerOrSelection = false;
   int32_t failWith = 0;
+  // Runs first in every render, on whatever thread renders; a non-zero
+  // answer ends the render with it.
+  std::function<int32_t(RenderContext&)> onRender;
 
   uint32_t ParameterBlockSize() const override { return sizeof(InvertBlock); }
   bool NeedsSelectionOrLayer() const override { return needsLayerOrSelection; }
@@ -46,6 +49,8 @@ class InvertEffect : public Filter {
   int32_t Render(RenderContext& c) override {
     if (log_) log_->tiles.push_back(*c.tile);
     if (failWith != 0) return failWith;
+    if (onRender)
+      if (int32_t err = onRender(c)) return err;
     const double s = static_cast<const InvertBlock*>(c.block)->strength / 100.0;
     const int32_t colors = c.output->format.colorChannels, step = c.output->pixelStep;
     for (int32_t y = c.tile->top; y < c.tile->bottom; ++y) {
