@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "host/dialog_hook.h"
 #include "host/entry.h"
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/filter_host.h"
@@ -12,6 +13,7 @@
 #include "platform/system.h"
 #include "test_support.h"
 #include "tests/host/test_effect.h"
+#include "tests/ui/scripted_dialog.h"
 
 namespace kv::cli::test {
 namespace {
@@ -176,6 +178,51 @@ TEST_F(Apply, FailuresWriteNothing) {
   options.input = (dir / "broken.png").string();
   EXPECT_EQ(RunApply(options, &kv::EntryPoint), kExitFile);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"broken.png", "in.png"})) << "no output, no settings";
+}
+
+// --dialog: the dialog's OK renders and records its values, its Cancel
+// writes nothing; without the option no dialog shows.
+TEST_F(Apply, TheDialogsOkRendersItsValuesAndCancelWritesNothing) {
+  const Document in = Pattern(24, 16, Mode::RGB, false);
+  int dialogs = 0;
+  int32_t command = kCommandOK;
+  kv::test::CurrentDialogScript() = [&](toolkit::DialogSession& s, kv::test::RecordingWindow& w) {
+    ++dialogs;
+    EXPECT_EQ(s.SetValue(0, "30"), "");
+    s.Command(command);
+    return w.Answer();
+  };
+  SetDialogRunner(&kv::test::ScriptedDialogRunner);
+  ASSERT_EQ(Run(in), kExitOk);
+  EXPECT_EQ(dialogs, 0);
+
+  options.dialog = true;
+  options.record = (dir / "values.json").string();
+  ASSERT_EQ(Run(in, "in.png", "ok.png"), kExitOk);
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(Output("ok.png").pixels[0], uint8_t(in.pixels[0] + (255 - 2 * in.pixels[0]) * 0.3));
+
+  options.record.clear();
+  command = kCommandCancel;
+  EXPECT_EQ(Run(in, "in.png", "cancelled.png"), kExitCancelled);
+  EXPECT_FALSE(std::filesystem::exists(dir / "cancelled.png"));
+
+  // The recorded values play back without the dialog to the same picture.
+  options.dialog = false;
+  options.script = (dir / "values.json").string();
+  ASSERT_EQ(Run(in, "in.png", "played.png"), kExitOk);
+  EXPECT_EQ(dialogs, 2);
+  EXPECT_EQ(ReadBytes(dir / "played.png"), ReadBytes(dir / "ok.png"));
+
+  // A dialog that cannot be shown ends the run with the reason on stderr.
+  SetDialogRunner(+[](ps::FilterRecord& h, RunRecord& r, void* b) {
+    return RunDialogWith([](toolkit::DialogSession&) { return toolkit::kNoDisplay; }, h, r, b);
+  });
+  options.dialog = true;
+  options.script.clear();
+  EXPECT_EQ(Run(in, "in.png", "none.png"), kExitEffect);
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.png"));
+  SetDialogRunner(nullptr);
 }
 
 TEST(FilterHostResults, AHostErrorFromTheEffectComesBack) {

@@ -5,30 +5,14 @@
 #include <cstring>
 
 #include "tests/host/test_effect.h"
+#include "tests/ui/recording_window.h"
 #include "ui/dialog_model.h"
 
 namespace kv {
 namespace {
 
 using test::InvertBlock;
-
-struct RecordingWindow final : DialogWindow {
-  void ShowNewPreview() override { ++shown; }
-  void MarkPreviewOutOfDate() override {}
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  void StartProgress() override {}
-  void SetProgress(double) override {}
-  void EndProgress() override {}
-  void EndDialog(Result r) override { ended.push_back(r); }
-  void EnableCommand(int32_t command, bool enabled) override { enabledCommands[command] = enabled; }
-  void RefreshControls() override { ++refreshes; }
-  void SetZoom(double z) override { zoom = z; }
-  int shown = 0, refreshes = 0;
-  double zoom = 1.0;
-  std::vector<std::string> errors;
-  std::vector<Result> ended;
-  std::map<int32_t, bool> enabledCommands;
-};
+using test::RecordingWindow;
 
 TEST(Zoom, StepsThroughTheLevels) {
   EXPECT_EQ(ZoomInFrom(1.0), 2.0);

@@ -16,47 +16,17 @@
 #include "platform/system.h"
 #include "tests/host/fake_host.h"
 #include "tests/host/test_effect.h"
+#include "tests/ui/scripted_dialog.h"
 #include "ui/dialog_session.h"
 #include "ui/string_table.h"
 
 namespace kv {
 namespace {
 
+using test::CurrentDialogScript;
 using test::InvertBlock;
-
-struct TestWindow final : DialogWindow {
-  void ShowNewPreview() override { ++shown; }
-  void MarkPreviewOutOfDate() override {}
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  void StartProgress() override {}
-  void SetProgress(double) override {}
-  void EndProgress() override {}
-  void EndDialog(Result r) override { ended = r; }
-  void EnableCommand(int32_t, bool) override {}
-  void RefreshControls() override {}
-  void SetZoom(double) override {}
-  int shown = 0;
-  std::vector<std::string> errors;
-  int32_t ended = -1;
-};
-
-// What the test's toolkit does once the session is open; it answers as a
-// toolkit's run does.
-using Script = std::function<int32_t(toolkit::DialogSession&, TestWindow&)>;
-Script& CurrentScript() {
-  static Script script;
-  return script;
-}
-
-int32_t TestToolkit(toolkit::DialogSession& session) {
-  TestWindow window;
-  if (int32_t err = session.Open(window)) return err;
-  return CurrentScript()(session, window);
-}
-
-int32_t TestRunner(ps::FilterRecord& host, RunRecord& run, void* block) {
-  return RunDialogWith(&TestToolkit, host, run, block);
-}
+using test::RecordingWindow;
+using test::TickUntil;
 
 // The advance-state calls and the threads they came on.
 ps::AdvanceStateProc realAdvance = nullptr;
@@ -68,18 +38,6 @@ ps::OSErr RecordingAdvance() {
     advanceThreads.push_back(std::this_thread::get_id());
   }
   return realAdvance();
-}
-
-// The timer, turned by hand until `done`; generous so that a slow machine
-// never fails it, and a hang still ends.
-template <class Done>
-bool TickUntil(toolkit::DialogSession& session, Done done) {
-  for (int i = 0; i < 20000; ++i) {
-    if (done()) return true;
-    session.Tick();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return done();
 }
 
 constexpr int kWidth = 64, kHeight = 48;
@@ -110,12 +68,12 @@ class DialogSessionTest : public ::testing::Test {
       };
       return effect;
     });
-    SetDialogRunner(&TestRunner);
+    SetDialogRunner(&test::ScriptedDialogRunner);
   }
   ~DialogSessionTest() override {
     SetDialogRunner(nullptr);
     SetFilterFactoryOverride(nullptr);
-    CurrentScript() = nullptr;
+    CurrentDialogScript() = nullptr;
     std::filesystem::remove_all(config);
   }
 
@@ -148,7 +106,7 @@ TEST_F(DialogSessionTest, AChangeDuringARenderStopsItAndOneNewRenderFollows) {
     return 0;
   };
   int shownAfter = -1;
-  CurrentScript() = [&](toolkit::DialogSession& s, TestWindow& w) {
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     ShowAll(s);
     EXPECT_TRUE(TickUntil(s, [&] { return renders == 1; })) << "the first tick starts a render";
     EXPECT_EQ(s.SetNumber(0, 40), "");
@@ -163,7 +121,7 @@ TEST_F(DialogSessionTest, AChangeDuringARenderStopsItAndOneNewRenderFollows) {
     EXPECT_EQ(frame.rgba[4 * 5], original[3 * 5]);
     EXPECT_TRUE(w.errors.empty()) << "a stopped render is no failure";
     s.Command(kCommandCancelButton);
-    return int32_t(w.ended);
+    return w.Answer();
   };
   EXPECT_FALSE(Run());
   EXPECT_EQ(shownAfter, 2) << "the stopped render and exactly one more";
@@ -175,7 +133,7 @@ TEST_F(DialogSessionTest, OkDuringARenderStopsItAndTheRunRendersAfresh) {
     while (hold && !c.ShouldAbort()) std::this_thread::yield();
     return 0;
   };
-  CurrentScript() = [&](toolkit::DialogSession& s, TestWindow& w) {
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     ShowAll(s);
     EXPECT_TRUE(TickUntil(s, [&] { return renders == 1; }));
     s.SetNumber(0, 30);
@@ -183,7 +141,7 @@ TEST_F(DialogSessionTest, OkDuringARenderStopsItAndTheRunRendersAfresh) {
     EXPECT_TRUE(s.Command(kCommandOKButton));
     hold = false;
     EXPECT_EQ(w.shown, 0) << "no partial preview";
-    return int32_t(w.ended);
+    return w.Answer();
   };
   ASSERT_TRUE(Run());
   EXPECT_EQ(renders, 3);
@@ -213,13 +171,13 @@ TEST_F(DialogSessionTest, OkTakesOverAFinishedFullSizePreview) {
     host.pixels = original;
     renders = previewRenders = 0;
     toolkit::PreviewFrame frame;
-    CurrentScript() = [&](toolkit::DialogSession& s, TestWindow& w) {
+    CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
       s.SetView({0, 0}, c.zoom, c.view);
       s.SetNumber(0, 60);
       EXPECT_TRUE(TickUntil(s, [&] { return w.shown == 1; }));
       EXPECT_TRUE(s.Preview(frame, false));
       s.Command(kCommandOK);
-      return int32_t(w.ended);
+      return w.Answer();
     };
     ASSERT_TRUE(Run());
     EXPECT_EQ(previewRenders, 1);
@@ -249,7 +207,7 @@ TEST_F(DialogSessionTest, CancelLeavesTheHostsBlockAsItWasByteForByte) {
   std::memcpy(handle, &values, sizeof values);
   for (size_t i = sizeof values; i < kParametersHandleSize; ++i) handle[i] = char(i * 13);
   const std::vector<char> before(handle, handle + kParametersHandleSize);
-  CurrentScript() = [&](toolkit::DialogSession& s, TestWindow& w) {
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     ShowAll(s);
     EXPECT_EQ(s.SetNumber(0, 10), "");
     EXPECT_TRUE(TickUntil(s, [&] { return w.shown == 1; }));
@@ -261,7 +219,7 @@ TEST_F(DialogSessionTest, CancelLeavesTheHostsBlockAsItWasByteForByte) {
     s.Command(kCommandUndo);
     EXPECT_EQ(s.Number(0), 20.0);
     s.Command(kCommandCancel);
-    return int32_t(w.ended);
+    return w.Answer();
   };
   EXPECT_FALSE(Run());
   EXPECT_EQ(host.lastResult, 1);
@@ -281,13 +239,13 @@ TEST_F(DialogSessionTest, TheWorkersHostCallsRunOnTheHostsThread) {
     return 0;
   };
   size_t readsByThePreview = 0;
-  CurrentScript() = [&](toolkit::DialogSession& s, TestWindow& w) {
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     const size_t before = advanceThreads.size();
     ShowAll(s);
     EXPECT_TRUE(TickUntil(s, [&] { return w.shown == 1; }));
     readsByThePreview = advanceThreads.size() - before;
     s.Command(kCommandCancel);
-    return int32_t(w.ended);
+    return w.Answer();
   };
   EXPECT_FALSE(Run());
   EXPECT_GE(readsByThePreview, 1u) << "the preview reads the image through advance state";
@@ -301,12 +259,12 @@ TEST_F(DialogSessionTest, AnEffectsOwnErrorTextIsShown) {
     std::strcpy(Session().run->errorText, "The lens cracked.");
     return int32_t(-1);
   };
-  CurrentScript() = [&](toolkit::DialogSession& s, TestWindow& w) {
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     ShowAll(s);
     EXPECT_TRUE(TickUntil(s, [&] { return !w.errors.empty(); }));
     EXPECT_EQ(w.errors, std::vector<std::string>{"The lens cracked."});
     s.Command(kCommandCancel);
-    return int32_t(w.ended);
+    return w.Answer();
   };
   EXPECT_FALSE(Run());
   EXPECT_EQ(host.pixels, original);
