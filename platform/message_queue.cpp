@@ -1,5 +1,8 @@
 #include "platform/message_queue.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace platform {
 
 int32_t MessageQueue::Send(int32_t message, Call call) {
@@ -8,6 +11,10 @@ int32_t MessageQueue::Send(int32_t message, Call call) {
   if (closed_) return -1;
   queue_.push_back(&pending);
   posted_.notify_all();
+  if (wake_[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);  // a full pipe is awake already
+  }
   finished_.wait(lock, [&] { return pending.done; });
   return pending.result;
 }
@@ -15,6 +22,11 @@ int32_t MessageQueue::Send(int32_t message, Call call) {
 int MessageQueue::Pump() {
   int ran = 0;
   std::unique_lock lock(mutex_);
+  if (wake_[0] >= 0) {
+    char bytes[64];
+    while (::read(wake_[0], bytes, sizeof bytes) > 0) {
+    }
+  }
   while (!queue_.empty()) {
     Pending* next = queue_.front();
     queue_.pop_front();
@@ -51,6 +63,17 @@ void MessageQueue::Close() {
   }
   queue_.clear();
   finished_.notify_all();
+}
+
+int MessageQueue::WakeupDescriptor() {
+  std::lock_guard lock(mutex_);
+  if (wake_[0] < 0 && ::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
+  return wake_[0];
+}
+
+MessageQueue::~MessageQueue() {
+  for (int fd : wake_)
+    if (fd >= 0) ::close(fd);
 }
 
 void MessageQueue::Reopen() {

@@ -30,6 +30,16 @@ class MessageQueue {
   void Close();
   void Reopen();
 
+  // A descriptor that turns readable while a call waits, for a window
+  // system's loop to watch so that it pumps at once; -1 when none could be
+  // made. Pump empties it.
+  int WakeupDescriptor();
+
+  MessageQueue() = default;
+  ~MessageQueue();
+  MessageQueue(const MessageQueue&) = delete;
+  MessageQueue& operator=(const MessageQueue&) = delete;
+
  private:
   struct Pending {
     int32_t message;
@@ -41,6 +51,7 @@ class MessageQueue {
   std::condition_variable posted_, finished_;
   std::deque<Pending*> queue_;
   bool closed_ = false;
+  int wake_[2] = {-1, -1};  // read end, write end
 };
 
 }  // namespace platform

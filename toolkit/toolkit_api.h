@@ -88,6 +88,10 @@ class DialogSession {
   virtual bool Command(int32_t command) = 0;
   // The window's 100 ms timer; also runs the host calls the worker sends.
   virtual void Tick() = 0;
+  // Readable while the preview's worker waits for a host call: a window
+  // that watches it and then calls Tick spares the worker the wait for the
+  // timer. -1 when there is none.
+  virtual int WakeupDescriptor() { return -1; }
 
   // The image and the view: the window says which part it shows and at
   // which zoom (pan and zoom start a new preview); the core renders it.

@@ -38,6 +38,7 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string SetValue(int32_t control, std::string_view text) override;
   bool Command(int32_t command) override;
   void Tick() override;
+  int WakeupDescriptor() override { return queue_.WakeupDescriptor(); }
   Size ImageSize() const override;
   PointD StartOrigin(Size viewSize, double zoom) const override;
   void SetView(PointD origin, double zoom, Size viewSize) override;

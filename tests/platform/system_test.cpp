@@ -1,5 +1,6 @@
 // The operating-system layer: text conversion, folders, the cross-thread queue.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -50,17 +51,27 @@ TEST(Resources, AreFilesUnderTheResourceFolder) {
   std::filesystem::remove_all(folder);
 }
 
+bool Readable(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) == 1;
+}
+
+// The wake-up descriptor tells a window system's loop that a call waits.
 TEST(MessageQueue, RunsSentCallsOnThePumpingThread) {
   MessageQueue queue;
+  const int wake = queue.WakeupDescriptor();
+  ASSERT_GE(wake, 0);
+  EXPECT_FALSE(Readable(wake, 0));
   const auto pumper = std::this_thread::get_id();
   std::thread::id ranOn;
   std::atomic<int32_t> result{0};
   std::thread sender([&] { result = queue.Send(kWmApp + 5, [&] { ranOn = std::this_thread::get_id(); return 42; }); });
-  while (queue.PumpFor(std::chrono::milliseconds(10)) == 0) {
-  }
+  ASSERT_TRUE(Readable(wake, 60000));
+  EXPECT_EQ(queue.Pump(), 1);
   sender.join();
   EXPECT_EQ(result, 42);
   EXPECT_EQ(ranOn, pumper);
+  EXPECT_FALSE(Readable(wake, 0)) << "pumping empties it";
 }
 
 TEST(MessageQueue, ClosingReleasesWaitingSenders) {
