@@ -125,6 +125,9 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
   ParameterList& list = Parameters();
   list.SetResolution(host.imageHRes);
   list.positionFrame = PositionFrame{AreaRect(host, &run), ImageBounds(host)};
+  bool lastUsed = false;
+  if (SettingExists(*run.filter, LastUsedName(), lastUsed) != 0) lastUsed = false;
+  EnableCommand(kCommandLastUsed, lastUsed);
 }
 
 KalveroFilterDialogModel::~KalveroFilterDialogModel() { StopRendering(); }

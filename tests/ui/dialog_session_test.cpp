@@ -3,6 +3,7 @@
 // the test effect telling which thread renders and when.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "tests/host/test_effect.h"
 #include "tests/ui/scripted_dialog.h"
 #include "ui/dialog_session.h"
+#include "ui/kalvero_dialog_model.h"
 #include "ui/string_table.h"
 
 namespace kv {
@@ -268,6 +270,56 @@ TEST_F(DialogSessionTest, AnEffectsOwnErrorTextIsShown) {
   };
   EXPECT_FALSE(Run());
   EXPECT_EQ(host.pixels, original);
+}
+
+TEST_F(DialogSessionTest, TheLastConfirmedValuesComeBackOnRequest) {
+  std::vector<bool> offered;
+  double strength = 0;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    offered.push_back(w.enabledCommands[kCommandLastUsed]);
+    if (offered.size() == 1) {
+      s.SetNumber(0, 35);
+      s.Command(kCommandOK);
+    } else {
+      s.SetNumber(0, 80);
+      EXPECT_TRUE(s.Command(kCommandLastUsed));
+      strength = s.Number(0);
+      s.Command(kCommandCancel);
+    }
+    return w.Answer();
+  };
+  EXPECT_TRUE(Run());
+  host.pixels = original;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(offered, (std::vector<bool>{false, true}));
+  EXPECT_EQ(strength, 35.0);
+}
+
+// Every layout of the host's pixels reaches the window as RGBA.
+TEST(PreviewFrame, ShowsEveryModeAsRgba) {
+  struct Case {
+    PixelFormat format;
+    std::vector<uint8_t> pixel;
+    std::array<int, 4> rgba;
+  };
+  for (const Case& c : {Case{PixelFormat::Of(kModeGrey, 1, true), {90, 40}, {90, 90, 90, 40}},
+                        Case{PixelFormat::Of(kModeRGB, 3, false), {10, 20, 30}, {10, 20, 30, 255}},
+                        Case{PixelFormat::Of(kModeCMYK, 4, false), {255, 0, 255, 255}, {255, 0, 255, 255}},
+                        Case{PixelFormat::Of(kModeCMYK, 4, false), {255, 255, 255, 128}, {128, 128, 128, 255}},
+                        Case{PixelFormat::Of(kModeLab, 3, false), {255, 128, 128}, {255, 255, 255, 255}},
+                        Case{PixelFormat::Of(kModeLab, 3, false), {0, 128, 128}, {0, 0, 0, 255}},
+                        Case{PixelFormat::Of(kModeLab, 3, false), {132, 202, 182}, {237, 28, 36, 255}}}) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.format.mode << " first " << int(c.pixel[0]));
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 4; ++i) bytes.insert(bytes.end(), c.pixel.begin(), c.pixel.end());
+    const ByteImage image(Rect{10, 20, 12, 22}, bytes.data(), 0, c.format);
+    const toolkit::PreviewFrame frame = ToFrame(image, Rect{11, 21, 40, 40}, 2);
+    ASSERT_EQ(frame.size.width, 1);
+    ASSERT_EQ(frame.size.height, 1);
+    EXPECT_EQ(frame.origin, (PointD{22, 42})) << "in image pixels";
+    EXPECT_EQ(frame.zoom, 0.5);
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(frame.rgba[size_t(k)], c.rgba[size_t(k)], 3) << k;
+  }
 }
 
 // A toolkit that cannot show the dialog: the user is told why, nothing is
