@@ -1,0 +1,624 @@
+#include "toolkit/controls.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace kv::toolkit {
+
+namespace {
+
+constexpr guint kSettleMs = 150;  // a slider's value reaches the session once the drag rests this long
+
+// The unit words of a length's value text, in unit order (the list box
+// shows their translations), and their size in points so that a change of
+// unit keeps the length. Pixels count as points: the toolkit does not know
+// the image's resolution, so a change between pixels and the physical
+// units assumes 72 pixels per inch.
+constexpr std::array<const char*, 6> kUnitWords = {"pixels", "inches", "centimeters", "millimeters", "points", "picas"};
+constexpr std::array<double, 6> kUnitPoints = {1.0, 72.0, 72.0 / 2.54, 72.0 / 25.4, 1.0, 12.0};
+
+std::string Trim(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(" \t");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+bool ParseNumber(std::string_view text, double& value) {
+  const std::string t = Trim(text);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  value = g_ascii_strtod(t.c_str(), &end);
+  return end != nullptr && *end == '\0' && std::isfinite(value);
+}
+
+std::string FormatNumber(double value, int decimals) {
+  char format[16], buffer[G_ASCII_DTOSTR_BUF_SIZE];
+  std::snprintf(format, sizeof format, "%%.%df", std::clamp(decimals, 0, 9));
+  return g_ascii_formatd(buffer, sizeof buffer, format, value);
+}
+
+double Step(int32_t decimals) { return std::pow(10.0, -std::clamp(decimals, 0, 6)); }
+
+// --- numbers on an adjustment ---------------------------------------------------
+
+// The controls whose value is one number on a GtkAdjustment: every change
+// of the adjustment waits briefly, so a dragged slider makes one change.
+class NumberControl : public Control {
+ public:
+  using Control::Control;
+  ~NumberControl() override {
+    if (pending_ != 0) g_source_remove(pending_);
+  }
+
+  void Refresh() override {
+    ++updating_;
+    gtk_adjustment_set_value(adjustment_, session_.Number(index_));
+    --updating_;
+  }
+
+  void Detach() override {
+    Control::Detach();
+    g_signal_handlers_disconnect_by_data(adjustment_, this);
+    if (pending_ != 0) g_source_remove(pending_);
+    pending_ = 0;
+  }
+
+  void Flush() override {
+    if (spin_ != nullptr) gtk_spin_button_update(GTK_SPIN_BUTTON(spin_));
+    if (pending_ == 0) return;
+    g_source_remove(pending_);
+    pending_ = 0;
+    Commit();
+  }
+
+  std::string Enter(std::string_view text) override {
+    double value;
+    if (!ParseNumber(text, value)) return spec_.name + " takes a number, not \"" + std::string(text) + "\"";
+    gtk_adjustment_set_value(adjustment_, value);
+    Flush();
+    return {};
+  }
+
+ protected:
+  void Attach(GtkAdjustment* adjustment, GtkWidget* spin) {
+    adjustment_ = adjustment;
+    spin_ = spin;
+    g_signal_connect(adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
+                       static_cast<NumberControl*>(self)->Changed();
+                     }),
+                     this);
+  }
+
+  void Changed() {
+    if (updating_ > 0) return;
+    if (pending_ != 0) g_source_remove(pending_);
+    pending_ = g_timeout_add(kSettleMs, +[](gpointer self) -> gboolean {
+      auto* control = static_cast<NumberControl*>(self);
+      control->pending_ = 0;
+      control->Commit();
+      return G_SOURCE_REMOVE;
+    }, this);
+  }
+
+  virtual void Commit() { Answer(session_.SetNumber(index_, gtk_adjustment_get_value(adjustment_))); }
+
+  GtkAdjustment* adjustment_ = nullptr;
+  GtkWidget* spin_ = nullptr;
+
+ private:
+  guint pending_ = 0;
+};
+
+// A slider with its edit field.
+class SliderControl : public NumberControl {
+ public:
+  SliderControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+                int row)
+      : NumberControl(session, host, index, spec) {
+    AddLabel(grid, row);
+    const double step = Step(spec.decimals);
+    GtkAdjustment* adjustment = gtk_adjustment_new(spec.minimum, spec.minimum, spec.maximum, step,
+                                                   std::max(step, (spec.maximum - spec.minimum) / 10.0), 0.0);
+    scale_ = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adjustment);
+    gtk_scale_set_draw_value(GTK_SCALE(scale_), FALSE);
+    gtk_widget_set_hexpand(scale_, TRUE);
+    gtk_widget_set_size_request(scale_, 140, -1);
+    GtkWidget* spin = gtk_spin_button_new(adjustment, step, std::clamp(spec.decimals, 0, 6));
+    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
+    gtk_grid_attach(grid, scale_, 1, row, 1, 1);
+    gtk_grid_attach(grid, spin, 2, row, 1, 1);
+    Own(scale_);
+    Own(spin);
+    Attach(adjustment, spin);
+    Refresh();
+  }
+
+  // Moves the slider itself, as a drag does.
+  std::string Enter(std::string_view text) override {
+    double value;
+    if (!ParseNumber(text, value)) return spec_.name + " takes a number, not \"" + std::string(text) + "\"";
+    gtk_range_set_value(GTK_RANGE(scale_), value);
+    Flush();
+    return {};
+  }
+
+ private:
+  GtkWidget* scale_;
+};
+
+// A length: its slider and edit field in the unit the list box shows.
+class LengthControl : public NumberControl {
+ public:
+  LengthControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+                int row)
+      : NumberControl(session, host, index, spec) {
+    AddLabel(grid, row);
+    GtkAdjustment* adjustment = gtk_adjustment_new(0, 0, 1, 1, 10, 0);
+    scale_ = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adjustment);
+    gtk_scale_set_draw_value(GTK_SCALE(scale_), FALSE);
+    gtk_widget_set_hexpand(scale_, TRUE);
+    gtk_widget_set_size_request(scale_, 140, -1);
+    GtkWidget* spin = gtk_spin_button_new(adjustment, 1, 0);
+    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
+    units_ = gtk_combo_box_text_new();
+    for (size_t i = 0; i < kUnitWords.size(); ++i)
+      gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(units_),
+                                     i < spec.items.size() ? spec.items[i].c_str() : kUnitWords[i]);
+    gtk_grid_attach(grid, scale_, 1, row, 1, 1);
+    gtk_grid_attach(grid, spin, 2, row, 1, 1);
+    gtk_grid_attach(grid, units_, 3, row, 1, 1);
+    Own(scale_);
+    Own(spin);
+    Own(units_);
+    Attach(adjustment, spin);
+    g_signal_connect(units_, "changed", G_CALLBACK(+[](GtkComboBox*, gpointer self) {
+                       static_cast<LengthControl*>(self)->UnitChanged();
+                     }),
+                     this);
+    Refresh();
+  }
+
+  void Refresh() override {
+    double amount = 0.0;
+    int unit = 0;
+    if (!Parse(session_.Value(index_), amount, unit)) return;
+    ++updating_;
+    unit_ = unit;
+    const double perPixel = kUnitPoints[0] / kUnitPoints[unit];
+    const int decimals = unit == 0 ? spec_.decimals : 2;
+    const double step = Step(decimals);
+    gtk_adjustment_configure(adjustment_, amount, spec_.minimum * perPixel, spec_.maximum * perPixel, step,
+                             std::max(step, (spec_.maximum - spec_.minimum) * perPixel / 10.0), 0.0);
+    gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin_), decimals);
+    gtk_adjustment_set_value(adjustment_, amount);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(units_), unit);
+    --updating_;
+  }
+
+  // "12", "12 cm" or "12 centimeters".
+  std::string Enter(std::string_view text) override {
+    const std::string t = Trim(text);
+    const size_t split = t.find_first_not_of("0123456789+-.eE");
+    double amount;
+    if (!ParseNumber(t.substr(0, split), amount)) return spec_.name + " takes a length, not \"" + t + "\"";
+    if (split != std::string::npos) {
+      const std::string word = Trim(t.substr(split));
+      constexpr std::array<const char*, 6> kShort = {"px", "in", "cm", "mm", "pt", "pc"};
+      int unit = -1;
+      for (size_t i = 0; i < kUnitWords.size(); ++i)
+        if (word == kShort[i] || word == kUnitWords[i]) unit = static_cast<int>(i);
+      if (unit < 0) return spec_.name + " has no unit \"" + word + "\"";
+      gtk_combo_box_set_active(GTK_COMBO_BOX(units_), unit);
+    }
+    gtk_range_set_value(GTK_RANGE(scale_), amount);
+    Flush();
+    return {};
+  }
+
+ private:
+  static bool Parse(const std::string& text, double& amount, int& unit) {
+    const size_t gap = text.find(' ');
+    if (gap == std::string::npos || !ParseNumber(text.substr(0, gap), amount)) return false;
+    const std::string word = Trim(text.substr(gap));
+    for (size_t i = 0; i < kUnitWords.size(); ++i)
+      if (word == kUnitWords[i]) {
+        unit = static_cast<int>(i);
+        return true;
+      }
+    return false;
+  }
+
+  void Send(double amount, int unit) {
+    const int decimals = unit == 0 ? spec_.decimals : 2;
+    Answer(session_.SetValue(index_, FormatNumber(amount, decimals + 1) + " " + kUnitWords[unit]));
+  }
+
+  void Commit() override { Send(gtk_adjustment_get_value(adjustment_), unit_); }
+
+  void UnitChanged() {
+    if (updating_ > 0) return;
+    const int unit = gtk_combo_box_get_active(GTK_COMBO_BOX(units_));
+    if (unit < 0 || unit == unit_) return;
+    Flush();
+    Send(gtk_adjustment_get_value(adjustment_) * kUnitPoints[unit_] / kUnitPoints[unit], unit);
+  }
+
+  GtkWidget* scale_;
+  GtkWidget* units_;
+  int unit_ = 0;
+};
+
+// A direction: an edit field in degrees and a dial to point with.
+class DirectionControl : public NumberControl {
+ public:
+  DirectionControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+                   int row)
+      : NumberControl(session, host, index, spec) {
+    AddLabel(grid, row);
+    GtkAdjustment* adjustment = gtk_adjustment_new(0, 0, 360, 1, 15, 0);
+    dial_ = gtk_drawing_area_new();
+    gtk_widget_set_size_request(dial_, 44, 44);
+    gtk_widget_set_halign(dial_, GTK_ALIGN_START);
+    gtk_widget_add_events(dial_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON1_MOTION_MASK);
+    g_signal_connect(dial_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) -> gboolean {
+                       static_cast<DirectionControl*>(self)->Draw(w, cr);
+                       return TRUE;
+                     }),
+                     this);
+    auto point = +[](GtkWidget* w, GdkEvent* e, gpointer self) -> gboolean {
+      double x, y;
+      gdk_event_get_coords(e, &x, &y);
+      static_cast<DirectionControl*>(self)->PointAt(w, x, y);
+      return TRUE;
+    };
+    g_signal_connect(dial_, "button-press-event", G_CALLBACK(point), this);
+    g_signal_connect(dial_, "motion-notify-event", G_CALLBACK(point), this);
+    GtkWidget* spin = gtk_spin_button_new(adjustment, 1, std::clamp(spec.decimals, 0, 6));
+    gtk_spin_button_set_wrap(GTK_SPIN_BUTTON(spin), TRUE);
+    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
+    gtk_grid_attach(grid, dial_, 1, row, 1, 1);
+    gtk_grid_attach(grid, spin, 2, row, 1, 1);
+    Own(dial_);
+    Own(spin);
+    Attach(adjustment, spin);
+    g_signal_connect(adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
+                       gtk_widget_queue_draw(static_cast<DirectionControl*>(self)->dial_);
+                     }),
+                     this);
+    Refresh();
+  }
+
+ private:
+  // Degrees count anticlockwise from the right, as the effects read them.
+  void Draw(GtkWidget* widget, cairo_t* cr) {
+    const double w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
+    const double r = std::min(w, h) / 2.0 - 3.0, cx = w / 2.0, cy = h / 2.0;
+    const double a = gtk_adjustment_get_value(adjustment_) * std::numbers::pi / 180.0;
+    GdkRGBA colour;
+    gtk_style_context_get_color(gtk_widget_get_style_context(widget), gtk_widget_get_state_flags(widget), &colour);
+    gdk_cairo_set_source_rgba(cr, &colour);
+    cairo_set_line_width(cr, 1.5);
+    cairo_arc(cr, cx, cy, r, 0, 2 * std::numbers::pi);
+    cairo_stroke(cr);
+    cairo_move_to(cr, cx, cy);
+    cairo_line_to(cr, cx + r * std::cos(a), cy - r * std::sin(a));
+    cairo_stroke(cr);
+    cairo_arc(cr, cx + r * std::cos(a), cy - r * std::sin(a), 2.5, 0, 2 * std::numbers::pi);
+    cairo_fill(cr);
+  }
+
+  void PointAt(GtkWidget* widget, double x, double y) {
+    const double dx = x - gtk_widget_get_allocated_width(widget) / 2.0;
+    const double dy = gtk_widget_get_allocated_height(widget) / 2.0 - y;
+    if (dx == 0.0 && dy == 0.0) return;
+    double degrees = std::atan2(dy, dx) * 180.0 / std::numbers::pi;
+    if (degrees < 0) degrees += 360.0;
+    gtk_adjustment_set_value(adjustment_, std::round(degrees));
+  }
+
+  GtkWidget* dial_;
+};
+
+// A random seed: its number and a button that draws a new one.
+class SeedControl : public NumberControl {
+ public:
+  SeedControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+              int row, const std::string& newSeedText)
+      : NumberControl(session, host, index, spec) {
+    AddLabel(grid, row);
+    GtkAdjustment* adjustment = gtk_adjustment_new(0, 0, 65535, 1, 100, 0);
+    GtkWidget* spin = gtk_spin_button_new(adjustment, 1, 0);
+    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
+    button_ = gtk_button_new_with_label(newSeedText.c_str());
+    gtk_widget_set_halign(button_, GTK_ALIGN_START);
+    g_signal_connect(button_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
+                       auto* control = static_cast<SeedControl*>(self);
+                       gtk_adjustment_set_value(control->adjustment_, g_random_int_range(0, 65536));
+                       control->Flush();
+                     }),
+                     this);
+    gtk_grid_attach(grid, button_, 1, row, 1, 1);
+    gtk_grid_attach(grid, spin, 2, row, 1, 1);
+    Own(button_);
+    Own(spin);
+    Attach(adjustment, spin);
+    Refresh();
+  }
+
+  // A number, or "new" for the button.
+  std::string Enter(std::string_view text) override {
+    if (Trim(text) != "new") return NumberControl::Enter(text);
+    gtk_button_clicked(GTK_BUTTON(button_));
+    return {};
+  }
+
+ private:
+  GtkWidget* button_;
+};
+
+// --- the rest -------------------------------------------------------------------
+
+class CheckboxControl : public Control {
+ public:
+  CheckboxControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+                  int row)
+      : Control(session, host, index, spec) {
+    box_ = gtk_check_button_new_with_label(spec.label.c_str());
+    if (!spec.help.empty()) gtk_widget_set_tooltip_text(box_, spec.help.c_str());
+    gtk_grid_attach(grid, box_, 0, row, 4, 1);
+    Own(box_);
+    g_signal_connect(box_, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer self) {
+                       auto* control = static_cast<CheckboxControl*>(self);
+                       if (control->updating_ > 0) return;
+                       control->Answer(control->session_.SetNumber(control->index_, gtk_toggle_button_get_active(b)));
+                     }),
+                     this);
+    Refresh();
+  }
+
+  void Refresh() override {
+    ++updating_;
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(box_), session_.Number(index_) != 0.0);
+    --updating_;
+  }
+
+  std::string Enter(std::string_view text) override {
+    const std::string t = Trim(text);
+    const bool on = t == "1" || t == "on" || t == "true" || t == "yes";
+    if (!on && t != "0" && t != "off" && t != "false" && t != "no") return spec_.name + " is on or off";
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(box_), on);
+    return {};
+  }
+
+ private:
+  GtkWidget* box_;
+};
+
+class ListControl : public Control {
+ public:
+  ListControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+              int row)
+      : Control(session, host, index, spec) {
+    AddLabel(grid, row);
+    list_ = gtk_combo_box_text_new();
+    for (const auto& item : spec.items) gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(list_), item.c_str());
+    gtk_grid_attach(grid, list_, 1, row, 3, 1);
+    Own(list_);
+    g_signal_connect(list_, "changed", G_CALLBACK(+[](GtkComboBox* c, gpointer self) {
+                       auto* control = static_cast<ListControl*>(self);
+                       if (control->updating_ > 0 || gtk_combo_box_get_active(c) < 0) return;
+                       control->Answer(control->session_.SetNumber(control->index_, gtk_combo_box_get_active(c)));
+                     }),
+                     this);
+    Refresh();
+  }
+
+  void Refresh() override {
+    ++updating_;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(list_), static_cast<int>(session_.Number(index_)));
+    --updating_;
+  }
+
+  // An item's text or its number.
+  std::string Enter(std::string_view text) override {
+    const std::string t = Trim(text);
+    for (size_t i = 0; i < spec_.items.size(); ++i)
+      if (g_ascii_strcasecmp(spec_.items[i].c_str(), t.c_str()) == 0) {
+        gtk_combo_box_set_active(GTK_COMBO_BOX(list_), static_cast<int>(i));
+        return {};
+      }
+    double n;
+    if (!ParseNumber(t, n) || n < 0 || n >= static_cast<double>(spec_.items.size()))
+      return spec_.name + " has no item \"" + t + "\"";
+    gtk_combo_box_set_active(GTK_COMBO_BOX(list_), static_cast<int>(n));
+    return {};
+  }
+
+ private:
+  GtkWidget* list_;
+};
+
+class ColorControl : public Control {
+ public:
+  ColorControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+               int row)
+      : Control(session, host, index, spec) {
+    AddLabel(grid, row);
+    swatch_ = gtk_color_button_new();
+    gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(swatch_), FALSE);
+    gtk_color_button_set_title(GTK_COLOR_BUTTON(swatch_), spec.label.c_str());
+    gtk_widget_set_halign(swatch_, GTK_ALIGN_START);
+    gtk_grid_attach(grid, swatch_, 1, row, 1, 1);
+    Own(swatch_);
+    g_signal_connect(swatch_, "color-set", G_CALLBACK(+[](GtkColorButton* b, gpointer self) {
+                       static_cast<ColorControl*>(self)->Picked(GTK_COLOR_CHOOSER(b));
+                     }),
+                     this);
+    Refresh();
+  }
+
+  // The swatch shows RGB values; a colour in another space keeps its text
+  // and the swatch its last colour.
+  void Refresh() override {
+    GdkRGBA rgba;
+    if (!gdk_rgba_parse(&rgba, session_.Value(index_).c_str())) return;
+    gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
+  }
+
+  // "#rrggbb" or a colour name; picked as in the swatch's chooser.
+  std::string Enter(std::string_view text) override {
+    GdkRGBA rgba;
+    if (!gdk_rgba_parse(&rgba, Trim(text).c_str())) return spec_.name + " takes a colour such as #ff8000";
+    gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
+    g_signal_emit_by_name(swatch_, "color-set");
+    return {};
+  }
+
+ private:
+  void Picked(GtkColorChooser* chooser) {
+    GdkRGBA rgba;
+    gtk_color_chooser_get_rgba(chooser, &rgba);
+    auto byte = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(rgba.red), byte(rgba.green), byte(rgba.blue));
+    Answer(session_.SetValue(index_, text));
+  }
+
+  GtkWidget* swatch_;
+};
+
+// Any other parameter: its value text, sent when the field is left or
+// Enter is pressed.
+class TextControl : public Control {
+ public:
+  TextControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+              int row)
+      : Control(session, host, index, spec) {
+    AddLabel(grid, row);
+    entry_ = gtk_entry_new();
+    gtk_widget_set_hexpand(entry_, TRUE);
+    gtk_grid_attach(grid, entry_, 1, row, 3, 1);
+    Own(entry_);
+    g_signal_connect_swapped(entry_, "activate", G_CALLBACK(+[](gpointer self) {
+                               static_cast<TextControl*>(self)->Flush();
+                             }),
+                             this);
+    g_signal_connect(entry_, "focus-out-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+                       static_cast<TextControl*>(self)->Flush();
+                       return FALSE;
+                     }),
+                     this);
+    Refresh();
+  }
+
+  void Refresh() override {
+    shown_ = session_.Value(index_);
+    gtk_entry_set_text(GTK_ENTRY(entry_), shown_.c_str());
+  }
+
+  void Flush() override {
+    const std::string typed = gtk_entry_get_text(GTK_ENTRY(entry_));
+    if (typed != shown_) Answer(session_.SetValue(index_, typed));
+  }
+
+  std::string Enter(std::string_view text) override {
+    gtk_entry_set_text(GTK_ENTRY(entry_), std::string(text).c_str());
+    gtk_widget_activate(entry_);
+    return {};
+  }
+
+ private:
+  GtkWidget* entry_;
+  std::string shown_;
+};
+
+}  // namespace
+
+// --- base -----------------------------------------------------------------------
+
+Control::Control(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec)
+    : session_(session), host_(host), index_(index), spec_(std::move(spec)) {}
+
+Control::~Control() = default;
+
+void Control::Enable(bool enabled) {
+  enabled_ = enabled;
+  for (GtkWidget* w : widgets_) gtk_widget_set_sensitive(w, enabled);
+}
+
+GtkWidget* Control::AddLabel(GtkGrid* grid, int row) {
+  GtkWidget* label = gtk_label_new(spec_.label.c_str());
+  gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+  if (!spec_.help.empty()) gtk_widget_set_tooltip_text(label, spec_.help.c_str());
+  gtk_grid_attach(grid, label, 0, row, 1, 1);
+  Own(label);
+  return label;
+}
+
+void Control::Own(GtkWidget* widget) { widgets_.push_back(widget); }
+
+void Control::Detach() {
+  for (GtkWidget* w : widgets_) g_signal_handlers_disconnect_by_data(w, this);
+}
+
+void Control::Answer(const std::string& refusal) {
+  host_.ShowRefusal(refusal);
+  Refresh();
+}
+
+// --- markers --------------------------------------------------------------------
+
+bool ParsePoint(std::string_view text, PointD& point) {
+  const size_t comma = text.find(',');
+  return comma != std::string_view::npos && ParseNumber(text.substr(0, comma), point.x) &&
+         ParseNumber(text.substr(comma + 1), point.y);
+}
+
+MarkerControl::MarkerControl(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec)
+    : Control(session, host, index, std::move(spec)) {
+  Refresh();
+}
+
+void MarkerControl::Refresh() {
+  known_ = ParsePoint(session_.Value(index_), position_);
+  host_.MarkersChanged();
+}
+
+void MarkerControl::Enable(bool enabled) {
+  Control::Enable(enabled);
+  host_.MarkersChanged();
+}
+
+void MarkerControl::MoveTo(PointD position) {
+  Answer(session_.SetValue(index_, FormatNumber(position.x, 0) + "," + FormatNumber(position.y, 0)));
+}
+
+std::string MarkerControl::Enter(std::string_view text) {
+  PointD p;
+  if (!ParsePoint(text, p)) return spec_.name + " takes a position \"x,y\"";
+  MoveTo(p);
+  return {};
+}
+
+std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, int32_t index,
+                                     const ControlSpec& spec, GtkGrid* grid, int row) {
+  switch (spec.kind) {
+    case ControlKind::kSlider: return std::make_unique<SliderControl>(session, host, index, spec, grid, row);
+    case ControlKind::kLength: return std::make_unique<LengthControl>(session, host, index, spec, grid, row);
+    case ControlKind::kCheckbox: return std::make_unique<CheckboxControl>(session, host, index, spec, grid, row);
+    case ControlKind::kListbox: return std::make_unique<ListControl>(session, host, index, spec, grid, row);
+    case ControlKind::kColor: return std::make_unique<ColorControl>(session, host, index, spec, grid, row);
+    case ControlKind::kDirection: return std::make_unique<DirectionControl>(session, host, index, spec, grid, row);
+    case ControlKind::kSeed:
+      return std::make_unique<SeedControl>(session, host, index, spec, grid, row, session.Text("New Seed"));
+    case ControlKind::kPosition: return std::make_unique<MarkerControl>(session, host, index, spec);
+    case ControlKind::kText: break;
+  }
+  return std::make_unique<TextControl>(session, host, index, spec, grid, row);
+}
+
+}  // namespace kv::toolkit

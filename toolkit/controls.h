@@ -1,0 +1,96 @@
+// The parameter controls of the dialog's pages: one object per control the
+// session describes, showing the session's value and handing the user's
+// changes back to it.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/toolkit_api.h"
+
+namespace kv::toolkit {
+
+// What a control needs of the dialog around it.
+class ControlHost {
+ public:
+  virtual ~ControlHost() = default;
+  // A change the session refused, or "" to clear the last one.
+  virtual void ShowRefusal(const std::string& text) = 0;
+  // A position marker moved or changed its enabled state.
+  virtual void MarkersChanged() = 0;
+};
+
+class Control : public ParameterControl {
+ public:
+  Control(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec);
+  ~Control() override;
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  const ControlSpec& Spec() const { return spec_; }
+  int32_t Index() const { return index_; }
+  bool Enabled() const { return enabled_; }
+  void Enable(bool enabled) override;
+
+  // Shows the session's value.
+  virtual void Refresh() = 0;
+  // Hands a change still waiting (a slider being dragged, a field being
+  // typed in) to the session now.
+  virtual void Flush() {}
+  // What a user does: puts `text` into the widgets and lets them report
+  // it. "" or why that could not be done.
+  virtual std::string Enter(std::string_view text) = 0;
+  // Disconnects the widgets, so that their destruction reports nothing.
+  virtual void Detach();
+
+ protected:
+  // Adds the label in column 0 of `row` and returns it.
+  GtkWidget* AddLabel(GtkGrid* grid, int row);
+  // The widgets Enable greys out.
+  void Own(GtkWidget* widget);
+  // Reports the session's answer to a change and shows the value it kept.
+  void Answer(const std::string& refusal);
+
+  DialogSession& session_;
+  ControlHost& host_;
+  const int32_t index_;
+  const ControlSpec spec_;
+  bool enabled_ = true;
+  int updating_ = 0;  // set while Refresh writes the widgets, whose signals then change nothing
+
+ private:
+  std::vector<GtkWidget*> widgets_;
+};
+
+// A position control: a marker drawn on the preview and dragged there.
+class MarkerControl : public Control {
+ public:
+  MarkerControl(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec);
+  void Refresh() override;
+  std::string Enter(std::string_view text) override;
+  void Enable(bool enabled) override;
+
+  bool Known() const { return known_; }
+  PointD Position() const { return position_; }
+  // A drag's end: the marker's new place in image pixels.
+  void MoveTo(PointD position);
+
+ private:
+  PointD position_{};
+  bool known_ = false;
+};
+
+// Makes the control for `spec`; controls with widgets add them as row `row`
+// of `grid` (label, main widget, edit field, extra).
+std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, int32_t index,
+                                     const ControlSpec& spec, GtkGrid* grid, int row);
+
+// "x,y" as a point; false for anything else.
+bool ParsePoint(std::string_view text, PointD& point);
+
+}  // namespace kv::toolkit

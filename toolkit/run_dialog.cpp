@@ -1,0 +1,26 @@
+// The toolkit's one export.
+#include <gtk/gtk.h>
+
+#include <new>
+
+#include "toolkit/dialog.h"
+
+extern "C" __attribute__((visibility("default"))) int32_t KalveroToolkitRunDialog(kv::toolkit::DialogSession& session) {
+  // GTK would set the locale from the environment, and the core reads and
+  // writes numbers in the C locale.
+  static bool started = false;
+  if (!started) gtk_disable_setlocale();
+  if (!gtk_init_check(nullptr, nullptr)) return kv::toolkit::kNoDisplay;
+  started = true;
+  try {
+    kv::toolkit::Dialog dialog(session);
+    return dialog.Run();
+  } catch (const std::bad_alloc&) {
+    return -108;
+  } catch (...) {
+    return -1;
+  }
+}
+
+// The core calls the export through the seam's type.
+[[maybe_unused]] static constexpr kv::toolkit::RunDialogProc kRunDialog = &KalveroToolkitRunDialog;
