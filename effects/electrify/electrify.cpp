@@ -171,15 +171,40 @@ void Electrify::InputAreaForTile(const Rect& tile, Rect& neededInput, Rect& need
 
 // --- render ------------------------------------------------------------------
 
+namespace {
+
+// The whole mask at a preview's scale, sampled as the preview samples it.
+int32_t ReducedMask(const ByteMask& full, double scale, ByteMask& reduced) {
+  const Rect& F = full.bounds;
+  const Rect r{int32_t(std::ceil(F.left / scale)), int32_t(std::ceil(F.top / scale)),
+               int32_t(std::ceil(F.right / scale)), int32_t(std::ceil(F.bottom / scale))};
+  if (int32_t err = reduced.Allocate(r, ByteMask::kFormat)) return err;
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    const int32_t v = std::min(F.bottom - 1, int32_t(std::floor(y * scale)));
+    uint8_t* row = reduced.Row(y);
+    for (int32_t x = r.left; x < r.right; ++x) row[x - r.left] = full(std::min(F.right - 1, int32_t(std::floor(x * scale))), v);
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t Electrify::Render(RenderContext& c) {
   const ElectrifyBlock& b = *static_cast<const ElectrifyBlock*>(c.block);
   const Sizes s = SizesOf(b, c.host);
   // The working area's mask is the whole selection at full size: arcs and
-  // the outline's glow then come out the same whatever the tiles. Without
-  // one, the mask the render was handed is taken as the whole.
+  // the outline's glow then come out the same whatever the tiles, and a
+  // preview of part of the image glows as that part of the whole does.
+  // Without one, the mask the render was handed is taken as the whole.
   const WorkingArea* area = c.areaRecord;
   const ByteMask* placing = area != nullptr ? &area->mask : c.maskSource;
-  const ByteMask* glowing = area != nullptr && c.scale == 1.0 ? &area->mask : c.mask;
+  const ByteMask* glowing = c.mask;
+  ByteMask reduced;
+  if (placing != nullptr && b.glowFromObject && !placing->bounds.IsEmpty()) {
+    if (c.scale == 1.0) glowing = placing;
+    else if (int32_t err = ReducedMask(*placing, c.scale, reduced)) return err;
+    else glowing = &reduced;
+  }
 
   ArcNetwork network(*c.imageBounds, b.branching, b.branchSpread, b.jaggedness, 3.0);
   ReportProgress(c.progress, 0.0, 1.0, 0.1);

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <functional>
 #include <set>
+#include <utility>
 
 #include "effects/electrify/electrify.h"
+#include "host/host_calls.h"
 #include "tests/effects/effect_harness.h"
 
 namespace kv::test {
@@ -195,6 +197,58 @@ TEST(Electrify, PreviewShowsTheSameArcs) {
       ComparePreview(kElectrifyEffect, TestPicture(400, 300), 4, seeded(7724), seeded(7725), OvalSelection(400, 300));
   EXPECT_LT(d.same, 4.0);
   EXPECT_GT(d.other, 1.5 * d.same);
+}
+
+// Part of a preview at `scale`, rendered straight: the view `part` of the
+// reduced picture, its mask sampled from the full-size selection, which is
+// handed over whole. No host: colours as they are.
+std::vector<uint8_t> PreviewPart(const Picture& reduced, const std::vector<uint8_t>& selection, int scale,
+                                 const Rect& part) {
+  const ps::FilterRecord* saved = std::exchange(Session().record, nullptr);
+  const Rect full{0, 0, reduced.width * scale, reduced.height * scale};
+  std::vector<uint8_t> selectionBytes(selection), maskBytes(size_t(part.Width()) * part.Height());
+  for (int32_t y = part.top; y < part.bottom; ++y)
+    for (int32_t x = part.left; x < part.right; ++x)
+      maskBytes[size_t(y - part.top) * part.Width() + (x - part.left)] = selection[size_t(y * scale) * full.right + x * scale];
+  std::vector<uint8_t> pixels(size_t(part.Width()) * part.Height() * 3);
+  for (int32_t y = part.top; y < part.bottom; ++y)
+    std::copy_n(reduced.At(part.left, y), 3 * part.Width(), pixels.begin() + size_t(y - part.top) * 3 * part.Width());
+  ByteImage output(part, pixels.data(), 0, PixelFormat::Of(kModeRGB, 3, false));
+  ByteMask mask(part, maskBytes.data(), 0), whole(full, selectionBytes.data(), 0);
+  Electrify electrify;
+  ElectrifyBlock block;
+  electrify.SetDefaults(&block);
+  block.arcLength = {60.0, kUnitPixels};
+  block.arcSpacing = {20.0, kUnitPixels};
+  block.glowWidth = 60.0;
+  RenderContext c;
+  c.imageBounds = c.area = &full;
+  c.tile = &part;
+  c.output = &output;
+  c.mask = &mask;
+  c.maskSource = &whole;
+  c.block = &block;
+  c.scale = scale;
+  EXPECT_EQ(electrify.Render(c), 0);
+  Session().record = const_cast<ps::FilterRecord*>(saved);
+  return pixels;
+}
+
+TEST(Electrify, PartOfAPreviewGlowsAsTheWholeDoes) {
+  // The selection runs on beyond the view's edges; its outline's glow there
+  // must not fade out at them.
+  const Picture reduced = Reduce(TestPicture(400, 300), 2);
+  const std::vector<uint8_t> oval = OvalSelection(400, 300);
+  const Rect all{0, 0, 200, 150};
+  const std::vector<uint8_t> whole = PreviewPart(reduced, oval, 2, all);
+  for (const Rect part : {Rect{0, 0, 100, 150}, Rect{70, 40, 200, 110}}) {
+    const std::vector<uint8_t> piece = PreviewPart(reduced, oval, 2, part);
+    for (int32_t y = part.top; y < part.bottom; ++y)
+      ASSERT_TRUE(std::equal(piece.begin() + size_t(y - part.top) * 3 * part.Width(),
+                             piece.begin() + size_t(y - part.top + 1) * 3 * part.Width(),
+                             whole.begin() + (size_t(y) * all.right + part.left) * 3))
+          << "row " << y << " of the view at " << part.left << "," << part.top;
+  }
 }
 
 }  // namespace
