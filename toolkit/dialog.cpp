@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <glib-unix.h>
+
 #include "toolkit/script.h"
 
 namespace kv::toolkit {
@@ -58,6 +60,13 @@ int32_t Dialog::Run() {
     static_cast<Dialog*>(self)->session_.Tick();
     return G_SOURCE_CONTINUE;
   }, this);
+  // A worker waiting for a host call need not wait for the timer too.
+  if (const int fd = session_.WakeupDescriptor(); fd >= 0) {
+    wakeup_ = g_unix_fd_add(fd, G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
+      static_cast<Dialog*>(self)->session_.Tick();
+      return G_SOURCE_CONTINUE;
+    }, this);
+  }
   if (const char* steps = std::getenv("KALVERO_TOOLKIT_SCRIPT"); steps != nullptr && *steps != '\0') {
     script_ = std::make_unique<Script>(*this, steps);
     script_->Start();
@@ -68,8 +77,10 @@ int32_t Dialog::Run() {
 }
 
 void Dialog::Close() {
-  if (timer_ != 0) g_source_remove(timer_);
-  timer_ = 0;
+  for (guint* source : {&timer_, &wakeup_}) {
+    if (*source != 0) g_source_remove(*source);
+    *source = 0;
+  }
   if (!built_) return;
   built_ = false;
   for (auto& c : controls_) c->Detach();

@@ -85,6 +85,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   std::unique_ptr<Script> script_;
   GMainLoop* loop_ = nullptr;
   guint timer_ = 0;
+  guint wakeup_ = 0;
   bool built_ = false;
   int32_t result_ = kCancel;
   bool scriptFailed_ = false;
