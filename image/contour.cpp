@@ -19,6 +19,9 @@ uint64_t Load8(const uint8_t* p) {
 
 void ContourIterator::Begin(Rect area, ProgressUpdateSink* sink, double from, double to) {
   const Rect& r = raster_.bounds;
+  // An empty area yields nothing, even on the raster's edge, where growing it
+  // would give it a column or row.
+  const bool empty = area.IsEmpty();
   if (area.left == r.left) --area.left;
   if (area.top == r.top) --area.top;
   area_ = area;
@@ -26,7 +29,7 @@ void ContourIterator::Begin(Rect area, ProgressUpdateSink* sink, double from, do
   from_ = from;
   to_ = to;
   x_ = area.left;
-  y_ = area.IsEmpty() ? area.bottom : area.top;
+  y_ = empty ? area.bottom : area.top;
   if (!More()) return;
   top_.assign(size_t(r.Width()) + 2, 0);
   bottom_.assign(top_.size(), 0);

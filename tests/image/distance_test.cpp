@@ -84,6 +84,12 @@ ByteMask RandomMask(int seed, const Rect& r) {
 
 enum Kind { kNone, kReached, kInside, kOutside };
 
+struct ReachedCall {
+  Point position;
+  PointD origin;
+  double distance;
+};
+
 struct Record {
   Kind kind = kNone;
   int calls = 0;
@@ -95,7 +101,10 @@ class RecordingTransform final : public DistanceTransform {
  public:
   explicit RecordingTransform(const Rect& r) : bounds(r), records(size_t(r.Width()) * r.Height()) {}
 
-  void Reached(Point p, PointD origin, double d) override { Put(p, kReached, d, origin); }
+  void Reached(Point p, PointD origin, double d) override {
+    Put(p, kReached, d, origin);
+    sequence.push_back({p, origin, d});
+  }
   void UnreachedInside(Point p) override { Put(p, kInside, 0.0, {}); }
   void UnreachedOutside(Point p) override { Put(p, kOutside, 0.0, {}); }
 
@@ -109,6 +118,7 @@ class RecordingTransform final : public DistanceTransform {
 
   Rect bounds;
   std::vector<Record> records;
+  std::vector<ReachedCall> sequence;
   bool outsideArea = false;
 
  private:
@@ -204,6 +214,10 @@ TEST(ContourIterator, UniformMasksHaveContoursOnlyAtTheRasterEdge) {
     ++count;
   }
   EXPECT_EQ(count, 2 * (r.Width() + 1) + 2 * (r.Height() + 1) - 4);
+
+  // An empty area at the corner is not grown into a row of border windows.
+  ring.Begin(Rect{0, 0, 0, 5}, nullptr, 0.0, 1.0);
+  EXPECT_FALSE(ring.More());
 }
 
 // Follows the contour from window to window through the crossings of the
@@ -333,6 +347,104 @@ TEST(DistanceTransform, RandomMasksAgreeWithTheExactDistance) {
   }
   std::printf("largest excess over the exact distance: %.4f pixels\n", worst);
   EXPECT_LT(worst, 0.25);
+}
+
+// The front as a list of elements that takes new ones at its head; each
+// level accepts, then spreads, in list order. Where two contour points are
+// equally far from a pixel, the first offer keeps it, so this order decides
+// which origin and direction a pixel carries on. `area` must hold the mask's
+// bounds, so that the working region is the area itself.
+std::vector<ReachedCall> ReferenceFront(const ByteMask& m, const Rect& area, double maxDistance) {
+  struct Element {
+    bool inside;
+    Point position;
+    PointD origin;
+    double distance;
+    int direction;
+    bool accepted;
+    int next;
+  };
+  constexpr int kEmpty = -1, kDone = -2;
+  std::vector<Element> pool;
+  std::vector<int> map(size_t(area.Width()) * area.Height(), kEmpty);
+  int head = -1;
+  const auto offer = [&](int32_t x, int32_t y, PointD o, int direction, bool inside) {
+    if (!area.Contains(x, y)) return;
+    int& entry = map[size_t(y - area.top) * area.Width() + (x - area.left)];
+    const double distance = std::sqrt((x - o.x) * (x - o.x) + (y - o.y) * (y - o.y));
+    if (entry == kDone || distance > maxDistance) return;
+    if (entry == kEmpty) {
+      pool.push_back({inside, {x, y}, o, distance, direction, false, head});
+      head = entry = int(pool.size()) - 1;
+    } else if (distance < pool[size_t(entry)].distance) {
+      Element& e = pool[size_t(entry)];
+      e.origin = o, e.distance = distance, e.direction = direction;
+    }
+  };
+  for (int32_t y = m.bounds.top - 1; y < m.bounds.bottom; ++y)
+    for (int32_t x = m.bounds.left - 1; x < m.bounds.right; ++x) {
+      const int v[4] = {Value(m, x, y), Value(m, x + 1, y), Value(m, x, y + 1), Value(m, x + 1, y + 1)};
+      const bool in[4] = {v[0] > 127, v[1] > 127, v[2] > 127, v[3] > 127};
+      if (in[0] == in[1] && in[0] == in[2] && in[0] == in[3]) continue;
+      double sx = 0.0, sy = 0.0;
+      int n = 0;
+      if (in[0] != in[1]) sx += x + Cross(v[0], v[1]), sy += y, ++n;
+      if (in[2] != in[3]) sx += x + Cross(v[2], v[3]), sy += y + 1.0, ++n;
+      if (in[0] != in[2]) sx += x, sy += y + Cross(v[0], v[2]), ++n;
+      if (in[1] != in[3]) sx += x + 1.0, sy += y + Cross(v[1], v[3]), ++n;
+      const PointD o{sx / n, sy / n};
+      offer(x, y, o, 7, in[0]);
+      offer(x + 1, y, o, 1, in[1]);
+      offer(x, y + 1, o, 5, in[2]);
+      offer(x + 1, y + 1, o, 3, in[3]);
+    }
+  // Compass steps; a front moving in direction d offers d - 1, d and d + 1,
+  // in ascending order of their numbers.
+  constexpr int kDx[8] = {0, 1, 1, 1, 0, -1, -1, -1}, kDy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  std::vector<ReachedCall> calls;
+  for (double level = 1.0; head != -1; level += 1.0) {
+    std::vector<int> accepted;
+    for (int i = head; i != -1; i = pool[size_t(i)].next) {
+      Element& e = pool[size_t(i)];
+      if (e.distance >= level) continue;
+      e.accepted = true;
+      map[size_t(e.position.y - area.top) * area.Width() + (e.position.x - area.left)] = kDone;
+      calls.push_back({e.position, e.origin, e.inside ? -e.distance : e.distance});
+      accepted.push_back(i);
+    }
+    for (const int i : accepted) {
+      const Element e = pool[size_t(i)];
+      int next[3] = {(e.direction + 7) % 8, e.direction, (e.direction + 1) % 8};
+      std::sort(next, next + 3);
+      for (const int d : next) offer(e.position.x + kDx[d], e.position.y + kDy[d], e.origin, d, e.inside);
+    }
+    for (int* link = &head; *link != -1;) {
+      if (pool[size_t(*link)].accepted) *link = pool[size_t(*link)].next;
+      else link = &pool[size_t(*link)].next;
+    }
+  }
+  return calls;
+}
+
+TEST(DistanceTransform, SettlesEqualDistancesInTheOrderOfAListFront) {
+  const Rect r{-3, 2, 37, 33};
+  ByteMask box = MakeMask(r);
+  for (int32_t y = 8; y < 25; ++y)
+    for (int32_t x = 4; x < 29; ++x) box(x, y) = 255;
+  const ByteMask random = RandomMask(11, r);
+  for (const auto& [mask, maxDistance] : {std::pair<const ByteMask*, double>{&box, 9.0}, {&random, 14.5}})
+    for (const Rect area : {r, r.Inflate(4, 3)}) {
+      RecordingTransform t(area);
+      ASSERT_EQ(t.Run(*mask, maxDistance), 0);
+      const std::vector<ReachedCall> expected = ReferenceFront(*mask, area, maxDistance);
+      ASSERT_EQ(t.sequence.size(), expected.size());
+      for (size_t i = 0; i < expected.size(); ++i) {
+        const ReachedCall &a = t.sequence[i], &b = expected[i];
+        ASSERT_TRUE(a.position == b.position && a.origin.x == b.origin.x && a.origin.y == b.origin.y &&
+                    a.distance == b.distance)
+            << "call " << i << " at " << b.position.x << "," << b.position.y;
+      }
+    }
 }
 
 TEST(DistanceTransform, BorderActsAsContourAndAreaMayReachPastTheMask) {
