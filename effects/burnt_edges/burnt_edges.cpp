@@ -58,13 +58,7 @@ int32_t BurntEdges::BuildParameters(ParameterList& list, void* block) {
     fill->value = &b.fill;
     err = list.AddParameter(std::move(fill));
   }
-  if (err == 0) {
-    auto opacity = MakeParameter<SliderParameter>("Burn Overall Opacity", ps::FourCC("STOo"), &b.opacity);
-    opacity->minimum = 1.0;
-    opacity->maximum = 100.0;
-    opacity->unit = kUnitPercent;
-    err = list.AddParameter(std::move(opacity));
-  }
+  if (err == 0) err = AddSlider(list, "Burn Overall Opacity", ps::FourCC("STOo"), &b.opacity, 1.0, 100.0);
   if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
   return err;
 }
@@ -192,8 +186,10 @@ int32_t BurntEdges::Render(RenderContext& c) {
     const uint8_t* m = burnMask.Address(r.left, y);
     const uint8_t* burnt = burnImage.Address(r.left, y);
     uint8_t* o = out.Row(y);
-    for (int32_t x = r.left; x < r.right; ++x, ++m, burnt += f.channelCount, o += f.channelCount)
-      if (*m != 0) MoveToward(o, burnt, *m / 255.0 * b.opacity / 100.0, f);
+    for (int32_t x = r.left; x < r.right; ++x, ++m, burnt += f.channelCount, o += f.channelCount) {
+      const double a = *m / 255.0 * b.opacity / 100.0;
+      if (a > 0.0) MoveToward(o, burnt, a, f);
+    }
     ReportProgress(c.progress, 0.9, 1.0, double(y - r.top + 1) / r.Height());
   }
   ReportProgress(c.progress, 0.0, 1.0, 1.0);
