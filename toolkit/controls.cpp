@@ -106,6 +106,31 @@ class NumberControl : public Control {
 
   virtual void Commit() { Answer(session_.SetNumber(index_, gtk_adjustment_get_value(adjustment_))); }
 
+  // A slider and its edit field on one adjustment, in columns 1 and 2.
+  GtkWidget* AddSlider(GtkGrid* grid, int row, GtkAdjustment* adjustment, int decimals) {
+    GtkWidget* scale = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adjustment);
+    gtk_scale_set_draw_value(GTK_SCALE(scale), FALSE);
+    gtk_widget_set_hexpand(scale, TRUE);
+    gtk_widget_set_size_request(scale, 140, -1);
+    GtkWidget* spin = gtk_spin_button_new(adjustment, gtk_adjustment_get_step_increment(adjustment), decimals);
+    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
+    gtk_grid_attach(grid, scale, 1, row, 1, 1);
+    gtk_grid_attach(grid, spin, 2, row, 1, 1);
+    Own(scale);
+    Own(spin);
+    Attach(adjustment, spin);
+    return scale;
+  }
+
+  // Moves `scale` itself, as a drag does.
+  std::string Slide(GtkWidget* scale, std::string_view text) {
+    double value;
+    if (!ParseNumber(text, value)) return spec_.name + " takes a number, not \"" + std::string(text) + "\"";
+    gtk_range_set_value(GTK_RANGE(scale), value);
+    Flush();
+    return {};
+  }
+
   GtkAdjustment* adjustment_ = nullptr;
   GtkWidget* spin_ = nullptr;
 
@@ -121,30 +146,14 @@ class SliderControl : public NumberControl {
       : NumberControl(session, host, index, spec) {
     AddLabel(grid, row);
     const double step = Step(spec.decimals);
-    GtkAdjustment* adjustment = gtk_adjustment_new(spec.minimum, spec.minimum, spec.maximum, step,
-                                                   std::max(step, (spec.maximum - spec.minimum) / 10.0), 0.0);
-    scale_ = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adjustment);
-    gtk_scale_set_draw_value(GTK_SCALE(scale_), FALSE);
-    gtk_widget_set_hexpand(scale_, TRUE);
-    gtk_widget_set_size_request(scale_, 140, -1);
-    GtkWidget* spin = gtk_spin_button_new(adjustment, step, std::clamp(spec.decimals, 0, 6));
-    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
-    gtk_grid_attach(grid, scale_, 1, row, 1, 1);
-    gtk_grid_attach(grid, spin, 2, row, 1, 1);
-    Own(scale_);
-    Own(spin);
-    Attach(adjustment, spin);
+    scale_ = AddSlider(grid, row,
+                       gtk_adjustment_new(spec.minimum, spec.minimum, spec.maximum, step,
+                                          std::max(step, (spec.maximum - spec.minimum) / 10.0), 0.0),
+                       std::clamp(spec.decimals, 0, 6));
     Refresh();
   }
 
-  // Moves the slider itself, as a drag does.
-  std::string Enter(std::string_view text) override {
-    double value;
-    if (!ParseNumber(text, value)) return spec_.name + " takes a number, not \"" + std::string(text) + "\"";
-    gtk_range_set_value(GTK_RANGE(scale_), value);
-    Flush();
-    return {};
-  }
+  std::string Enter(std::string_view text) override { return Slide(scale_, text); }
 
  private:
   GtkWidget* scale_;
@@ -157,24 +166,13 @@ class LengthControl : public NumberControl {
                 int row)
       : NumberControl(session, host, index, spec) {
     AddLabel(grid, row);
-    GtkAdjustment* adjustment = gtk_adjustment_new(0, 0, 1, 1, 10, 0);
-    scale_ = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adjustment);
-    gtk_scale_set_draw_value(GTK_SCALE(scale_), FALSE);
-    gtk_widget_set_hexpand(scale_, TRUE);
-    gtk_widget_set_size_request(scale_, 140, -1);
-    GtkWidget* spin = gtk_spin_button_new(adjustment, 1, 0);
-    gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
+    scale_ = AddSlider(grid, row, gtk_adjustment_new(0, 0, 1, 1, 10, 0), 0);
     units_ = gtk_combo_box_text_new();
     for (size_t i = 0; i < kUnitWords.size(); ++i)
       gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(units_),
                                      i < spec.items.size() ? spec.items[i].c_str() : kUnitWords[i]);
-    gtk_grid_attach(grid, scale_, 1, row, 1, 1);
-    gtk_grid_attach(grid, spin, 2, row, 1, 1);
     gtk_grid_attach(grid, units_, 3, row, 1, 1);
-    Own(scale_);
-    Own(spin);
     Own(units_);
-    Attach(adjustment, spin);
     g_signal_connect(units_, "changed", G_CALLBACK(+[](GtkComboBox*, gpointer self) {
                        static_cast<LengthControl*>(self)->UnitChanged();
                      }),
@@ -214,9 +212,7 @@ class LengthControl : public NumberControl {
       if (unit < 0) return spec_.name + " has no unit \"" + word + "\"";
       gtk_combo_box_set_active(GTK_COMBO_BOX(units_), unit);
     }
-    gtk_range_set_value(GTK_RANGE(scale_), amount);
-    Flush();
-    return {};
+    return Slide(scale_, t.substr(0, split));
   }
 
  private:
@@ -368,7 +364,6 @@ class CheckboxControl : public Control {
                   int row)
       : Control(session, host, index, spec) {
     box_ = gtk_check_button_new_with_label(spec.label.c_str());
-    if (!spec.help.empty()) gtk_widget_set_tooltip_text(box_, spec.help.c_str());
     gtk_grid_attach(grid, box_, 0, row, 4, 1);
     Own(box_);
     g_signal_connect(box_, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer self) {
@@ -553,13 +548,15 @@ void Control::Enable(bool enabled) {
 GtkWidget* Control::AddLabel(GtkGrid* grid, int row) {
   GtkWidget* label = gtk_label_new(spec_.label.c_str());
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-  if (!spec_.help.empty()) gtk_widget_set_tooltip_text(label, spec_.help.c_str());
   gtk_grid_attach(grid, label, 0, row, 1, 1);
   Own(label);
   return label;
 }
 
-void Control::Own(GtkWidget* widget) { widgets_.push_back(widget); }
+void Control::Own(GtkWidget* widget) {
+  if (!spec_.help.empty()) gtk_widget_set_tooltip_text(widget, spec_.help.c_str());
+  widgets_.push_back(widget);
+}
 
 void Control::Detach() {
   for (GtkWidget* w : widgets_) g_signal_handlers_disconnect_by_data(w, this);

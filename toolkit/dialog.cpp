@@ -255,26 +255,26 @@ GtkWidget* Dialog::BuildMenus() {
   return bar;
 }
 
-GtkWidget* Dialog::Button(const char* name, const char* key, int32_t command) {
-  GtkWidget* button = gtk_button_new_with_label(session_.Text(key).c_str());
-  auto* data = new CommandData{this, command};
-  g_signal_connect_data(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer p) {
+// `signal` of `widget` runs `command`.
+void Dialog::Connect(GtkWidget* widget, const char* signal, int32_t command) {
+  g_signal_connect_data(widget, signal, G_CALLBACK(+[](GtkWidget*, gpointer p) {
                           auto* d = static_cast<CommandData*>(p);
                           d->dialog->RunCommand(d->command);
                         }),
-                        data, +[](gpointer p, GClosure*) { delete static_cast<CommandData*>(p); }, GConnectFlags(0));
+                        new CommandData{this, command},
+                        +[](gpointer p, GClosure*) { delete static_cast<CommandData*>(p); }, GConnectFlags(0));
+}
+
+GtkWidget* Dialog::Button(const char* name, const char* key, int32_t command) {
+  GtkWidget* button = gtk_button_new_with_label(session_.Text(key).c_str());
+  Connect(button, "clicked", command);
   Register(name, button, command);
   return button;
 }
 
 GtkWidget* Dialog::MenuItem(GtkWidget* menu, const char* name, const char* key, int32_t command) {
   GtkWidget* item = gtk_menu_item_new_with_label(session_.Text(key).c_str());
-  auto* data = new CommandData{this, command};
-  g_signal_connect_data(item, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer p) {
-                          auto* d = static_cast<CommandData*>(p);
-                          d->dialog->RunCommand(d->command);
-                        }),
-                        data, +[](gpointer p, GClosure*) { delete static_cast<CommandData*>(p); }, GConnectFlags(0));
+  Connect(item, "activate", command);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
   Register(name, item, command);
   return item;

@@ -60,6 +60,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   void BuildPages();
   GtkWidget* BuildToolbar();
   GtkWidget* BuildMenus();
+  void Connect(GtkWidget* widget, const char* signal, int32_t command);
   GtkWidget* Button(const char* name, const char* key, int32_t command);
   GtkWidget* MenuItem(GtkWidget* menu, const char* name, const char* key, int32_t command);
   void Register(const char* name, GtkWidget* widget, int32_t command);
