@@ -81,10 +81,11 @@ void Dialog::Close() {
     if (*source != 0) g_source_remove(*source);
     *source = 0;
   }
-  if (!built_) return;
+  if (closed_) return;
+  closed_ = true;
   built_ = false;
   for (auto& c : controls_) c->Detach();
-  gtk_widget_destroy(window_);
+  gtk_widget_destroy(window_);  // a toplevel is GTK's until destroyed, shown or not
   // Let the window go from the screen before the run goes on.
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
 }

@@ -88,6 +88,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   guint timer_ = 0;
   guint wakeup_ = 0;
   bool built_ = false;
+  bool closed_ = false;
   int32_t result_ = kCancel;
   bool scriptFailed_ = false;
 };

@@ -43,7 +43,13 @@ PreviewArea::PreviewArea(DialogSession& session, std::function<void(double)> zoo
   gtk_widget_set_size_request(area_, 320, 240);
   gtk_widget_set_hexpand(area_, TRUE);
   gtk_widget_set_vexpand(area_, TRUE);
-  gtk_widget_add_events(area_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_BUTTON1_MOTION_MASK);
+  gtk_widget_add_events(area_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_BUTTON1_MOTION_MASK |
+                                   GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
+  g_signal_connect(area_, "scroll-event", G_CALLBACK(+[](GtkWidget*, GdkEventScroll* e, gpointer self) {
+                     static_cast<PreviewArea*>(self)->Scroll(*e);
+                     return TRUE;
+                   }),
+                   this);
   g_signal_connect(area_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
                      static_cast<PreviewArea*>(self)->Draw(cr);
                      return TRUE;
@@ -251,6 +257,30 @@ void PreviewArea::Motion(double x, double y) {
     ClampOrigin();
   }
   gtk_widget_queue_draw(area_);
+}
+
+// The wheel pans, with Shift across; with Control it zooms.
+void PreviewArea::Scroll(const GdkEventScroll& e) {
+  double dx = 0, dy = 0;
+  if (!gdk_event_get_scroll_deltas(reinterpret_cast<const GdkEvent*>(&e), &dx, &dy)) {
+    if (e.direction == GDK_SCROLL_UP) dy = -1;
+    else if (e.direction == GDK_SCROLL_DOWN) dy = 1;
+    else if (e.direction == GDK_SCROLL_LEFT) dx = -1;
+    else if (e.direction == GDK_SCROLL_RIGHT) dx = 1;
+  }
+  if ((e.state & GDK_CONTROL_MASK) != 0) {
+    if (dy != 0) session_.Command(dy < 0 ? kCommandZoomIn : kCommandZoomOut);
+    return;
+  }
+  if ((e.state & GDK_SHIFT_MASK) != 0) std::swap(dx, dy);
+  constexpr double kStep = 48;  // view pixels per notch
+  const PointD before = origin_;
+  origin_.x += dx * kStep / zoom_;
+  origin_.y += dy * kStep / zoom_;
+  ClampOrigin();
+  if (origin_ == before) return;
+  gtk_widget_queue_draw(area_);
+  SendView();
 }
 
 void PreviewArea::Release() {

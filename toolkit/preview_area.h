@@ -49,6 +49,7 @@ class PreviewArea {
   bool Press(const GdkEventButton& e);
   void Motion(double x, double y);
   void Release();
+  void Scroll(const GdkEventScroll& e);
   void ClampOrigin();
   // Tells the session the view as it is now, from an idle callback so that
   // no call of the session's own reaches back into it.
