@@ -109,9 +109,8 @@ class EdgeMask {
 
 }  // namespace
 
-int32_t PlaceArcs(ArcNetwork& network, const ByteMask& mask, const Rect& image, const ArcPlacement& how,
-                  Abort_Tester* abort) {
-  const Rect R = mask.bounds;
+int32_t PlaceArcs(ArcNetwork& network, const ByteMask& mask, const Rect& R, const Rect& image,
+                  const ArcPlacement& how, Abort_Tester* abort) {
   if (R.IsEmpty() || image.IsEmpty()) return 0;
   const EdgeMask m(mask, image);
   const int32_t cell = std::max(1, int32_t(std::ceil(how.cellSize)));
@@ -119,19 +118,25 @@ int32_t PlaceArcs(ArcNetwork& network, const ByteMask& mask, const Rect& image, 
   const Rect grid{R.left / cell, R.top / cell, R.right / cell + 1, R.bottom / cell + 1};
   const int32_t x0 = grid.left * cell, x1 = grid.right * cell;
 
+  // Edge pixels lie on the mask or next to its right or bottom side, and
+  // arcs start on the image only; cells beyond hold none and draw nothing.
+  const Rect& M = mask.bounds;
+  Rect S = Rect{M.left, M.top, M.right + 1, M.bottom + 1}.Intersect(image).Intersect(
+      {x0, grid.top * cell, x1, grid.bottom * cell});
+  if (S.IsEmpty()) S = {};
+
   RandomNumberGenerator g(SeedValue(how.seed));
   std::vector<std::vector<Point>> edges(size_t(grid.Width()));
-  std::vector<uint8_t> above(size_t(x1 - x0 + 1)), here(above.size());
+  std::vector<uint8_t> above(size_t(S.Width() + 1)), here(above.size());
   for (int32_t cy = grid.top; cy < grid.bottom; ++cy) {
     if (abort != nullptr && abort->ShouldAbort()) return kErrAborted;
     for (auto& e : edges) e.clear();
-    m.Inside(cy * cell - 1, x0 - 1, x1, above);
-    for (int32_t y = cy * cell; y < (cy + 1) * cell; ++y) {
-      m.Inside(y, x0 - 1, x1, here);
-      // Arcs start on the image only.
-      const int32_t from = std::max(x0, image.left), to = y >= image.top && y < image.bottom ? std::min(x1, image.right) : from;
-      for (int32_t x = from; x < to; ++x) {
-        const size_t i = size_t(x - x0 + 1);
+    const int32_t y0 = std::max(cy * cell, S.top), y1 = std::min((cy + 1) * cell, S.bottom);
+    if (y0 < y1) m.Inside(y0 - 1, S.left - 1, S.right, above);
+    for (int32_t y = y0; y < y1; ++y) {
+      m.Inside(y, S.left - 1, S.right, here);
+      for (int32_t x = S.left; x < S.right; ++x) {
+        const size_t i = size_t(x - S.left + 1);
         if (here[i] != above[i] || here[i] != here[i - 1]) edges[size_t((x - x0) / cell)].push_back({x, y});
       }
       std::swap(above, here);
@@ -209,8 +214,11 @@ int32_t Electrify::Render(RenderContext& c) {
   ArcNetwork network(*c.imageBounds, b.branching, b.branchSpread, b.jaggedness, 3.0);
   ReportProgress(c.progress, 0.0, 1.0, 0.1);
   if (placing != nullptr) {
+    // The mask as the one-piece render hands it over spans the area and the
+    // margin on the image, whatever the tile or the preview's view.
+    const Rect R = area != nullptr ? area->rect.Inflate(s.margin, s.margin).Intersect(*c.imageBounds) : placing->bounds;
     const ArcPlacement how{s.coreRadius * 0.5, s.length, s.spacing, b.randomSeed, b.radiateFromCenter};
-    if (int32_t err = PlaceArcs(network, *placing, *c.imageBounds, how, c.abortTester)) return err;
+    if (int32_t err = PlaceArcs(network, *placing, R, *c.imageBounds, how, c.abortTester)) return err;
   }
 
   ArcLook look;

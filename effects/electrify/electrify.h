@@ -52,12 +52,12 @@ struct ArcPlacement {
   bool radiateFromCenter = true;
 };
 
-// Adds an arc for every cell of the grid over `mask` that holds an edge
-// pixel and, radiating, faces away from the mask's centre. Pixels beyond the
-// mask read 0, beyond `image` as the nearest pixel of the image. 0, or 1 when
-// stopped.
-int32_t PlaceArcs(ArcNetwork& network, const ByteMask& mask, const Rect& image, const ArcPlacement& how,
-                  Abort_Tester* abort);
+// Adds an arc for every cell of the grid over `rect` that holds an edge
+// pixel of `mask` and, radiating, faces away from the centre of `rect`,
+// whose width also goes into every arc's seed. Pixels beyond the mask read
+// 0, beyond `image` as the nearest pixel of the image. 0, or 1 when stopped.
+int32_t PlaceArcs(ArcNetwork& network, const ByteMask& mask, const Rect& rect, const Rect& image,
+                  const ArcPlacement& how, Abort_Tester* abort);
 
 class Electrify : public Filter {
  public:

@@ -34,7 +34,7 @@ ArcNetwork Placed(const ByteMask& mask, bool radiate, double cellSize = 20.0, in
                   double branching = 0.0) {
   ArcNetwork network(kImage, branching, 60.0, 60.0, 3.0);
   const ArcPlacement how{2.0, 30.0, cellSize, seed, radiate};
-  EXPECT_EQ(PlaceArcs(network, mask, kImage, how, nullptr), 0);
+  EXPECT_EQ(PlaceArcs(network, mask, mask.bounds, kImage, how, nullptr), 0);
   return network;
 }
 
@@ -199,39 +199,51 @@ TEST(Electrify, PreviewShowsTheSameArcs) {
   EXPECT_GT(d.other, 1.5 * d.same);
 }
 
-// Part of a preview at `scale`, rendered straight: the view `part` of the
-// reduced picture, its mask sampled from the full-size selection, which is
-// handed over whole. No host: colours as they are.
-std::vector<uint8_t> PreviewPart(const Picture& reduced, const std::vector<uint8_t>& selection, int scale,
-                                 const Rect& part) {
-  const ps::FilterRecord* saved = std::exchange(Session().record, nullptr);
-  const Rect full{0, 0, reduced.width * scale, reduced.height * scale};
-  std::vector<uint8_t> selectionBytes(selection), maskBytes(size_t(part.Width()) * part.Height());
+// Electrify called straight, as the render driver would call it without a
+// working area: `part` of `in`, which is the image at 1 / `scale`, with its
+// mask sampled from the full-size `selection`; the mask source is the
+// selection over `delivered`. Returns the pixels of `part`. No host: colours
+// as they are.
+std::vector<uint8_t> Straight(const Picture& in, const std::vector<uint8_t>& selection, int scale, const Rect& part,
+                              const Rect& delivered, std::function<void(ElectrifyBlock&)> edit) {
+  ps::FilterRecord* saved = std::exchange(Session().record, nullptr);
+  const Rect full{0, 0, in.width * scale, in.height * scale};
+  const int planes = in.Planes();
+  std::vector<uint8_t> maskBytes(size_t(part.Width()) * part.Height()), sourceBytes(size_t(delivered.Width()) * delivered.Height());
   for (int32_t y = part.top; y < part.bottom; ++y)
     for (int32_t x = part.left; x < part.right; ++x)
       maskBytes[size_t(y - part.top) * part.Width() + (x - part.left)] = selection[size_t(y * scale) * full.right + x * scale];
-  std::vector<uint8_t> pixels(size_t(part.Width()) * part.Height() * 3);
+  for (int32_t y = delivered.top; y < delivered.bottom; ++y)
+    std::copy_n(&selection[size_t(y) * full.right + delivered.left], delivered.Width(),
+                sourceBytes.begin() + size_t(y - delivered.top) * delivered.Width());
+  std::vector<uint8_t> pixels(size_t(part.Width()) * part.Height() * planes);
   for (int32_t y = part.top; y < part.bottom; ++y)
-    std::copy_n(reduced.At(part.left, y), 3 * part.Width(), pixels.begin() + size_t(y - part.top) * 3 * part.Width());
-  ByteImage output(part, pixels.data(), 0, PixelFormat::Of(kModeRGB, 3, false));
-  ByteMask mask(part, maskBytes.data(), 0), whole(full, selectionBytes.data(), 0);
+    std::copy_n(in.At(part.left, y), planes * part.Width(), pixels.begin() + size_t(y - part.top) * planes * part.Width());
+  ByteImage output(part, pixels.data(), 0, PixelFormat::Of(kModeRGB, in.colorPlanes, in.alpha));
+  ByteMask mask(part, maskBytes.data(), 0), source(delivered, sourceBytes.data(), 0);
   Electrify electrify;
   ElectrifyBlock block;
   electrify.SetDefaults(&block);
-  block.arcLength = {60.0, kUnitPixels};
-  block.arcSpacing = {20.0, kUnitPixels};
-  block.glowWidth = 60.0;
+  edit(block);
   RenderContext c;
   c.imageBounds = c.area = &full;
   c.tile = &part;
   c.output = &output;
   c.mask = &mask;
-  c.maskSource = &whole;
+  c.maskSource = &source;
   c.block = &block;
   c.scale = scale;
   EXPECT_EQ(electrify.Render(c), 0);
-  Session().record = const_cast<ps::FilterRecord*>(saved);
+  Session().record = saved;
   return pixels;
+}
+
+// Row y of `part` within pixels of `width` per row starting at column `from`.
+bool SameRow(const std::vector<uint8_t>& a, const Rect& part, const std::vector<uint8_t>& b, int width, int from,
+             int32_t y, int planes) {
+  const size_t n = size_t(planes) * part.Width();
+  return std::equal(a.begin() + size_t(y - part.top) * n, a.begin() + size_t(y - part.top + 1) * n,
+                    b.begin() + (size_t(y) * width + part.left - from) * planes);
 }
 
 TEST(Electrify, PartOfAPreviewGlowsAsTheWholeDoes) {
@@ -239,16 +251,44 @@ TEST(Electrify, PartOfAPreviewGlowsAsTheWholeDoes) {
   // must not fade out at them.
   const Picture reduced = Reduce(TestPicture(400, 300), 2);
   const std::vector<uint8_t> oval = OvalSelection(400, 300);
-  const Rect all{0, 0, 200, 150};
-  const std::vector<uint8_t> whole = PreviewPart(reduced, oval, 2, all);
+  const auto edit = [](ElectrifyBlock& b) {
+    b.arcLength = {60.0, kUnitPixels};
+    b.arcSpacing = {20.0, kUnitPixels};
+    b.glowWidth = 60.0;
+  };
+  const Rect all{0, 0, 200, 150}, full{0, 0, 400, 300};
+  const std::vector<uint8_t> whole = Straight(reduced, oval, 2, all, full, edit);
   for (const Rect part : {Rect{0, 0, 100, 150}, Rect{70, 40, 200, 110}}) {
-    const std::vector<uint8_t> piece = PreviewPart(reduced, oval, 2, part);
+    const std::vector<uint8_t> piece = Straight(reduced, oval, 2, part, full, edit);
     for (int32_t y = part.top; y < part.bottom; ++y)
-      ASSERT_TRUE(std::equal(piece.begin() + size_t(y - part.top) * 3 * part.Width(),
-                             piece.begin() + size_t(y - part.top + 1) * 3 * part.Width(),
-                             whole.begin() + (size_t(y) * all.right + part.left) * 3))
-          << "row " << y << " of the view at " << part.left << "," << part.top;
+      ASSERT_TRUE(SameRow(piece, part, whole, all.right, 0, y, 3)) << "row " << y << " of the view at " << part.left << "," << part.top;
   }
+}
+
+TEST(Electrify, ArcsAreThoseOfTheMaskAsDelivered) {
+  // On a layer the area is its content's bounds, (20, 30)-(140, 130), off
+  // the middle. The one-piece render hands over the mask of the area and the
+  // arcs' reach on the image, and its centre and width place the arcs: as
+  // when that mask is handed over on its own.
+  Picture layer = TestPicture(240, 160, ps::plugInModeRGBColor, 3, true);
+  std::vector<uint8_t> alpha(size_t(240) * 160, 0);
+  for (int y = 30; y < 130; ++y)
+    for (int x = 20; x < 140; ++x) {
+      const double u = (x + 0.5 - 80.0) / 60.0, v = (y + 0.5 - 80.0) / 50.0;
+      alpha[size_t(y) * 240 + x] = u * u + v * v <= 1.0 ? 255 : 0;
+    }
+  alpha[size_t(30) * 240 + 20] = alpha[size_t(129) * 240 + 139] = 255;  // the corners make the bounds
+  for (size_t i = 0; i < alpha.size(); ++i) layer.pixels[i * 4 + 3] = alpha[i];
+  const auto edit = [](ElectrifyBlock& b) {
+    b.arcLength = {40.0, kUnitPixels};
+    b.arcSpacing = {12.0, kUnitPixels};
+  };
+  const Picture host = Electrified(layer, With({}, edit));
+  // The margin: 40 pixels of arc and a core radius of 2 at 25 % glow width.
+  const Rect delivered = Rect{20, 30, 140, 130}.Inflate(50, 50).Intersect({0, 0, 240, 160});
+  const std::vector<uint8_t> straight = Straight(layer, alpha, 1, delivered, delivered, edit);
+  for (int32_t y = delivered.top; y < delivered.bottom; ++y)
+    ASSERT_TRUE(SameRow(straight, delivered, host.pixels, 240, 0, y, 4)) << "row " << y;
 }
 
 }  // namespace
