@@ -187,7 +187,8 @@ int32_t ReducedMask(const ByteMask& full, double scale, ByteMask& reduced) {
   for (int32_t y = r.top; y < r.bottom; ++y) {
     const int32_t v = std::min(F.bottom - 1, int32_t(std::floor(y * scale)));
     uint8_t* row = reduced.Row(y);
-    for (int32_t x = r.left; x < r.right; ++x) row[x - r.left] = full(std::min(F.right - 1, int32_t(std::floor(x * scale))), v);
+    for (int32_t x = r.left; x < r.right; ++x)
+      row[x - r.left] = full(std::min(F.right - 1, int32_t(std::floor(x * scale))), v);
   }
   return 0;
 }

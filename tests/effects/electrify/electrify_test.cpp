@@ -209,16 +209,19 @@ std::vector<uint8_t> Straight(const Picture& in, const std::vector<uint8_t>& sel
   ps::FilterRecord* saved = std::exchange(Session().record, nullptr);
   const Rect full{0, 0, in.width * scale, in.height * scale};
   const int planes = in.Planes();
-  std::vector<uint8_t> maskBytes(size_t(part.Width()) * part.Height()), sourceBytes(size_t(delivered.Width()) * delivered.Height());
+  std::vector<uint8_t> maskBytes(size_t(part.Width()) * part.Height());
+  std::vector<uint8_t> sourceBytes(size_t(delivered.Width()) * delivered.Height());
   for (int32_t y = part.top; y < part.bottom; ++y)
     for (int32_t x = part.left; x < part.right; ++x)
-      maskBytes[size_t(y - part.top) * part.Width() + (x - part.left)] = selection[size_t(y * scale) * full.right + x * scale];
+      maskBytes[size_t(y - part.top) * part.Width() + (x - part.left)] =
+          selection[size_t(y * scale) * full.right + x * scale];
   for (int32_t y = delivered.top; y < delivered.bottom; ++y)
     std::copy_n(&selection[size_t(y) * full.right + delivered.left], delivered.Width(),
                 sourceBytes.begin() + size_t(y - delivered.top) * delivered.Width());
   std::vector<uint8_t> pixels(size_t(part.Width()) * part.Height() * planes);
   for (int32_t y = part.top; y < part.bottom; ++y)
-    std::copy_n(in.At(part.left, y), planes * part.Width(), pixels.begin() + size_t(y - part.top) * planes * part.Width());
+    std::copy_n(in.At(part.left, y), planes * part.Width(),
+                pixels.begin() + size_t(y - part.top) * planes * part.Width());
   ByteImage output(part, pixels.data(), 0, PixelFormat::Of(kModeRGB, in.colorPlanes, in.alpha));
   ByteMask mask(part, maskBytes.data(), 0), source(delivered, sourceBytes.data(), 0);
   Electrify electrify;
@@ -238,12 +241,13 @@ std::vector<uint8_t> Straight(const Picture& in, const std::vector<uint8_t>& sel
   return pixels;
 }
 
-// Row y of `part` within pixels of `width` per row starting at column `from`.
-bool SameRow(const std::vector<uint8_t>& a, const Rect& part, const std::vector<uint8_t>& b, int width, int from,
-             int32_t y, int planes) {
+// Whether row y of the pixels of `part` is the same in `b`, a picture from
+// (0, 0) of `width` pixels per row.
+bool SameRow(const std::vector<uint8_t>& a, const Rect& part, const std::vector<uint8_t>& b, int width, int32_t y,
+             int planes) {
   const size_t n = size_t(planes) * part.Width();
   return std::equal(a.begin() + size_t(y - part.top) * n, a.begin() + size_t(y - part.top + 1) * n,
-                    b.begin() + (size_t(y) * width + part.left - from) * planes);
+                    b.begin() + (size_t(y) * width + part.left) * planes);
 }
 
 TEST(Electrify, PartOfAPreviewGlowsAsTheWholeDoes) {
@@ -261,7 +265,8 @@ TEST(Electrify, PartOfAPreviewGlowsAsTheWholeDoes) {
   for (const Rect part : {Rect{0, 0, 100, 150}, Rect{70, 40, 200, 110}}) {
     const std::vector<uint8_t> piece = Straight(reduced, oval, 2, part, full, edit);
     for (int32_t y = part.top; y < part.bottom; ++y)
-      ASSERT_TRUE(SameRow(piece, part, whole, all.right, 0, y, 3)) << "row " << y << " of the view at " << part.left << "," << part.top;
+      ASSERT_TRUE(SameRow(piece, part, whole, all.right, y, 3))
+          << "row " << y << " of the view at " << part.left << "," << part.top;
   }
 }
 
@@ -288,7 +293,7 @@ TEST(Electrify, ArcsAreThoseOfTheMaskAsDelivered) {
   const Rect delivered = Rect{20, 30, 140, 130}.Inflate(50, 50).Intersect({0, 0, 240, 160});
   const std::vector<uint8_t> straight = Straight(layer, alpha, 1, delivered, delivered, edit);
   for (int32_t y = delivered.top; y < delivered.bottom; ++y)
-    ASSERT_TRUE(SameRow(straight, delivered, host.pixels, 240, 0, y, 4)) << "row " << y;
+    ASSERT_TRUE(SameRow(straight, delivered, host.pixels, 240, y, 4)) << "row " << y;
 }
 
 }  // namespace
