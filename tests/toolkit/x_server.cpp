@@ -13,10 +13,7 @@
 
 namespace kv::toolkit::test {
 
-const char* const kGtkLeaks =
-    "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\nleak:libgio-2.0\n"
-    "leak:libfontconfig\nleak:libpango\nleak:libcairo\nleak:libharfbuzz\nleak:libX11\nleak:libatk\n"
-    "leak:libgdk_pixbuf\nleak:libepoxy\nleak:libdbus\n";
+const char* const kGtkLeaks = "leak:libfontconfig\n";
 
 extern "C" const char* __lsan_default_suppressions() { return kGtkLeaks; }
 

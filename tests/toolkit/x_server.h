@@ -26,8 +26,8 @@ class XServer {
   std::string display_;
 };
 
-// What LeakSanitizer is to overlook: GTK and the libraries under it keep
-// caches for the life of the process.
+// What LeakSanitizer is to overlook: fontconfig, under GTK, drops some of
+// its caches without freeing them.
 extern const char* const kGtkLeaks;
 
 }  // namespace kv::toolkit::test
