@@ -5,10 +5,12 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 
 #include "framework/parameters.h"
+#include "framework/settings_store.h"
 #include "host/host_calls.h"
 #include "host/run_record.h"
 #include "platform/system.h"
@@ -106,6 +108,7 @@ int32_t ToolkitSession::Finish(int32_t shown) {
   model_->Detach();
   for (auto& p : model_->Parameters()) p->control = nullptr;  // the window's controls are gone
   int32_t result = shown;
+  switchTo_ = model_->SwitchRequested();
   if (const auto ended = model_->Ended()) {
     result = *ended;
   } else {
@@ -124,8 +127,8 @@ FilterParameter* ToolkitSession::At(int32_t control) const {
 }
 
 std::string ToolkitSession::Title() const {
-  return run_.filterId >= 0 && run_.filterId < kEffectCount ? Text(kEffectNames[size_t(run_.filterId)])
-                                                            : std::string(kProductName);
+  const int32_t id = run_.filter->filterId;
+  return id >= 0 && id < kEffectCount ? Text(kEffectNames[size_t(id)]) : std::string(kProductName);
 }
 
 std::string ToolkitSession::Text(std::string_view key) const {
@@ -253,13 +256,60 @@ std::string NoDisplayText() {
   return WithText(strings::Text("Error - Cannot Open Display"), x != nullptr && *x != '\0' ? x : wayland);
 }
 
+// The run's effect and block as the host gave them, kept from the first
+// switch to another effect until the dialog ends.
+class EffectBeforeSwitching {
+ public:
+  EffectBeforeSwitching(const ps::FilterRecord& host, RunRecord& run, uint8_t* block)
+      : host_(host), run_(run), block_(block) {}
+
+  // The run renders `next` from here on, with its Last Used values if it
+  // has some, else its defaults.
+  bool Switch(int32_t next) {
+    std::unique_ptr<Filter> effect = CreateFilter(next);
+    if (!effect) return false;
+    if (!effect_) {
+      effect_ = std::move(run_.filter);
+      values_.assign(block_, block_ + kParametersHandleSize);
+    }
+    run_.filter = std::move(effect);
+    run_.filter->SetDefaults(block_);
+    std::vector<uint8_t> values(block_, block_ + kParametersHandleSize);
+    if (LoadSetting(next, LastUsedName(), values, ResolutionFromFixed(host_.imageHRes)) == 0)
+      std::memcpy(block_, values.data(), values.size());
+    return true;
+  }
+  // Back to the host's effect and values: the dialog was not confirmed.
+  void Restore() {
+    if (!effect_) return;
+    run_.filter = std::move(effect_);
+    std::memcpy(block_, values_.data(), values_.size());
+  }
+
+ private:
+  const ps::FilterRecord& host_;
+  RunRecord& run_;
+  uint8_t* block_;
+  std::unique_ptr<Filter> effect_;
+  std::vector<uint8_t> values_;
+};
+
 }  // namespace
 
 int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record, void* block) {
-  int32_t result;
+  int32_t result = 0;
   try {
-    ToolkitSession session(host, record, block);
-    result = session.Finish(run(session));
+    EffectBeforeSwitching before(host, record, static_cast<uint8_t*>(block));
+    for (;;) {
+      int32_t next;
+      {
+        ToolkitSession session(host, record, block);
+        result = session.Finish(run(session));
+        next = session.SwitchRequested();
+      }
+      if (next < 0 || result != DialogWindow::kCancel || !before.Switch(next)) break;
+    }
+    if (result != DialogWindow::kOK) before.Restore();
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   } catch (...) {

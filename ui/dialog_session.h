@@ -48,6 +48,8 @@ class ToolkitSession final : public toolkit::DialogSession {
   // when the window went without either: the host keeps its values), or
   // kNoDisplay or an error code as the toolkit gave them.
   int32_t Finish(int32_t shown);
+  // The effect the user switched to, which ended the dialog; -1 for none.
+  int32_t SwitchRequested() const { return switchTo_; }
 
  private:
   FilterParameter* At(int32_t control) const;
@@ -57,10 +59,12 @@ class ToolkitSession final : public toolkit::DialogSession {
   uint8_t* block_;
   platform::MessageQueue queue_;
   std::unique_ptr<KalveroFilterDialogModel> model_;
+  int32_t switchTo_ = -1;
 };
 
-// Runs one dialog through a toolkit's run procedure; the toolkit's own
-// failures are told to the user and answer 1.
+// Runs the dialog through a toolkit's run procedure, again on another
+// effect whenever the user switches; the toolkit's own failures are told to
+// the user and answer 1.
 int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record, void* block);
 
 // The toolkit library in `folder`, or null with `why` for the user.

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "framework/settings_store.h"
+#include "host/entry.h"
 #include "host/pixel_layout.h"
 #include "host/render_driver.h"
 #include "host/run_record.h"
@@ -116,7 +117,8 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
                               [this](std::unique_ptr<ByteImage> preview) { run_.previewResult = std::move(preview); },
                               [this](const void* b) {
                                 const auto* bytes = static_cast<const uint8_t*>(b);
-                                StoreLastUsed(run_.filterId, std::vector<uint8_t>(bytes, bytes + kParametersHandleSize));
+                                StoreLastUsed(run_.filter->filterId,
+                                              std::vector<uint8_t>(bytes, bytes + kParametersHandleSize));
                               }},
                         queue, run.errorText),
       host_(host),
@@ -128,6 +130,9 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
   bool lastUsed = false;
   if (SettingExists(*run.filter, LastUsedName(), lastUsed) != 0) lastUsed = false;
   EnableCommand(kCommandLastUsed, lastUsed);
+  const bool others = NextRunnable(1) >= 0;
+  EnableCommand(kCommandNextEffect, others);
+  EnableCommand(kCommandPreviousEffect, others);
 }
 
 KalveroFilterDialogModel::~KalveroFilterDialogModel() { StopRendering(); }
@@ -231,7 +236,7 @@ bool KalveroFilterDialogModel::Frame(toolkit::PreviewFrame& out, bool unprocesse
 
 bool KalveroFilterDialogModel::LoadLastUsed() {
   std::vector<uint8_t> bytes(block_, block_ + kParametersHandleSize);
-  if (LoadSetting(run_.filterId, LastUsedName(), bytes, Parameters().resolution) != 0) return false;
+  if (LoadSetting(run_.filter->filterId, LastUsedName(), bytes, Parameters().resolution) != 0) return false;
   StopRendering();
   std::memcpy(block_, bytes.data(), bytes.size());
   ParametersChanged();
@@ -255,11 +260,33 @@ bool OpenHelpPage(const std::string& page) {
 
 }  // namespace
 
+int32_t KalveroFilterDialogModel::NextRunnable(int32_t step) const {
+  const int32_t current = run_.filter->filterId;
+  for (int32_t i = 1; i < kEffectCount; ++i) {
+    const int32_t n = ((current + step * i) % kEffectCount + kEffectCount) % kEffectCount;
+    if (CanRunEffect(n, true)) return n;
+  }
+  return -1;
+}
+
+// The dialog ends as cancelled, leaving the block as it found it; the
+// runner opens it again on the other effect.
+bool KalveroFilterDialogModel::SwitchTo(int32_t effect) {
+  if (effect < 0 || effect == run_.filter->filterId || !CanRunEffect(effect, true)) return false;
+  switchTo_ = effect;
+  Cancel();
+  return true;
+}
+
 bool KalveroFilterDialogModel::Command(int32_t command) {
+  if (command >= kCommandSwitchEffect && command < kCommandSwitchEffect + kEffectCount)
+    return SwitchTo(command - kCommandSwitchEffect);
   switch (command) {
     case kCommandEffectHelp: return OpenHelpPage(run_.filter->HelpPage());
     case kCommandHelpContents: return OpenHelpPage(kContentsHelpPage);
     case kCommandLastUsed: return LoadLastUsed();
+    case kCommandNextEffect: return SwitchTo(NextRunnable(1));
+    case kCommandPreviousEffect: return SwitchTo(NextRunnable(-1));
     default: return FilterDialogModel::Command(command);
   }
 }

@@ -64,6 +64,8 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   bool Command(int32_t command);
   // Stops a running render before the block or the view changes under it.
   void StopRendering();
+  // The effect the user switched to, which ended this dialog; -1 for none.
+  int32_t SwitchRequested() const { return switchTo_; }
 
   // Image pixels per preview pixel at `zoom`.
   static int32_t ScaleFor(double zoom);
@@ -74,6 +76,9 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   int32_t RenderView(Abort_Tester& abort, ProgressUpdateSink& progress);
   Rect VisibleRect() const;
   bool LoadLastUsed();
+  // The next effect in `step`'s direction that can run on this image.
+  int32_t NextRunnable(int32_t step) const;
+  bool SwitchTo(int32_t effect);
 
   ps::FilterRecord& host_;
   RunRecord& run_;
@@ -83,6 +88,7 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   double viewZoom_ = 1.0;
   bool haveView_ = false;
   bool settingView_ = false;
+  int32_t switchTo_ = -1;
 
   // The worker's: the image at the scale it was last read, and its render.
   std::unique_ptr<ByteImage> source_;

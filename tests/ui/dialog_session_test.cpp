@@ -58,7 +58,7 @@ class DialogSessionTest : public ::testing::Test {
     config = std::filesystem::temp_directory_path() / ("kv-dialog-session-" + std::to_string(::getpid()));
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     SetFilterFactoryOverride([this](int32_t id) -> std::unique_ptr<Filter> {
-      if (id != test::kTestEffect) return nullptr;
+      if (id != test::kTestEffect && id != otherEffect) return nullptr;
       auto effect = std::make_unique<test::InvertEffect>();
       effect->filterId = id;
       effect->onePiece = tileSize == 0;
@@ -99,6 +99,7 @@ class DialogSessionTest : public ::testing::Test {
   std::atomic<int> renders{0}, previewRenders{0};
   std::function<int32_t(RenderContext&)> onRender;
   int32_t tileSize = 0;  // 0: one piece
+  int32_t otherEffect = -1;  // a second effect the factory makes
 };
 
 TEST_F(DialogSessionTest, AChangeDuringARenderStopsItAndOneNewRenderFollows) {
@@ -293,6 +294,42 @@ TEST_F(DialogSessionTest, TheLastConfirmedValuesComeBackOnRequest) {
   EXPECT_FALSE(Run());
   EXPECT_EQ(offered, (std::vector<bool>{false, true}));
   EXPECT_EQ(strength, 35.0);
+}
+
+// Previous effect ends the dialog and opens it on the one before that can run;
+// its OK renders that effect, a Cancel puts back the host's effect and block.
+TEST_F(DialogSessionTest, SwitchingEffectsReopensTheDialogOnTheOther) {
+  otherEffect = 12;
+  std::vector<std::string> titles;
+  std::vector<double> startedAt;
+  int32_t ending = kCommandOK;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    titles.push_back(s.Title());
+    if (titles.size() % 2 == 1) {
+      EXPECT_TRUE(w.enabledCommands[kCommandPreviousEffect]);
+      s.SetNumber(0, 10);
+      EXPECT_FALSE(s.Command(kCommandSwitchEffect + 3)) << "not in this build";
+      EXPECT_TRUE(s.Command(kCommandPreviousEffect));
+      return w.Answer();
+    }
+    startedAt.push_back(s.Number(0));
+    s.SetNumber(0, 25);
+    s.Command(ending);
+    return w.Answer();
+  };
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(BlockEffectNumber(&Values()), 12);
+  EXPECT_EQ(Values().strength, 25.0);
+  for (size_t i = 0; i < host.pixels.size(); i += 89) ASSERT_EQ(host.pixels[i], Expected(i, 25)) << i;
+
+  host.pixels = original;
+  ending = kCommandCancel;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(titles, (std::vector<std::string>{"Television", "Stain", "Television", "Stain"}));
+  EXPECT_EQ(startedAt, (std::vector<double>{100, 25})) << "the defaults, then the values last confirmed";
+  EXPECT_EQ(BlockEffectNumber(&Values()), test::kTestEffect);
+  EXPECT_EQ(Values().strength, 100.0) << "the block as the dialog found it";
+  EXPECT_EQ(host.pixels, original);
 }
 
 // Every layout of the host's pixels reaches the window as RGBA.
