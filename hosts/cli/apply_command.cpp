@@ -115,14 +115,24 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
     return kExitEffect;
   }
   WriteImage(document, o.output, Interrupted);
-  if (StoreLastUsed(o.effect, host.Parameters()) != 0) PrintWarning("the values could not be kept as Last Used");
+  // The dialog may have switched to another effect, which kept its own
+  // Last Used; its values mean nothing to this effect's.
+  const std::vector<uint8_t> used = host.Parameters();
+  const int32_t rendered = used.size() >= sizeof(int32_t) ? BlockEffectNumber(used.data()) : o.effect;
+  if (rendered != o.effect) {
+    if (rendered >= 0 && rendered < int32_t(kEffects.size()))
+      PrintWarning(std::string("the dialog switched to ") + kEffects[size_t(rendered)].name + ", which made the output" +
+                   (o.record.empty() ? "" : "; nothing recorded"));
+    return kExitOk;
+  }
+  if (StoreLastUsed(o.effect, used) != 0) PrintWarning("the values could not be kept as Last Used");
   if (!o.record.empty()) {
     // The core writes its values when its dialog was accepted; otherwise
     // they are the block it rendered with, written as it would write them.
     if (host.Recorded()) {
       WriteRecord(o.record, *host.Recorded());
     } else {
-      if (!block.Adopt(host.Parameters())) throw FileError("the effect left no values to record");
+      if (!block.Adopt(used)) throw FileError("the effect left no values to record");
       WriteRecord(o.record, block.Values());
     }
   }
