@@ -56,7 +56,7 @@ int32_t DistanceTransform::PixelMap::Allocate(const Rect& region) {
   tilesPerRow_ = region.IsEmpty() ? 0 : size_t(region.Width() + 3) / 4;
   const size_t tileRows = region.IsEmpty() ? 0 : size_t(region.Height() + 3) / 4;
   try {
-    entries_.assign(tilesPerRow_ * tileRows * 16, kEmptyMarker);
+    entries_.assign(tilesPerRow_ * tileRows * 16, emptyMarker);
   } catch (const std::bad_alloc&) {
     entries_ = {};
     bounds_ = {};
@@ -102,11 +102,11 @@ inline void DistanceTransform::Offer(int32_t x, int32_t y, PointD origin, int32_
   const Rect& b = map.Bounds();
   if (uint32_t(x - b.left) >= uint32_t(b.Width()) || uint32_t(y - b.top) >= uint32_t(b.Height())) return;
   uint32_t& slot = map(x, y);
-  if (slot == kDoneMarker) return;
+  if (slot == doneMarker) return;
   const double dx = x - origin.x, dy = y - origin.y;
   const double distance = std::sqrt(dx * dx + dy * dy);
   if (distance > maxDistance) return;
-  if (slot == kEmptyMarker) {
+  if (slot == emptyMarker) {
     std::vector<Marching_Pixel>& g = front[generation];
     if (g.size() >= kIndexMask) throw std::bad_alloc();
     slot = (uint32_t(generation) << kGenerationShift) | uint32_t(g.size());
@@ -172,7 +172,7 @@ int32_t DistanceTransform::Propagate(Abort_Tester* abort, ProgressUpdateSink* pr
         if (e.accepted || e.distance >= L) continue;
         e.accepted = true;
         --live;
-        map(e.position.x, e.position.y) = kDoneMarker;
+        map(e.position.x, e.position.y) = doneMarker;
         if (area.Contains(e.position)) Reached(e.position, e.origin, e.inside ? -e.distance : e.distance);
         accepted.push_back((uint32_t(generation) << kGenerationShift) | uint32_t(i));
       }
@@ -198,7 +198,7 @@ int32_t DistanceTransform::FillUnreached(Abort_Tester* abort, ProgressUpdateSink
     if (abort != nullptr && abort->ShouldAbort()) return kErrAborted;
     const bool maskRow = y >= copy.top && y < copy.bottom;
     for (int32_t x = area.left; x < area.right; ++x) {
-      if (map(x, y) != kEmptyMarker) continue;
+      if (map(x, y) != emptyMarker) continue;
       const bool inside = maskRow && x >= copy.left && x < copy.right && *mask.Address(x, y) > 127;
       if (inside) UnreachedInside({x, y});
       else UnreachedOutside({x, y});

@@ -49,7 +49,7 @@ class DistanceTransform {
 
  protected:
   // Map entries: a marker, or the front element's generation and index.
-  static constexpr uint32_t kEmptyMarker = 0xffffffffu, kDoneMarker = 0xfffffffeu;
+  static constexpr uint32_t emptyMarker = 0xffffffffu, doneMarker = 0xfffffffeu;
   static constexpr int32_t kGenerationShift = 30;
   static constexpr uint32_t kIndexMask = (1u << kGenerationShift) - 1;
 
@@ -63,7 +63,7 @@ class DistanceTransform {
   // took a line per pixel and the map's misses most of the transform's time.
   class PixelMap {
    public:
-    int32_t Allocate(const Rect& region);  // every entry kEmptyMarker; 0 or -108
+    int32_t Allocate(const Rect& region);  // every entry emptyMarker; 0 or -108
     const Rect& Bounds() const { return bounds_; }
     uint32_t& operator()(int32_t x, int32_t y) {
       const uint32_t u = uint32_t(x - bounds_.left), v = uint32_t(y - bounds_.top);
