@@ -14,11 +14,9 @@ constexpr guint kSettleMs = 150;  // a slider's value reaches the session once t
 
 // The unit words of a length's value text, in unit order (the list box
 // shows their translations), and their size in points so that a change of
-// unit keeps the length. Pixels count as points: the toolkit does not know
-// the image's resolution, so a change between pixels and the physical
-// units assumes 72 pixels per inch.
+// unit keeps the length; a pixel's size comes from the image's resolution.
 constexpr std::array<const char*, 6> kUnitWords = {"pixels", "inches", "centimeters", "millimeters", "points", "picas"};
-constexpr std::array<double, 6> kUnitPoints = {1.0, 72.0, 72.0 / 2.54, 72.0 / 25.4, 1.0, 12.0};
+constexpr std::array<double, 6> kUnitPoints = {0.0, 72.0, 72.0 / 2.54, 72.0 / 25.4, 1.0, 12.0};
 
 std::string Trim(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -186,7 +184,7 @@ class LengthControl : public NumberControl {
     if (!Parse(session_.Value(index_), amount, unit)) return;
     ++updating_;
     unit_ = unit;
-    const double perPixel = kUnitPoints[0] / kUnitPoints[unit];
+    const double perPixel = Points(0) / Points(unit);
     const int decimals = unit == 0 ? spec_.decimals : 2;
     const double step = Step(decimals);
     gtk_adjustment_configure(adjustment_, amount, spec_.minimum * perPixel, spec_.maximum * perPixel, step,
@@ -240,7 +238,11 @@ class LengthControl : public NumberControl {
     const int unit = gtk_combo_box_get_active(GTK_COMBO_BOX(units_));
     if (unit < 0 || unit == unit_) return;
     Flush();
-    Send(gtk_adjustment_get_value(adjustment_) * kUnitPoints[unit_] / kUnitPoints[unit], unit);
+    Send(gtk_adjustment_get_value(adjustment_) * Points(unit_) / Points(unit), unit);
+  }
+
+  double Points(int unit) const {
+    return unit != 0 ? kUnitPoints[unit] : 72.0 / (spec_.pixelsPerInch > 0 ? spec_.pixelsPerInch : 72.0);
   }
 
   GtkWidget* scale_;

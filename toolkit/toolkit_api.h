@@ -46,6 +46,9 @@ struct ControlSpec {
   double minimum = 0.0, maximum = 0.0;
   int32_t decimals = 0;
   std::vector<std::string> items;  // list box items, or length units
+  // Lengths: the image's pixels per inch, so that a change of unit keeps
+  // the length and the slider spans the same range in every unit.
+  double pixelsPerInch = 72.0;
 };
 
 // A preview as the window shows it: RGBA, 8 bits, rows packed, `origin` the

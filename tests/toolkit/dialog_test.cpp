@@ -33,6 +33,7 @@ class FakeSession : public DialogSession {
     };
     add(ControlKind::kSlider, "Amount", 0, "25");
     add(ControlKind::kLength, "Width", 0, "10.00 pixels");
+    specs.back().pixelsPerInch = 144;
     add(ControlKind::kCheckbox, "Glow", 0, "0");
     add(ControlKind::kListbox, "Mode", 1, "0");
     specs.back().items = {"First", "Second", "Third"};
@@ -154,8 +155,8 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
 
   EXPECT_EQ(s.bound.size(), s.specs.size());
   EXPECT_EQ(ChangesOf(s, "Amount"), std::vector<std::string>{"40"});  // one change, not one per step of the drag
-  // The unit first, keeping the length; then the amount.
-  EXPECT_EQ(ChangesOf(s, "Width"), (std::vector<std::string>{"0.353 centimeters", "2.500 centimeters"}));
+  // The unit first, keeping the length at the image's resolution; then the amount.
+  EXPECT_EQ(ChangesOf(s, "Width"), (std::vector<std::string>{"0.176 centimeters", "2.500 centimeters"}));
   EXPECT_EQ(ChangesOf(s, "Mode"), std::vector<std::string>{"2"});
   EXPECT_EQ(ChangesOf(s, "Colour"), std::vector<std::string>{"#ff8000"});
   EXPECT_EQ(ChangesOf(s, "Angle"), std::vector<std::string>{"45"});
