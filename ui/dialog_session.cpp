@@ -262,6 +262,14 @@ class EffectBeforeSwitching {
  public:
   EffectBeforeSwitching(const ps::FilterRecord& host, RunRecord& run, uint8_t* block)
       : host_(host), run_(run), block_(block) {}
+  // Unless the dialog was confirmed, the host's effect and values return.
+  ~EffectBeforeSwitching() {
+    if (!effect_) return;
+    run_.filter = std::move(effect_);
+    std::memcpy(block_, values_.data(), values_.size());
+  }
+  EffectBeforeSwitching(const EffectBeforeSwitching&) = delete;
+  EffectBeforeSwitching& operator=(const EffectBeforeSwitching&) = delete;
 
   // The run renders `next` from here on, with its Last Used values if it
   // has some, else its defaults.
@@ -279,12 +287,8 @@ class EffectBeforeSwitching {
       std::memcpy(block_, values.data(), values.size());
     return true;
   }
-  // Back to the host's effect and values: the dialog was not confirmed.
-  void Restore() {
-    if (!effect_) return;
-    run_.filter = std::move(effect_);
-    std::memcpy(block_, values_.data(), values_.size());
-  }
+  // The dialog was confirmed: the run keeps the effect it switched to.
+  void Keep() { effect_.reset(); }
 
  private:
   const ps::FilterRecord& host_;
@@ -309,7 +313,7 @@ int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRec
       }
       if (next < 0 || result != DialogWindow::kCancel || !before.Switch(next)) break;
     }
-    if (result != DialogWindow::kOK) before.Restore();
+    if (result == DialogWindow::kOK) before.Keep();
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   } catch (...) {
