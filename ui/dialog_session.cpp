@@ -51,6 +51,7 @@ ControlSpec SpecOf(const FilterParameter& p) {
     spec.minimum = l->minimum;
     spec.maximum = l->maximum;
     spec.decimals = Decimals(l->minimum, l->maximum);
+    spec.pixelsPerInch = l->Resolution();
     for (int32_t unit = 0; unit < kLengthUnitCount; ++unit) spec.items.emplace_back(LengthUnitWord(unit));
   } else if (dynamic_cast<const CheckboxParameter*>(&p) != nullptr) {
     spec.kind = ControlKind::kCheckbox;

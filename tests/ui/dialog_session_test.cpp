@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "host/dialog_hook.h"
@@ -330,6 +331,51 @@ TEST_F(DialogSessionTest, SwitchingEffectsReopensTheDialogOnTheOther) {
   EXPECT_EQ(BlockEffectNumber(&Values()), test::kTestEffect);
   EXPECT_EQ(Values().strength, 100.0) << "the block as the dialog found it";
   EXPECT_EQ(host.pixels, original);
+}
+
+// The controls of real effects: each parameter's kind, texts, range and
+// values as the toolkit shows them.
+TEST_F(DialogSessionTest, ControlsDescribeTheEffectsParameters) {
+  std::vector<uint8_t> selection(size_t(kWidth) * kHeight, 0);
+  for (int y = 10; y < 40; ++y)
+    for (int x = 10; x < 50; ++x) selection[size_t(y) * kWidth + x] = 255;
+  host.SetSelection(selection);
+  host.record.imageHRes = 144 << 16;
+  std::map<toolkit::ControlKind, int> kinds;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    const std::vector<toolkit::ControlSpec> controls = s.Controls();
+    for (int32_t i = 0; i < int32_t(controls.size()); ++i) {
+      const toolkit::ControlSpec& c = controls[size_t(i)];
+      SCOPED_TRACE(c.name);
+      ++kinds[c.kind];
+      EXPECT_FALSE(c.name.empty());
+      EXPECT_EQ(c.label.empty(), c.kind == toolkit::ControlKind::kPosition) << "markers alone have no label";
+      EXPECT_NE(c.label.find("Lost String"), 0u);
+      EXPECT_LT(c.page, int32_t(s.PageLabels().size()));
+      if (c.kind == toolkit::ControlKind::kLength) {
+        EXPECT_EQ(c.pixelsPerInch, 144.0);
+        EXPECT_EQ(c.items.size(), 6u);
+        EXPECT_EQ(s.SetValue(i, "1 in"), "");
+        EXPECT_EQ(s.Number(i), 1.0) << "in the length's own unit";
+      }
+      if (c.kind == toolkit::ControlKind::kPosition) {
+        EXPECT_EQ(s.SetValue(i, "16,36"), "");
+        EXPECT_EQ(s.Value(i), "16,36") << "image pixels";
+      }
+      if (c.kind == toolkit::ControlKind::kListbox) {
+        EXPECT_EQ(s.SetNumber(i, double(c.items.size()) - 1), "");
+        EXPECT_EQ(s.Number(i), double(c.items.size()) - 1);
+        EXPECT_NE(s.SetNumber(i, double(c.items.size())), "");
+      }
+    }
+    s.Command(kCommandCancel);
+    return w.Answer();
+  };
+  EXPECT_FALSE(host.Run(5, true));  // Electrify
+  EXPECT_FALSE(host.Run(8, true));  // Lightning
+  using K = toolkit::ControlKind;
+  for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition})
+    EXPECT_GT(kinds[kind], 0) << int(kind);
 }
 
 // Every layout of the host's pixels reaches the window as RGBA.
