@@ -84,6 +84,10 @@ void Dialog::Close() {
   if (closed_) return;
   closed_ = true;
   built_ = false;
+  // Nothing of ours may reach the session or the widgets from here on.
+  script_.reset();
+  if (preview_ != nullptr) preview_->Stop();
+  status_ = progress_ = zoomLabel_ = nullptr;
   for (auto& c : controls_) c->Detach();
   gtk_widget_destroy(window_);  // a toplevel is GTK's until destroyed, shown or not
   // Let the window go from the screen before the run goes on.
@@ -368,19 +372,19 @@ void Dialog::RefreshControls() {
 }
 
 void Dialog::SetZoom(double zoom) {
-  if (preview_ != nullptr) preview_->SetZoom(zoom);
+  if (!closed_ && preview_ != nullptr) preview_->SetZoom(zoom);
 }
 
 void Dialog::ShowZoom(double zoom) {
-  if (zoomLabel_ != nullptr) gtk_label_set_text(GTK_LABEL(zoomLabel_), (session_.Text("Zoom") + " " + ZoomText(zoom)).c_str());
+  if (!closed_ && zoomLabel_ != nullptr) gtk_label_set_text(GTK_LABEL(zoomLabel_), (session_.Text("Zoom") + " " + ZoomText(zoom)).c_str());
 }
 
 void Dialog::ShowNewPreview() {
-  if (preview_ != nullptr) preview_->ShowNew();
+  if (!closed_ && preview_ != nullptr) preview_->ShowNew();
 }
 
 void Dialog::MarkPreviewOutOfDate() {
-  if (preview_ != nullptr) preview_->MarkOutOfDate();
+  if (!closed_ && preview_ != nullptr) preview_->MarkOutOfDate();
 }
 
 // Not a nested main loop: the timer keeps ticking the session, which must
@@ -388,6 +392,7 @@ void Dialog::MarkPreviewOutOfDate() {
 void Dialog::ShowError(const std::string& text) {
   errors_.push_back(text);
   if (script_ != nullptr) std::fprintf(stderr, "kalvero-toolkit: error shown: %s\n", text.c_str());
+  if (closed_) return;
   GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(window_), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
                                           GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text.c_str());
   gtk_window_set_title(GTK_WINDOW(box), session_.Title().c_str());
@@ -414,7 +419,7 @@ void Dialog::ShowRefusal(const std::string& text) {
 }
 
 void Dialog::MarkersChanged() {
-  if (preview_ != nullptr) preview_->MarkersChanged();
+  if (!closed_ && preview_ != nullptr) preview_->MarkersChanged();
 }
 
 }  // namespace kv::toolkit

@@ -51,6 +51,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   Control* FindControl(std::string_view name) const;
   std::string Click(std::string_view button);
   bool PreviewCurrent() const { return preview_ != nullptr && preview_->Current(); }
+  bool Ready() const { return preview_ != nullptr && preview_->Ready(); }
   std::string Screenshot(const std::string& file) const;
   void FailScript(const std::string& reason);
   const std::vector<std::string>& Errors() const { return errors_; }

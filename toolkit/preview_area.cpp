@@ -153,8 +153,14 @@ void PreviewArea::ClampOrigin() {
   clamp(origin_.y, height_ / zoom_, image.height);
 }
 
+void PreviewArea::Stop() {
+  stopped_ = true;
+  if (sendView_ != 0) g_source_remove(sendView_);
+  sendView_ = 0;
+}
+
 void PreviewArea::SendView() {
-  if (sendView_ != 0) return;
+  if (sendView_ != 0 || stopped_) return;
   sendView_ = g_idle_add(+[](gpointer p) -> gboolean {
     auto* self = static_cast<PreviewArea*>(p);
     self->sendView_ = 0;
@@ -162,8 +168,10 @@ void PreviewArea::SendView() {
       self->FitOnce();
       if (self->sendView_ != 0) return G_SOURCE_REMOVE;  // the zoom sends it again
     }
-    if (self->width_ > 0 && self->height_ > 0)
+    if (self->width_ > 0 && self->height_ > 0) {
       self->session_.SetView(self->origin_, self->zoom_, {self->width_, self->height_});
+      self->viewSent_ = true;
+    }
     return G_SOURCE_REMOVE;
   }, this);
 }

@@ -34,6 +34,10 @@ class PreviewArea {
   double Zoom() const { return zoom_; }
   // Zooms out until the whole image fits the view, once, when first shown.
   void FitOnce();
+  // The session has had the first view: the dialog is as the user sees it.
+  bool Ready() const { return viewSent_; }
+  // The dialog is closing: no more views for the session.
+  void Stop();
 
  private:
   struct Drag {
@@ -70,6 +74,8 @@ class PreviewArea {
   int width_ = 0, height_ = 0;
   bool fitted_ = false;
   guint sendView_ = 0;
+  bool viewSent_ = false;
+  bool stopped_ = false;
   Drag drag_;
 };
 

@@ -47,6 +47,7 @@ void Script::Next() {
     source_ = 0;
     return;
   }
+  if (!dialog_.Ready()) return;  // as a user, who starts once the window stands
   if (waitingSince_ < 0) {
     waitingSince_ = g_get_monotonic_time();
     errorsBefore_ = dialog_.Errors().size();

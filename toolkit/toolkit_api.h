@@ -89,6 +89,11 @@ class DialogSession {
   // DialogCommand values: OK, Cancel, undo, redo, zoom, reset, help ...
   // false when the command is unknown or disabled.
   virtual bool Command(int32_t command) = 0;
+  // The stored settings a settings menu lists, as the store has them now:
+  // the user's (command kCommandUserSetting + index) or the shipped ones
+  // (kCommandShippedSetting + index). DialogWindow::SettingsChanged tells
+  // when to ask again.
+  virtual std::vector<std::string> StoredSettings(bool /*shipped*/) { return {}; }
   // The window's 100 ms timer; also runs the host calls the worker sends.
   virtual void Tick() = 0;
   // Readable while the preview's worker waits for a host call: a window
