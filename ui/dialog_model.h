@@ -8,6 +8,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "framework/filter.h"
@@ -24,6 +26,16 @@ class DialogWindow : public PreviewView {
   virtual void EnableCommand(int32_t command, bool enabled) = 0;
   virtual void RefreshControls() = 0;  // every control from the block
   virtual void SetZoom(double zoom) = 0;
+
+  // The settings commands' prompts. The defaults answer as if the user
+  // cancelled them.
+  virtual std::optional<std::string> AskText(const std::string& /*title*/, const std::string& /*label*/,
+                                             const std::string& /*text*/) {
+    return std::nullopt;
+  }
+  virtual bool Confirm(const std::string& /*title*/, const std::string& /*text*/) { return false; }
+  // The stored settings changed: a menu of them is out of date.
+  virtual void SettingsChanged() {}
 };
 
 // Window commands.
@@ -46,6 +58,8 @@ enum DialogCommand : int32_t {
   kCommandEffectHelp = 10129,
   kCommandHelpContents = 10130,
   kCommandSwitchEffect = 4000,  // + effect number
+  kCommandUserSetting = 6000,     // + index into the user's stored settings
+  kCommandShippedSetting = 7000,  // + index into the shipped ones
 };
 
 // The zoom levels one step out and in from `zoom`.
