@@ -14,6 +14,7 @@
 #include "host/host_calls.h"
 #include "host/run_record.h"
 #include "platform/system.h"
+#include "ui/format.h"
 #include "ui/kalvero_dialog_model.h"
 #include "ui/string_table.h"
 
@@ -216,6 +217,10 @@ std::string ToolkitSession::SetValue(int32_t control, std::string_view text) {
 
 bool ToolkitSession::Command(int32_t command) { return model_ && model_->Command(command); }
 
+std::vector<std::string> ToolkitSession::StoredSettings(bool shipped) {
+  return model_ ? model_->StoredSettings(shipped) : std::vector<std::string>{};
+}
+
 void ToolkitSession::Tick() {
   if (!model_) return;
   queue_.Pump();
@@ -244,17 +249,12 @@ void Tell(ps::FilterRecord& host, const std::string& text) {
   platform::ShowMessage(host.platformData, ps::messageError, kProductName, text);
 }
 
-std::string WithText(std::string format, const std::string& text) {
-  const size_t at = format.find("%s");
-  return at == std::string::npos ? format + " " + text : format.replace(at, 2, text);
-}
-
 std::string NoDisplayText() {
   const char* x = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if ((x == nullptr || *x == '\0') && (wayland == nullptr || *wayland == '\0'))
     return strings::Text("Error - No Display");
-  return WithText(strings::Text("Error - Cannot Open Display"), x != nullptr && *x != '\0' ? x : wayland);
+  return FormatText(strings::Text("Error - Cannot Open Display"), x != nullptr && *x != '\0' ? x : wayland);
 }
 
 // The run's effect and block as the host gave them, kept from the first
@@ -343,7 +343,7 @@ toolkit::RunDialogProc LoadToolkit(const std::filesystem::path& folder, std::str
   void* symbol = module != nullptr ? dlsym(module, toolkit::kRunDialogSymbol) : nullptr;
   if (symbol == nullptr) {
     const char* error = dlerror();
-    why = WithText(strings::Text("Error - Loading Dialog Toolkit"), error != nullptr ? error : file.string());
+    why = FormatText(strings::Text("Error - Loading Dialog Toolkit"), error != nullptr ? error : file.string());
     if (module != nullptr) dlclose(module);
     return nullptr;
   }

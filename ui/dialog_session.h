@@ -37,6 +37,7 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string SetNumber(int32_t control, double value) override;
   std::string SetValue(int32_t control, std::string_view text) override;
   bool Command(int32_t command) override;
+  std::vector<std::string> StoredSettings(bool shipped) override;
   void Tick() override;
   int WakeupDescriptor() override { return queue_.WakeupDescriptor(); }
   Size ImageSize() const override;

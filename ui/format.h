@@ -1,6 +1,6 @@
-// Fills the integer conversions of a format that comes from the string table.
-// Only %d and %% are honoured, so a translated text can never make the core
-// read arguments it was not given.
+// Fills the conversions of a format that comes from the string table. Only
+// %d, %% and one %s are honoured, so a translated text can never make the
+// core read arguments it was not given.
 #pragma once
 
 #include <initializer_list>
@@ -28,6 +28,12 @@ inline std::string FormatInts(std::string_view format, std::initializer_list<lon
     out += format[i];
   }
   return out;
+}
+
+// The first %s of `format` replaced by `text`.
+inline std::string FormatText(std::string format, std::string_view text) {
+  const size_t at = format.find("%s");
+  return at == std::string::npos ? format : format.replace(at, 2, text);
 }
 
 }  // namespace kv

@@ -12,6 +12,8 @@
 #include "host/render_driver.h"
 #include "host/run_record.h"
 #include "platform/system.h"
+#include "ui/format.h"
+#include "ui/string_table.h"
 
 namespace kv {
 
@@ -50,12 +52,25 @@ void WindowRelay::SetZoom(double zoom) {
   ZoomChanged(zoom);
   if (window_ != nullptr) window_->SetZoom(zoom);
 }
+std::optional<std::string> WindowRelay::AskText(const std::string& title, const std::string& label,
+                                                const std::string& text) {
+  return window_ != nullptr ? window_->AskText(title, label, text) : std::nullopt;
+}
+bool WindowRelay::Confirm(const std::string& title, const std::string& text) {
+  return window_ != nullptr && window_->Confirm(title, text);
+}
+void WindowRelay::SettingsChanged() {
+  if (window_ != nullptr) window_->SettingsChanged();
+}
 
 // --- display pixels -------------------------------------------------------------
 
 namespace {
 
-double LabInverse(double t) { return t > 6.0 / 29.0 ? t * t * t : 3.0 * (6.0 / 29.0) * (6.0 / 29.0) * (t - 4.0 / 29.0); }
+double LabInverse(double t) {
+  constexpr double d = 6.0 / 29.0;
+  return t > d ? t * t * t : 3.0 * d * d * (t - 4.0 / 29.0);
+}
 
 uint8_t Encoded(double linear) {
   const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
@@ -185,7 +200,8 @@ void KalveroFilterDialogModel::ZoomChanged(double zoom) {
 Rect KalveroFilterDialogModel::VisibleRect() const {
   const double z = Zoom();
   const Rect r{int32_t(std::floor(origin_.x)), int32_t(std::floor(origin_.y)),
-               int32_t(std::ceil(origin_.x + viewSize_.width / z)), int32_t(std::ceil(origin_.y + viewSize_.height / z))};
+               int32_t(std::ceil(origin_.x + viewSize_.width / z)),
+               int32_t(std::ceil(origin_.y + viewSize_.height / z))};
   return r.Intersect(ImageBounds(host_));
 }
 
@@ -234,13 +250,40 @@ bool KalveroFilterDialogModel::Frame(toolkit::PreviewFrame& out, bool unprocesse
   return true;
 }
 
-bool KalveroFilterDialogModel::LoadLastUsed() {
+bool KalveroFilterDialogModel::ApplySetting(const std::string& name) {
   std::vector<uint8_t> bytes(block_, block_ + kParametersHandleSize);
-  if (LoadSetting(run_.filter->filterId, LastUsedName(), bytes, Parameters().resolution) != 0) return false;
+  if (LoadSetting(run_.filter->filterId, name, bytes, Parameters().resolution) != 0) return false;
   StopRendering();
   std::memcpy(block_, bytes.data(), bytes.size());
   ParametersChanged();
   RefreshControls();
+  return true;
+}
+
+std::vector<std::string> KalveroFilterDialogModel::StoredSettings(bool shipped) {
+  std::vector<std::string>& names = shipped ? shippedSettings_ : userSettings_;
+  names.clear();
+  if ((shipped ? ListShippedSettings(*run_.filter, names) : ListUserSettings(*run_.filter, names)) != 0) names.clear();
+  return names;
+}
+
+// A cancelled prompt ends the command without a word.
+bool KalveroFilterDialogModel::SaveCurrentSetting() {
+  const std::optional<std::string> name = AskText(strings::Text("Save Setting"), strings::Text("Setting name:"), "");
+  if (!name) return true;
+  if (!IsValidSettingName(*name)) {
+    ShowError(strings::Text("Error - Invalid Setting Name"));
+    return false;
+  }
+  bool exists = false;
+  if (SettingExists(*run_.filter, *name, exists) == 0 && exists &&
+      !Confirm(strings::Text("Confirm Replace"), FormatText(strings::Text("Confirm Replace Message"), *name)))
+    return true;
+  if (SaveSetting(run_.filter->filterId, *name, std::vector<uint8_t>(block_, block_ + kParametersHandleSize)) != 0) {
+    ShowError(strings::Text("Error - Saving Setting"));
+    return false;
+  }
+  SettingsChanged();
   return true;
 }
 
@@ -281,10 +324,18 @@ bool KalveroFilterDialogModel::SwitchTo(int32_t effect) {
 bool KalveroFilterDialogModel::Command(int32_t command) {
   if (command >= kCommandSwitchEffect && command < kCommandSwitchEffect + kEffectCount)
     return SwitchTo(command - kCommandSwitchEffect);
+  const auto listed = [&](int32_t first, const std::vector<std::string>& names) {
+    return command >= first && command < first + int32_t(names.size());
+  };
+  if (listed(kCommandUserSetting, userSettings_))
+    return ApplySetting(userSettings_[size_t(command - kCommandUserSetting)]);
+  if (listed(kCommandShippedSetting, shippedSettings_))
+    return ApplySetting(shippedSettings_[size_t(command - kCommandShippedSetting)]);
   switch (command) {
     case kCommandEffectHelp: return OpenHelpPage(run_.filter->HelpPage());
     case kCommandHelpContents: return OpenHelpPage(kContentsHelpPage);
-    case kCommandLastUsed: return LoadLastUsed();
+    case kCommandLastUsed: return ApplySetting(LastUsedName());
+    case kCommandSaveSetting: return SaveCurrentSetting();
     case kCommandNextEffect: return SwitchTo(NextRunnable(1));
     case kCommandPreviousEffect: return SwitchTo(NextRunnable(-1));
     default: return FilterDialogModel::Command(command);

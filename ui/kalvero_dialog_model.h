@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "image/image.h"
 #include "platform/protocol.h"
@@ -35,6 +37,10 @@ class WindowRelay : public DialogWindow {
   void EnableCommand(int32_t command, bool enabled) override;
   void RefreshControls() override;
   void SetZoom(double zoom) override;
+  std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                     const std::string& text) override;
+  bool Confirm(const std::string& title, const std::string& text) override;
+  void SettingsChanged() override;
 
  protected:
   virtual void PreviewFinished() = 0;
@@ -66,6 +72,8 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   void StopRendering();
   // The effect the user switched to, which ended this dialog; -1 for none.
   int32_t SwitchRequested() const { return switchTo_; }
+  // The names a settings menu shows; its commands refer to this listing.
+  std::vector<std::string> StoredSettings(bool shipped);
 
   // Image pixels per preview pixel at `zoom`.
   static int32_t ScaleFor(double zoom);
@@ -75,7 +83,9 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   void ZoomChanged(double zoom) override;
   int32_t RenderView(Abort_Tester& abort, ProgressUpdateSink& progress);
   Rect VisibleRect() const;
-  bool LoadLastUsed();
+  // Reads a stored setting into the block as a change: undo, new preview.
+  bool ApplySetting(const std::string& name);
+  bool SaveCurrentSetting();
   // The next effect in `step`'s direction that can run on this image.
   int32_t NextRunnable(int32_t step) const;
   bool SwitchTo(int32_t effect);
@@ -89,6 +99,7 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   bool haveView_ = false;
   bool settingView_ = false;
   int32_t switchTo_ = -1;
+  std::vector<std::string> userSettings_, shippedSettings_;
 
   // The worker's: the image at the scale it was last read, and its render.
   std::unique_ptr<ByteImage> source_;

@@ -121,8 +121,8 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   const int32_t rendered = used.size() >= sizeof(int32_t) ? BlockEffectNumber(used.data()) : o.effect;
   if (rendered != o.effect) {
     if (rendered >= 0 && rendered < int32_t(kEffects.size()))
-      PrintWarning(std::string("the dialog switched to ") + kEffects[size_t(rendered)].name + ", which made the output" +
-                   (o.record.empty() ? "" : "; nothing recorded"));
+      PrintWarning(std::string("the dialog switched to ") + kEffects[size_t(rendered)].name +
+                   ", which made the output" + (o.record.empty() ? "" : "; nothing recorded"));
     return kExitOk;
   }
   if (StoreLastUsed(o.effect, used) != 0) PrintWarning("the values could not be kept as Last Used");

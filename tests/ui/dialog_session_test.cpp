@@ -297,6 +297,34 @@ TEST_F(DialogSessionTest, TheLastConfirmedValuesComeBackOnRequest) {
   EXPECT_EQ(strength, 35.0);
 }
 
+TEST_F(DialogSessionTest, SettingsAreSavedAndAppliedFromTheMenu) {
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    s.SetNumber(0, 42);
+    w.answers = {"Calm"};
+    EXPECT_TRUE(s.Command(kCommandSaveSetting));
+    EXPECT_EQ(w.settingsChanges, 1);
+    EXPECT_EQ(s.StoredSettings(false), std::vector<std::string>{"Calm"});
+    s.SetNumber(0, 7);
+    w.answers = {"Calm"};
+    EXPECT_TRUE(s.Command(kCommandSaveSetting));
+    EXPECT_EQ(w.prompts.back(), "Replace Setting") << "asked, and declined";
+    w.answers = {"a/b"};
+    EXPECT_FALSE(s.Command(kCommandSaveSetting));
+    EXPECT_EQ(w.errors.size(), 1u);
+    EXPECT_TRUE(s.Command(kCommandSaveSetting)) << "a cancelled prompt is no failure";
+    EXPECT_EQ(w.settingsChanges, 1);
+
+    EXPECT_TRUE(s.Command(kCommandUserSetting));
+    EXPECT_EQ(s.Number(0), 42.0) << "the declined replacement kept the setting";
+    s.Command(kCommandUndo);
+    EXPECT_EQ(s.Number(0), 7.0) << "applying a setting is a change like any other";
+    EXPECT_FALSE(s.Command(kCommandUserSetting + 1));
+    s.Command(kCommandCancel);
+    return w.Answer();
+  };
+  EXPECT_FALSE(Run());
+}
+
 // Previous effect ends the dialog and opens it on the one before that can run;
 // its OK renders that effect, a Cancel puts back the host's effect and block.
 TEST_F(DialogSessionTest, SwitchingEffectsReopensTheDialogOnTheOther) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,19 @@ struct RecordingWindow final : DialogWindow {
   void EnableCommand(int32_t command, bool enabled) override { enabledCommands[command] = enabled; }
   void RefreshControls() override { ++refreshes; }
   void SetZoom(double z) override { zoom = z; }
+  // Prompts take the next of `answers`, cancelled when there is none.
+  std::optional<std::string> AskText(const std::string& title, const std::string&, const std::string&) override {
+    prompts.push_back(title);
+    if (answers.empty()) return std::nullopt;
+    std::string answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  bool Confirm(const std::string& title, const std::string&) override {
+    prompts.push_back(title);
+    return confirm;
+  }
+  void SettingsChanged() override { ++settingsChanges; }
   // What a toolkit's run answers once the model has ended the dialog.
   int32_t Answer() const { return ended.empty() ? -1 : int32_t(ended.back()); }
 
@@ -28,6 +42,9 @@ struct RecordingWindow final : DialogWindow {
   std::vector<std::string> errors;
   std::vector<Result> ended;
   std::map<int32_t, bool> enabledCommands;
+  std::vector<std::string> answers, prompts;
+  bool confirm = false;
+  int settingsChanges = 0;
 };
 
 }  // namespace kv::test
