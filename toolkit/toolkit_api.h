@@ -94,6 +94,11 @@ class DialogSession {
   // (kCommandShippedSetting + index). DialogWindow::SettingsChanged tells
   // when to ask again.
   virtual std::vector<std::string> StoredSettings(bool /*shipped*/) { return {}; }
+  // A manage-settings window's buttons, on one of the user's settings: the
+  // core asks for the confirmation or the new name through the window and
+  // reports a failure; true when the setting was deleted or renamed.
+  virtual bool DeleteStoredSetting(const std::string& /*name*/) { return false; }
+  virtual bool RenameStoredSetting(const std::string& /*name*/) { return false; }
   // The window's 100 ms timer; also runs the host calls the worker sends.
   virtual void Tick() = 0;
   // Readable while the preview's worker waits for a host call: a window

@@ -221,6 +221,14 @@ std::vector<std::string> ToolkitSession::StoredSettings(bool shipped) {
   return model_ ? model_->StoredSettings(shipped) : std::vector<std::string>{};
 }
 
+bool ToolkitSession::DeleteStoredSetting(const std::string& name) {
+  return model_ && model_->DeleteStoredSetting(name);
+}
+
+bool ToolkitSession::RenameStoredSetting(const std::string& name) {
+  return model_ && model_->RenameStoredSetting(name);
+}
+
 void ToolkitSession::Tick() {
   if (!model_) return;
   queue_.Pump();

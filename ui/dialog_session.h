@@ -38,6 +38,8 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string SetValue(int32_t control, std::string_view text) override;
   bool Command(int32_t command) override;
   std::vector<std::string> StoredSettings(bool shipped) override;
+  bool DeleteStoredSetting(const std::string& name) override;
+  bool RenameStoredSetting(const std::string& name) override;
   void Tick() override;
   int WakeupDescriptor() override { return queue_.WakeupDescriptor(); }
   Size ImageSize() const override;

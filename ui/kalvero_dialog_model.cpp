@@ -267,6 +267,28 @@ std::vector<std::string> KalveroFilterDialogModel::StoredSettings(bool shipped) 
   return names;
 }
 
+bool KalveroFilterDialogModel::DeleteStoredSetting(const std::string& name) {
+  if (!Confirm(strings::Text("Confirm Delete"), FormatText(strings::Text("Confirm Delete Message"), name))) return false;
+  if (DeleteSetting(*run_.filter, name) != 0) return false;
+  SettingsChanged();
+  return true;
+}
+
+bool KalveroFilterDialogModel::RenameStoredSetting(const std::string& name) {
+  const std::optional<std::string> to = AskText(strings::Text("Rename Setting"), strings::Text("New name:"), name);
+  if (!to || *to == name) return false;
+  if (!IsValidSettingName(*to)) {
+    ShowError(strings::Text("Error - Invalid Setting Name"));
+    return false;
+  }
+  if (RenameSetting(*run_.filter, name, *to) != 0) {
+    ShowError(strings::Text("Error - Renaming Setting"));
+    return false;
+  }
+  SettingsChanged();
+  return true;
+}
+
 // A cancelled prompt ends the command without a word.
 bool KalveroFilterDialogModel::SaveCurrentSetting() {
   const std::optional<std::string> name = AskText(strings::Text("Save Setting"), strings::Text("Setting name:"), "");

@@ -74,6 +74,9 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   int32_t SwitchRequested() const { return switchTo_; }
   // The names a settings menu shows; its commands refer to this listing.
   std::vector<std::string> StoredSettings(bool shipped);
+  // Managing the user's settings: confirmed or named through the window.
+  bool DeleteStoredSetting(const std::string& name);
+  bool RenameStoredSetting(const std::string& name);
 
   // Image pixels per preview pixel at `zoom`.
   static int32_t ScaleFor(double zoom);

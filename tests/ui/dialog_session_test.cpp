@@ -297,7 +297,7 @@ TEST_F(DialogSessionTest, TheLastConfirmedValuesComeBackOnRequest) {
   EXPECT_EQ(strength, 35.0);
 }
 
-TEST_F(DialogSessionTest, SettingsAreSavedAndAppliedFromTheMenu) {
+TEST_F(DialogSessionTest, SettingsAreSavedAppliedAndManaged) {
   CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     s.SetNumber(0, 42);
     w.answers = {"Calm"};
@@ -319,6 +319,17 @@ TEST_F(DialogSessionTest, SettingsAreSavedAndAppliedFromTheMenu) {
     s.Command(kCommandUndo);
     EXPECT_EQ(s.Number(0), 7.0) << "applying a setting is a change like any other";
     EXPECT_FALSE(s.Command(kCommandUserSetting + 1));
+
+    w.answers = {"Quiet"};
+    EXPECT_TRUE(s.RenameStoredSetting("Calm"));
+    w.answers = {"Loud"};
+    EXPECT_FALSE(s.RenameStoredSetting("Calm")) << "gone by that name";
+    EXPECT_EQ(w.errors.size(), 2u);
+    EXPECT_FALSE(s.DeleteStoredSetting("Quiet")) << "not confirmed";
+    w.confirm = true;
+    EXPECT_TRUE(s.DeleteStoredSetting("Quiet"));
+    EXPECT_TRUE(s.StoredSettings(false).empty());
+    EXPECT_EQ(w.settingsChanges, 3);
     s.Command(kCommandCancel);
     return w.Answer();
   };
