@@ -268,7 +268,8 @@ std::vector<std::string> KalveroFilterDialogModel::StoredSettings(bool shipped) 
 }
 
 bool KalveroFilterDialogModel::DeleteStoredSetting(const std::string& name) {
-  if (!Confirm(strings::Text("Confirm Delete"), FormatText(strings::Text("Confirm Delete Message"), name))) return false;
+  if (!Confirm(strings::Text("Confirm Delete"), FormatText(strings::Text("Confirm Delete Message"), name)))
+    return false;
   if (DeleteSetting(*run_.filter, name) != 0) return false;
   SettingsChanged();
   return true;
