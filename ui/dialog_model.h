@@ -55,8 +55,10 @@ enum DialogCommand : int32_t {
   kCommandUndo = 10118,
   kCommandRedo = 10119,
   kCommandReset = 10125,
+  kCommandMakersPage = 10126,
   kCommandEffectHelp = 10129,
   kCommandHelpContents = 10130,
+  kCommandProductPage = 10131,
   kCommandSwitchEffect = 4000,  // + effect number
   kCommandUserSetting = 6000,     // + index into the user's stored settings
   kCommandShippedSetting = 7000,  // + index into the shipped ones

@@ -312,16 +312,20 @@ bool KalveroFilterDialogModel::SaveCurrentSetting() {
 
 namespace {
 
-// The shell's "open" of a help page: the desktop's browser, in the background.
+// The shell's "open": the desktop's own program for it, in the background.
+bool OpenWithDesktop(const std::string& target) {
+  if (target.empty()) return false;
+  std::string quoted = "'";
+  for (char c : target) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  return std::system(("xdg-open " + quoted + " >/dev/null 2>&1 &").c_str()) == 0;
+}
+
 bool OpenHelpPage(const std::string& page) {
   if (page.empty()) return false;
   const std::filesystem::path file = platform::ResourceFolder() / "Help" / page;
   std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return false;
-  std::string quoted = "'";
-  for (char c : file.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  quoted += "'";
-  return std::system(("xdg-open " + quoted + " >/dev/null 2>&1 &").c_str()) == 0;
+  return std::filesystem::exists(file, ec) && OpenWithDesktop(file.string());
 }
 
 }  // namespace
@@ -357,6 +361,8 @@ bool KalveroFilterDialogModel::Command(int32_t command) {
   switch (command) {
     case kCommandEffectHelp: return OpenHelpPage(run_.filter->HelpPage());
     case kCommandHelpContents: return OpenHelpPage(kContentsHelpPage);
+    case kCommandMakersPage: return OpenWithDesktop(strings::Text("URL Brightfold Home Page"));
+    case kCommandProductPage: return OpenWithDesktop(strings::Text("URL Product Home Page"));
     case kCommandLastUsed: return ApplySetting(LastUsedName());
     case kCommandSaveSetting: return SaveCurrentSetting();
     case kCommandNextEffect: return SwitchTo(NextRunnable(1));
