@@ -319,7 +319,7 @@ std::string Dialog::Click(std::string_view name) {
 
 Control* Dialog::FindControl(std::string_view name) const {
   for (auto& c : controls_)
-    if (g_ascii_strncasecmp(c->Spec().name.c_str(), std::string(name).c_str(), -1) == 0) return c.get();
+    if (g_ascii_strcasecmp(c->Spec().name.c_str(), std::string(name).c_str()) == 0) return c.get();
   return nullptr;
 }
 

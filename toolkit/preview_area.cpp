@@ -161,7 +161,9 @@ void PreviewArea::Stop() {
 
 void PreviewArea::SendView() {
   if (sendView_ != 0 || stopped_) return;
-  sendView_ = g_idle_add(+[](gpointer p) -> gboolean {
+  // At the default priority: GTK's relayout and redraw, above idle ones,
+  // can keep an idle callback waiting for long.
+  sendView_ = g_idle_add_full(G_PRIORITY_DEFAULT, +[](gpointer p) -> gboolean {
     auto* self = static_cast<PreviewArea*>(p);
     self->sendView_ = 0;
     if (!self->fitted_) {
@@ -173,7 +175,7 @@ void PreviewArea::SendView() {
       self->viewSent_ = true;
     }
     return G_SOURCE_REMOVE;
-  }, this);
+  }, this, nullptr);
 }
 
 PointD PreviewArea::ToImage(double x, double y) const { return {origin_.x + x / zoom_, origin_.y + y / zoom_}; }
