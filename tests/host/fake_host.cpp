@@ -230,10 +230,12 @@ bool FakeHost::Run(int32_t filterId, bool withDialog) {
     }
   }
   WriteBackOutput();
-  if (ok) {
-    const int16_t finish = Call(ps::filterSelectorFinish, filterId);
-    ok = finish == 0;
-  }
+  // As an image editor does, finish follows every start that succeeded,
+  // whatever continue answered; the failure stays the run's result.
+  const int16_t failure = lastResult;
+  const int16_t finish = Call(ps::filterSelectorFinish, filterId);
+  if (ok) ok = finish == 0;
+  else lastResult = failure;
   if (descriptorParameters.descriptor != nullptr) written = B(descriptorParameters.descriptor)->descriptor;
   return ok;
 }
