@@ -57,13 +57,15 @@ int32_t Dialog::Run() {
   if (err != 0) return err;
   Build();
   timer_ = g_timeout_add(kTickMs, +[](gpointer self) -> gboolean {
-    static_cast<Dialog*>(self)->session_.Tick();
+    auto* dialog = static_cast<Dialog*>(self);
+    if (dialog->prompting_ == 0) dialog->session_.Tick();
     return G_SOURCE_CONTINUE;
   }, this);
   // A worker waiting for a host call need not wait for the timer too.
   if (const int fd = session_.WakeupDescriptor(); fd >= 0) {
     wakeup_ = g_unix_fd_add(fd, G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
-      static_cast<Dialog*>(self)->session_.Tick();
+      auto* dialog = static_cast<Dialog*>(self);
+      if (dialog->prompting_ == 0) dialog->session_.Tick();
       return G_SOURCE_CONTINUE;
     }, this);
   }
@@ -247,6 +249,7 @@ GtkWidget* Dialog::BuildMenus() {
     return menu;
   };
   GtkWidget* settings = submenu("Settings");
+  MenuItem(settings, "save-setting", "Save Setting", kCommandSaveSetting);
   MenuItem(settings, "last-used", "Last Used", kCommandLastUsed);
   MenuItem(settings, "reset-menu", "Reset", kCommandReset);
   GtkWidget* effect = submenu("Effect");
@@ -420,6 +423,56 @@ void Dialog::ShowRefusal(const std::string& text) {
 
 void Dialog::MarkersChanged() {
   if (!closed_ && preview_ != nullptr) preview_->MarkersChanged();
+}
+
+}  // namespace kv::toolkit
+
+namespace kv::toolkit {
+
+// The session's prompts come from inside its own commands: a nested loop,
+// in which the timer does not enter the session again.
+gint Dialog::RunPrompt(GtkWidget* prompt) {
+  ++prompting_;
+  const gint response = gtk_dialog_run(GTK_DIALOG(prompt));
+  --prompting_;
+  return response;
+}
+
+std::optional<std::string> Dialog::AskText(const std::string& title, const std::string& label,
+                                           const std::string& text) {
+  if (closed_) return std::nullopt;
+  GtkWidget* prompt = gtk_dialog_new_with_buttons(
+      title.c_str(), GTK_WINDOW(window_), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      session_.Text("Cancel").c_str(), GTK_RESPONSE_CANCEL, session_.Text("OK").c_str(), GTK_RESPONSE_OK, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(prompt), GTK_RESPONSE_OK);
+  GtkWidget* box = gtk_dialog_get_content_area(GTK_DIALOG(prompt));
+  gtk_box_set_spacing(GTK_BOX(box), 6);
+  g_object_set(box, "margin", 10, nullptr);
+  GtkWidget* caption = gtk_label_new(label.c_str());
+  gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+  gtk_box_pack_start(GTK_BOX(box), caption, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
+  gtk_widget_show_all(prompt);
+  std::optional<std::string> answer;
+  if (RunPrompt(prompt) == GTK_RESPONSE_OK) answer = gtk_entry_get_text(GTK_ENTRY(entry));
+  gtk_widget_destroy(prompt);
+  return answer;
+}
+
+bool Dialog::Confirm(const std::string& title, const std::string& text) {
+  if (closed_) return false;
+  GtkWidget* prompt = gtk_message_dialog_new(GTK_WINDOW(window_),
+                                             GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                                             GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", text.c_str());
+  gtk_dialog_add_buttons(GTK_DIALOG(prompt), session_.Text("Cancel").c_str(), GTK_RESPONSE_CANCEL,
+                         session_.Text("OK").c_str(), GTK_RESPONSE_OK, nullptr);
+  gtk_window_set_title(GTK_WINDOW(prompt), title.c_str());
+  const bool yes = RunPrompt(prompt) == GTK_RESPONSE_OK;
+  gtk_widget_destroy(prompt);
+  return yes;
 }
 
 }  // namespace kv::toolkit

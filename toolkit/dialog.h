@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,9 @@ class Dialog final : public DialogWindow, public ControlHost {
   void StartProgress() override;
   void SetProgress(double fraction) override;
   void EndProgress() override;
+  std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                     const std::string& text) override;
+  bool Confirm(const std::string& title, const std::string& text) override;
 
   // ControlHost
   void ShowRefusal(const std::string& text) override;
@@ -69,6 +73,8 @@ class Dialog final : public DialogWindow, public ControlHost {
   void RunCommand(int32_t command);
   void ShowZoom(double zoom);
   void Close();
+  // Runs a prompt of the session's: the timer leaves the session alone meanwhile.
+  gint RunPrompt(GtkWidget* prompt);
 
   DialogSession& session_;
   GtkWidget* window_ = nullptr;
@@ -90,6 +96,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   guint wakeup_ = 0;
   bool built_ = false;
   bool closed_ = false;
+  int prompting_ = 0;
   int32_t result_ = kCancel;
   bool scriptFailed_ = false;
 };
