@@ -6,6 +6,7 @@
 #include "host/host_calls.h"
 #include "host/pixel_layout.h"
 #include "host/run_record.h"
+#include "image/pixel_ops.h"
 
 namespace kv {
 
@@ -35,18 +36,8 @@ int32_t AreaFromTransparency(ps::FilterRecord& host, RunRecord& run) {
   if (int16_t code = hostcall::MapHostError(hostcall::AdvanceState())) return code;
 
   const auto* base = static_cast<const uint8_t*>(host.inData);
-  Rect box{whole.right, whole.bottom, whole.left, whole.top};
-  for (int32_t y = whole.top; y < whole.bottom; ++y) {
-    const uint8_t* row = base + ptrdiff_t(y - whole.top) * host.inRowBytes;
-    const uint8_t* first = std::find_if(row, row + whole.Width(), [](uint8_t a) { return a != 0; });
-    if (first == row + whole.Width()) continue;
-    const uint8_t* last = row + whole.Width() - 1;
-    while (*last == 0) --last;
-    box.left = std::min(box.left, int32_t(first - row));
-    box.right = std::max(box.right, int32_t(last - row) + 1);
-    box.top = std::min(box.top, y);
-    box.bottom = y + 1;
-  }
+  const Rect box =
+      NonZeroBounds(base, {whole.Width(), whole.Height()}, host.inRowBytes, 1).Offset(whole.left, whole.top);
 
   int32_t err = 0;
   if (box.IsEmpty()) {

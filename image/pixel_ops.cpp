@@ -163,4 +163,18 @@ void ScaleValues(ByteImage& img, double factor) {
   }
 }
 
+Rect NonZeroBounds(const uint8_t* plane, Size size, ptrdiff_t rowBytes, int32_t step) {
+  Rect box{size.width, size.height, 0, 0};
+  for (int32_t y = 0; y < size.height; ++y) {
+    const uint8_t* row = plane + ptrdiff_t(y) * rowBytes;
+    int32_t first = 0;
+    while (first < size.width && row[ptrdiff_t(first) * step] == 0) ++first;
+    if (first == size.width) continue;
+    int32_t last = size.width - 1;
+    while (row[ptrdiff_t(last) * step] == 0) --last;
+    box = {std::min(box.left, first), std::min(box.top, y), std::max(box.right, last + 1), y + 1};
+  }
+  return box.IsEmpty() ? Rect{} : box;
+}
+
 }  // namespace kv

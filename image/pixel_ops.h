@@ -44,4 +44,10 @@ void CopyChannel(const ByteImage& src, int32_t srcChannel, ByteImage& dst, int32
 // (and never below 0).
 void ScaleValues(ByteImage& img, double factor);
 
+// The bounds of the non-zero bytes of one plane, `size` pixels whose bytes lie
+// `step` apart in a row and rows `rowBytes` apart, in the plane's own
+// coordinates; empty when every byte is 0. A layer's content is the bounds
+// of its transparency.
+Rect NonZeroBounds(const uint8_t* plane, Size size, ptrdiff_t rowBytes, int32_t step);
+
 }  // namespace kv

@@ -8,6 +8,7 @@
 
 #include "hosts/cli/host_callbacks.h"
 #include "hosts/cli/memory_suites.h"
+#include "image/pixel_ops.h"
 
 namespace kv::cli {
 
@@ -71,14 +72,8 @@ Rect FilterHost::WorkingArea() const {
   const Rect whole{0, 0, document_.width, document_.height};
   if (!document_.hasAlpha) return whole;
   const int32_t planes = document_.Planes();
-  Rect box{whole.right, whole.bottom, whole.left, whole.top};
-  for (int32_t y = 0; y < document_.height; ++y) {
-    const uint8_t* row = document_.Row(y);
-    for (int32_t x = 0; x < document_.width; ++x) {
-      if (row[size_t(x) * size_t(planes) + size_t(planes - 1)] == 0) continue;
-      box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1), y + 1};
-    }
-  }
+  const Rect box = NonZeroBounds(document_.pixels.data() + planes - 1, {document_.width, document_.height},
+                                 ptrdiff_t(document_.RowBytes()), planes);
   // A layer with nothing visible is refused by the core; until then it is the
   // whole image.
   return box.IsEmpty() ? whole : box;
