@@ -117,4 +117,12 @@ std::u16string Widen(const std::string& text) {
   return out;
 }
 
+bool OpenWithDesktop(const std::string& target) {
+  if (target.empty()) return false;
+  std::string quoted = "'";
+  for (char c : target) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  return std::system(("xdg-open " + quoted + " >/dev/null 2>&1 &").c_str()) == 0;
+}
+
 }  // namespace platform

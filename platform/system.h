@@ -1,6 +1,7 @@
 // The few operating-system services the core needs, in one place: the
 // process-wide lock, thread identity, where the core and its resources live,
-// the user's application-data folder, message boxes and text conversion.
+// the user's application-data folder, message boxes, the desktop's "open"
+// and text conversion.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,10 @@ std::filesystem::path ApplicationDataFolder();
 // routine; without one the text goes to stderr so batch use still sees it.
 void ShowMessage(const ps::PlatformData* owner, ps::MessageKind kind, const std::string& caption,
                  const std::string& text);
+
+// The shell's "open" of a file or web address: the desktop's own program
+// for it, started in the background. false when it cannot be started.
+bool OpenWithDesktop(const std::string& target);
 
 // 16-bit texts of the string table to and from the 8-bit code page (UTF-8).
 std::string Narrow(const std::u16string& text);

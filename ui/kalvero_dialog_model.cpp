@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -312,20 +311,11 @@ bool KalveroFilterDialogModel::SaveCurrentSetting() {
 
 namespace {
 
-// The shell's "open": the desktop's own program for it, in the background.
-bool OpenWithDesktop(const std::string& target) {
-  if (target.empty()) return false;
-  std::string quoted = "'";
-  for (char c : target) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  quoted += "'";
-  return std::system(("xdg-open " + quoted + " >/dev/null 2>&1 &").c_str()) == 0;
-}
-
 bool OpenHelpPage(const std::string& page) {
   if (page.empty()) return false;
   const std::filesystem::path file = platform::ResourceFolder() / "Help" / page;
   std::error_code ec;
-  return std::filesystem::exists(file, ec) && OpenWithDesktop(file.string());
+  return std::filesystem::exists(file, ec) && platform::OpenWithDesktop(file.string());
 }
 
 }  // namespace
@@ -361,8 +351,8 @@ bool KalveroFilterDialogModel::Command(int32_t command) {
   switch (command) {
     case kCommandEffectHelp: return OpenHelpPage(run_.filter->HelpPage());
     case kCommandHelpContents: return OpenHelpPage(kContentsHelpPage);
-    case kCommandMakersPage: return OpenWithDesktop(strings::Text("URL Brightfold Home Page"));
-    case kCommandProductPage: return OpenWithDesktop(strings::Text("URL Product Home Page"));
+    case kCommandMakersPage: return platform::OpenWithDesktop(strings::Text("URL Brightfold Home Page"));
+    case kCommandProductPage: return platform::OpenWithDesktop(strings::Text("URL Product Home Page"));
     case kCommandLastUsed: return ApplySetting(LastUsedName());
     case kCommandSaveSetting: return SaveCurrentSetting();
     case kCommandNextEffect: return SwitchTo(NextRunnable(1));
