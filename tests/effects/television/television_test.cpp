@@ -5,6 +5,7 @@
 
 #include "effects/television/television.h"
 #include "tests/effects/effect_harness.h"
+#include "tests/effects/reference.h"
 
 namespace kv::test {
 namespace {
@@ -30,6 +31,10 @@ Picture Tv(const Picture& in, const HostRender& how = {}) {
   Picture out = RenderThroughHost(kTelevisionEffect, in, how, &error);
   EXPECT_EQ(error, 0);
   return out;
+}
+
+TEST(Television, DefaultsLookAsTheyDid) {
+  ExpectMatchesReference("television-defaults", Tv(TestPicture(96, 64)), kWithinOneLevel);
 }
 
 TEST(Television, PlainScreenOnGreyIsTheImage) {
