@@ -1,14 +1,14 @@
 // The filter table: effect numbers to effect classes. A number whose effect
 // is not in this build is refused like an unknown one.
+#include "effects/filter_table.h"
+
 #include <array>
-#include <mutex>
 
 #include "effects/burnt_edges/burnt_edges.h"
 #include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
 #include "effects/television/television.h"
-#include "framework/filter.h"
 
 namespace kv {
 

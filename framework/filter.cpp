@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "framework/parameters.h"
+#include "host/whole_image.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

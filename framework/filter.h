@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,14 +18,6 @@ struct WorkingArea;
 
 constexpr int32_t kEffectCount = 14;
 constexpr uint32_t kParametersHandleSize = 32000;
-
-// Product constants.
-inline constexpr const char* kProductName = "Brightfold Kalvero 2";
-inline constexpr const char* kProductFolderName = "Kalvero 2";
-inline constexpr const char* kSettingsFolderName = "Settings";
-inline constexpr const char* kOptionsTitle = "Kalvero 2 Options";
-inline constexpr const char* kContentsHelpPage = "Contents.html";
-inline constexpr const char* kErrorsHelpPage = "Errors.html";
 
 // What one render call works on. Built by the render driver and the preview.
 struct RenderContext {
@@ -114,18 +105,6 @@ class FilterEntireImageRequired : public Filter {
   std::unique_ptr<ByteImage> sourceImage;
   std::unique_ptr<ByteImage> resultImage;
 };
-
-// Reads `rect` of the host image at a scale through the host's advance
-// state; null on failure. Supplied by the host-access layer.
-std::unique_ptr<ByteImage> ReadWholeImage(ps::FilterRecord* host, const Rect& rect, double scale);
-
-// The filter table. Null for a number outside 0..13 or an effect not in this
-// build. Tests may put a factory of their own in front of the table.
-std::unique_ptr<Filter> CreateFilter(int32_t filterId);
-// The table alone, whatever factory is in front of it.
-std::unique_ptr<Filter> CreateBuiltInFilter(int32_t filterId);
-using FilterFactory = std::function<std::unique_ptr<Filter>(int32_t filterId)>;
-void SetFilterFactoryOverride(FilterFactory factory);
 
 // Block helpers: every parameter block starts with the effect number.
 inline int32_t BlockEffectNumber(const void* block) {

@@ -1,5 +1,7 @@
 #include "host/host_calls.h"
 
+#include "platform/product.h"
+
 namespace kv {
 
 HostSession& Session() {
@@ -8,6 +10,10 @@ HostSession& Session() {
 }
 
 bool OnHostThread() { return platform::CurrentThread() == Session().hostThread; }
+
+void ShowHostError(const ps::FilterRecord* host, const std::string& text) {
+  platform::ShowMessage(host != nullptr ? host->platformData : nullptr, ps::messageError, kProductName, text);
+}
 
 namespace hostcall {
 namespace {

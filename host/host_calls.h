@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/message_queue.h"
 #include "platform/protocol.h"
@@ -25,6 +26,9 @@ struct HostSession {
 HostSession& Session();
 
 bool OnHostThread();
+
+// An error message owned by the host's window, under the product's name.
+void ShowHostError(const ps::FilterRecord* host, const std::string& text);
 
 enum HostMessage : int32_t {
   kMsgAdvanceState = platform::kWmApp + 5,

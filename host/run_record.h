@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <memory>
 
-#include "framework/filter.h"
 #include "host/working_area.h"
+#include "image/image.h"
 
 namespace kv {
+
+// Known here by name only: whoever ends a run knows the effect in full.
+class Filter;
 
 enum RunState : int32_t { kShowDialog = 0, kNoDialog = 1, kCreated = 2 };
 

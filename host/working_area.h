@@ -2,6 +2,7 @@
 // layer's transparency.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "image/image.h"
@@ -28,10 +29,12 @@ Rect AreaRect(const ps::FilterRecord& host, const RunRecord* run);
 // when the run has none). -108 when memory runs out.
 int32_t ReadAreaMask(const ps::FilterRecord& host, const RunRecord* run, const Rect& r, ByteMask& out);
 
-// Host rectangles are 16-bit top-left-bottom-right.
+// Host rectangles are 16-bit top-left-bottom-right; ours are held to what
+// those fields can say.
 inline Rect FromHost(const ps::Rect16& r) { return {r.left, r.top, r.right, r.bottom}; }
 inline ps::Rect16 ToHost(const Rect& r) {
-  return {int16_t(r.top), int16_t(r.left), int16_t(r.bottom), int16_t(r.right)};
+  const auto field = [](int32_t v) { return int16_t(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX)); };
+  return {field(r.top), field(r.left), field(r.bottom), field(r.right)};
 }
 
 }  // namespace kv

@@ -40,4 +40,15 @@ struct Rect {
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 
+// Division rounding towards minus and plus infinity; b > 0.
+constexpr int32_t FloorDiv(int32_t a, int32_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+constexpr int32_t CeilDiv(int32_t a, int32_t b) { return a >= 0 ? (a + b - 1) / b : -(-a / b); }
+
+// A rectangle of the image in the coordinates of the image read at a whole
+// `scale` (every scale-th pixel): the pixels that touch it.
+constexpr Rect ReducedRect(const Rect& r, int32_t scale) {
+  if (scale <= 1) return r;
+  return {FloorDiv(r.left, scale), FloorDiv(r.top, scale), CeilDiv(r.right, scale), CeilDiv(r.bottom, scale)};
+}
+
 }  // namespace kv

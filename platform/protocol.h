@@ -122,6 +122,11 @@ constexpr uint32_t kPhotoshopSignature = FourCC("8BIM");
 constexpr uint32_t propVersion = FourCC("vers");
 constexpr uint32_t propRulerUnits = FourCC("rulr");
 constexpr uint32_t propWatchSuspension = FourCC("wtch");
+// Ours, not the SDK's: a host that answers a tile size N makes the final
+// render cut every effect into tiles of N, so that tests and kalvero can
+// show that tiled and whole renders agree.
+constexpr uint32_t kKalveroSignature = FourCC("BFk2");
+constexpr uint32_t propTileSize = FourCC("tile");
 
 struct PropertyProcs {
   int16_t propertyProcsVersion;

@@ -22,10 +22,15 @@ std::filesystem::path& ResourceFolderStorage() {
 }  // namespace
 
 void SetResourceFolder(std::filesystem::path folder) { ResourceFolderStorage() = std::move(folder); }
-const std::filesystem::path& ResourceFolder() { return ResourceFolderStorage(); }
+
+const std::filesystem::path& ResourceFolder() {
+  // A host that never names the folder gets the one installed beside us.
+  std::filesystem::path& folder = ResourceFolderStorage();
+  if (folder.empty()) folder = ModulePath().parent_path() / "resources";
+  return folder;
+}
 
 std::optional<std::vector<uint8_t>> LoadResource(const std::string& type, int id) {
-  if (ResourceFolder().empty()) return std::nullopt;
   std::ifstream in(ResourceFolder() / type / std::to_string(id), std::ios::binary);
   if (!in) return std::nullopt;
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -23,7 +23,8 @@ std::recursive_mutex& ProcessLock();
 using ThreadId = std::thread::id;
 inline ThreadId CurrentThread() { return std::this_thread::get_id(); }
 
-// The folder that `SetResourceHandle` named; empty until then.
+// The folder that `SetResourceHandle` named, else "resources" beside the
+// module this code is linked into.
 void SetResourceFolder(std::filesystem::path folder);
 const std::filesystem::path& ResourceFolder();
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "toolkit/toolkit_api.h"
+#include "ui/toolkit_api.h"
 
 namespace kv::toolkit {
 

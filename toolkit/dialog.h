@@ -14,7 +14,7 @@
 
 #include "toolkit/controls.h"
 #include "toolkit/preview_area.h"
-#include "toolkit/toolkit_api.h"
+#include "ui/toolkit_api.h"
 
 namespace kv::toolkit {
 

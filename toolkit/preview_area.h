@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "toolkit/controls.h"
-#include "toolkit/toolkit_api.h"
+#include "ui/toolkit_api.h"
 
 namespace kv::toolkit {
 

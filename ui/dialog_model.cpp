@@ -28,17 +28,18 @@ double ZoomInFrom(double zoom) {
   return kZoomLevels.front();
 }
 
-FilterDialogModel::FilterDialogModel(int32_t& err, DialogWindow& window, Filter& effect, uint8_t* block, Hooks hooks,
+FilterDialogModel::FilterDialogModel(int32_t& err, DialogWindow& window, Filter& effect, std::span<uint8_t> block,
+                                     Hooks hooks,
                                      platform::MessageQueue& queue, const char* errorText)
     : window_(window),
       effect_(effect),
       block_(block),
       hooks_(std::move(hooks)),
       preview_(window, hooks_.render, queue, errorText),
-      opened_(block, block + kParametersHandleSize),
+      opened_(block.begin(), block.end()),
       current_(opened_) {
-  err = effect_.BuildParameters(list_, block_);
-  if (err == 0) err = effect_.UpdateParameterStates(list_, block_);
+  err = effect_.BuildParameters(list_, block_.data());
+  if (err == 0) err = effect_.UpdateParameterStates(list_, block_.data());
   EnableHistory();
 }
 
@@ -57,8 +58,8 @@ void FilterDialogModel::EnableHistory() {
 // one the model knows.
 void FilterDialogModel::Changed(std::deque<Snapshot>& history) {
   history.push_front(current_);
-  current_.assign(block_, block_ + kParametersHandleSize);
-  effect_.UpdateParameterStates(list_, block_);
+  current_.assign(block_.begin(), block_.end());
+  effect_.UpdateParameterStates(list_, block_.data());
   preview_.Invalidate();
   EnableHistory();
 }
@@ -76,8 +77,8 @@ void FilterDialogModel::Restore(std::deque<Snapshot>& from, std::deque<Snapshot>
   to.push_front(current_);
   current_ = std::move(from.front());
   from.pop_front();
-  std::memcpy(block_, current_.data(), current_.size());
-  effect_.UpdateParameterStates(list_, block_);
+  std::copy(current_.begin(), current_.end(), block_.begin());
+  effect_.UpdateParameterStates(list_, block_.data());
   window_.RefreshControls();
   preview_.Invalidate();
   EnableHistory();
@@ -88,7 +89,7 @@ void FilterDialogModel::Redo() { Restore(redo_, undo_); }
 
 void FilterDialogModel::ResetToDefaults() {
   StopPreview();
-  effect_.SetDefaults(block_);
+  effect_.SetDefaults(block_.data());
   redo_.clear();
   Changed(undo_);
   window_.RefreshControls();
@@ -115,7 +116,7 @@ void FilterDialogModel::OK() {
 
 void FilterDialogModel::Cancel() {
   StopPreview();
-  std::memcpy(block_, opened_.data(), opened_.size());
+  std::copy(opened_.begin(), opened_.end(), block_.begin());
   window_.EndDialog(DialogWindow::kCancel);
 }
 

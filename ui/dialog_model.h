@@ -9,11 +9,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "framework/filter.h"
-#include "framework/parameters.h"
+#include "parameters/parameters.h"
 #include "ui/preview_model.h"
 
 namespace kv {
@@ -74,12 +75,12 @@ class FilterDialogModel {
     PreviewModel::Render render;                          // the preview render, on the worker
     std::function<std::unique_ptr<ByteImage>()> takePreview;  // the finished preview, for OK
     std::function<void(std::unique_ptr<ByteImage>)> keepPreview;  // hands it to the run
-    std::function<void(const void* block)> storeLastUsed;  // OK's "Last Used"; failures ignored
+    std::function<void(std::span<const uint8_t> block)> storeLastUsed;  // OK's "Last Used"; failures ignored
   };
 
   // `block` is the host's parameters handle, locked for the dialog's life,
   // kParametersHandleSize bytes. 0 or an error code in `err`.
-  FilterDialogModel(int32_t& err, DialogWindow& window, Filter& effect, uint8_t* block, Hooks hooks,
+  FilterDialogModel(int32_t& err, DialogWindow& window, Filter& effect, std::span<uint8_t> block, Hooks hooks,
                     platform::MessageQueue& queue, const char* errorText);
   ~FilterDialogModel();
 
@@ -107,7 +108,7 @@ class FilterDialogModel {
 
   DialogWindow& window_;
   Filter& effect_;
-  uint8_t* block_;
+  std::span<uint8_t> block_;
   Hooks hooks_;
   ParameterList list_;
   PreviewModel preview_;

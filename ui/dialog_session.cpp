@@ -9,14 +9,16 @@
 #include <map>
 #include <mutex>
 
-#include "framework/parameters.h"
-#include "framework/settings_store.h"
+#include "effects/filter_table.h"
+#include "framework/settings_block.h"
 #include "host/host_calls.h"
 #include "host/run_record.h"
+#include "parameters/parameters.h"
+#include "platform/format.h"
+#include "platform/product.h"
+#include "platform/string_table.h"
 #include "platform/system.h"
-#include "ui/format.h"
 #include "ui/kalvero_dialog_model.h"
-#include "ui/string_table.h"
 
 namespace kv {
 
@@ -83,8 +85,8 @@ int32_t SelectedIndex(const ListboxParameter& list) {
 
 }  // namespace
 
-ToolkitSession::ToolkitSession(ps::FilterRecord& host, RunRecord& run, void* block)
-    : host_(host), run_(run), block_(static_cast<uint8_t*>(block)) {}
+ToolkitSession::ToolkitSession(ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block)
+    : host_(host), run_(run), block_(block) {}
 
 ToolkitSession::~ToolkitSession() { Finish(DialogWindow::kCancel); }
 
@@ -156,7 +158,7 @@ void ToolkitSession::Bind(int32_t control, ParameterControl& shown) {
   FilterParameter* p = At(control);
   if (p == nullptr) return;
   p->control = &shown;
-  run_.filter->UpdateParameterStates(model_->Parameters(), block_);
+  run_.filter->UpdateParameterStates(model_->Parameters(), block_.data());
 }
 
 double ToolkitSession::Number(int32_t control) const {
@@ -269,13 +271,13 @@ std::string NoDisplayText() {
 // switch to another effect until the dialog ends.
 class EffectBeforeSwitching {
  public:
-  EffectBeforeSwitching(const ps::FilterRecord& host, RunRecord& run, uint8_t* block)
+  EffectBeforeSwitching(const ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block)
       : host_(host), run_(run), block_(block) {}
   // Unless the dialog was confirmed, the host's effect and values return.
   ~EffectBeforeSwitching() {
     if (!effect_) return;
     run_.filter = std::move(effect_);
-    std::memcpy(block_, values_.data(), values_.size());
+    std::copy(values_.begin(), values_.end(), block_.begin());
   }
   EffectBeforeSwitching(const EffectBeforeSwitching&) = delete;
   EffectBeforeSwitching& operator=(const EffectBeforeSwitching&) = delete;
@@ -284,16 +286,15 @@ class EffectBeforeSwitching {
   // has some, else its defaults.
   bool Switch(int32_t next) {
     std::unique_ptr<Filter> effect = CreateFilter(next);
-    if (!effect) return false;
+    if (!effect || effect->ParameterBlockSize() > block_.size()) return false;
     if (!effect_) {
       effect_ = std::move(run_.filter);
-      values_.assign(block_, block_ + kParametersHandleSize);
+      values_.assign(block_.begin(), block_.end());
     }
     run_.filter = std::move(effect);
-    run_.filter->SetDefaults(block_);
-    std::vector<uint8_t> values(block_, block_ + kParametersHandleSize);
-    if (LoadSetting(next, LastUsedName(), values, ResolutionFromFixed(host_.imageHRes)) == 0)
-      std::memcpy(block_, values.data(), values.size());
+    run_.filter->SetDefaults(block_.data());
+    // Failing that, it keeps its defaults.
+    (void)LoadSetting(*run_.filter, LastUsedName(), block_, ResolutionFromFixed(host_.imageHRes));
     return true;
   }
   // The dialog was confirmed: the run keeps the effect it switched to.
@@ -302,17 +303,18 @@ class EffectBeforeSwitching {
  private:
   const ps::FilterRecord& host_;
   RunRecord& run_;
-  uint8_t* block_;
+  std::span<uint8_t> block_;
   std::unique_ptr<Filter> effect_;
   std::vector<uint8_t> values_;
 };
 
 }  // namespace
 
-int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record, void* block) {
+int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record,
+                      std::span<uint8_t> block) {
   int32_t result = 0;
   try {
-    EffectBeforeSwitching before(host, record, static_cast<uint8_t*>(block));
+    EffectBeforeSwitching before(host, record, block);
     for (;;) {
       int32_t next;
       {
@@ -360,7 +362,7 @@ toolkit::RunDialogProc LoadToolkit(const std::filesystem::path& folder, std::str
   return run;
 }
 
-int32_t RunToolkitDialog(ps::FilterRecord& host, RunRecord& run, void* block) {
+int32_t RunToolkitDialog(ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block) {
   std::string why;
   const toolkit::RunDialogProc proc = LoadToolkit(platform::ModulePath().parent_path(), why);
   if (proc == nullptr) {

@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/message_queue.h"
 #include "platform/protocol.h"
-#include "toolkit/toolkit_api.h"
+#include "ui/toolkit_api.h"
 
 namespace kv {
 
@@ -21,7 +22,7 @@ class KalveroFilterDialogModel;
 
 class ToolkitSession final : public toolkit::DialogSession {
  public:
-  ToolkitSession(ps::FilterRecord& host, RunRecord& run, void* block);
+  ToolkitSession(ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block);
   ~ToolkitSession() override;
   ToolkitSession(const ToolkitSession&) = delete;
   ToolkitSession& operator=(const ToolkitSession&) = delete;
@@ -59,7 +60,7 @@ class ToolkitSession final : public toolkit::DialogSession {
 
   ps::FilterRecord& host_;
   RunRecord& run_;
-  uint8_t* block_;
+  std::span<uint8_t> block_;
   platform::MessageQueue queue_;
   std::unique_ptr<KalveroFilterDialogModel> model_;
   int32_t switchTo_ = -1;
@@ -68,12 +69,13 @@ class ToolkitSession final : public toolkit::DialogSession {
 // Runs the dialog through a toolkit's run procedure, again on another
 // effect whenever the user switches; the toolkit's own failures are told to
 // the user and answer 1.
-int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record, void* block);
+int32_t RunDialogWith(toolkit::RunDialogProc run, ps::FilterRecord& host, RunRecord& record,
+                      std::span<uint8_t> block);
 
 // The toolkit library in `folder`, or null with `why` for the user.
 toolkit::RunDialogProc LoadToolkit(const std::filesystem::path& folder, std::string& why);
 
 // The dialog runner the shared core registers: the toolkit beside the core.
-int32_t RunToolkitDialog(ps::FilterRecord& host, RunRecord& run, void* block);
+int32_t RunToolkitDialog(ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block);
 
 }  // namespace kv

@@ -5,14 +5,18 @@
 #include <cstring>
 #include <filesystem>
 
-#include "framework/settings_store.h"
-#include "host/entry.h"
+#include "effects/filter_table.h"
+#include "framework/render_driver.h"
+#include "framework/requirements.h"
+#include "framework/settings_block.h"
+#include "host/host_calls.h"
 #include "host/pixel_layout.h"
-#include "host/render_driver.h"
 #include "host/run_record.h"
+#include "host/whole_image.h"
+#include "platform/format.h"
+#include "platform/product.h"
+#include "platform/string_table.h"
 #include "platform/system.h"
-#include "ui/format.h"
-#include "ui/string_table.h"
 
 namespace kv {
 
@@ -120,7 +124,8 @@ toolkit::PreviewFrame ToFrame(const ByteImage& image, const Rect& wanted, int32_
 // --- the model ------------------------------------------------------------------
 
 KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& window, ps::FilterRecord& host,
-                                                   RunRecord& run, uint8_t* block, platform::MessageQueue& queue)
+                                                   RunRecord& run, std::span<uint8_t> block,
+                                                   platform::MessageQueue& queue)
     : WindowRelay(&window),
       FilterDialogModel(err, *this, *run.filter, block,
                         Hooks{[this](Abort_Tester& abort, ProgressUpdateSink& progress) {
@@ -129,11 +134,7 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
                               // Only full-resolution pixels can stand in for the final render's.
                               [this] { return shownScale_ == 1 ? std::move(shown_) : nullptr; },
                               [this](std::unique_ptr<ByteImage> preview) { run_.previewResult = std::move(preview); },
-                              [this](const void* b) {
-                                const auto* bytes = static_cast<const uint8_t*>(b);
-                                StoreLastUsed(run_.filter->filterId,
-                                              std::vector<uint8_t>(bytes, bytes + kParametersHandleSize));
-                              }},
+                              [this](std::span<const uint8_t> b) { StoreLastUsed(*run_.filter, b); }},
                         queue, run.errorText),
       host_(host),
       run_(run),
@@ -142,7 +143,7 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
   list.SetResolution(host.imageHRes);
   list.positionFrame = PositionFrame{AreaRect(host, &run), ImageBounds(host)};
   bool lastUsed = false;
-  if (SettingExists(*run.filter, LastUsedName(), lastUsed) != 0) lastUsed = false;
+  if (SettingExists(run.filter->SettingsName(), LastUsedName(), lastUsed) != 0) lastUsed = false;
   EnableCommand(kCommandLastUsed, lastUsed);
   const bool others = NextRunnable(1) >= 0;
   EnableCommand(kCommandNextEffect, others);
@@ -224,7 +225,7 @@ int32_t KalveroFilterDialogModel::RenderView(Abort_Tester& abort, ProgressUpdate
     return 0;
   }
   if (out->Allocate(tile, source_->format) != 0) return kErrOutOfMemory;
-  const int32_t err = RenderPreview(host_, run_, block_, *source_, *out, scale, abort, progress);
+  const int32_t err = RenderPreview(host_, run_, block_.data(), *source_, *out, scale, abort, progress);
   if (err == 0) {
     rendering_ = std::move(out);
     renderScale_ = scale;
@@ -250,10 +251,10 @@ bool KalveroFilterDialogModel::Frame(toolkit::PreviewFrame& out, bool unprocesse
 }
 
 bool KalveroFilterDialogModel::ApplySetting(const std::string& name) {
-  std::vector<uint8_t> bytes(block_, block_ + kParametersHandleSize);
-  if (LoadSetting(run_.filter->filterId, name, bytes, Parameters().resolution) != 0) return false;
+  std::vector<uint8_t> bytes(block_.begin(), block_.end());
+  if (LoadSetting(*run_.filter, name, bytes, Parameters().resolution) != 0) return false;
   StopRendering();
-  std::memcpy(block_, bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), block_.begin());
   ParametersChanged();
   RefreshControls();
   return true;
@@ -262,14 +263,15 @@ bool KalveroFilterDialogModel::ApplySetting(const std::string& name) {
 std::vector<std::string> KalveroFilterDialogModel::StoredSettings(bool shipped) {
   std::vector<std::string>& names = shipped ? shippedSettings_ : userSettings_;
   names.clear();
-  if ((shipped ? ListShippedSettings(*run_.filter, names) : ListUserSettings(*run_.filter, names)) != 0) names.clear();
+  if ((shipped ? ListShippedSettings(run_.filter->SettingsName(), names)
+               : ListUserSettings(run_.filter->SettingsName(), names)) != 0) names.clear();
   return names;
 }
 
 bool KalveroFilterDialogModel::DeleteStoredSetting(const std::string& name) {
   if (!Confirm(strings::Text("Confirm Delete"), FormatText(strings::Text("Confirm Delete Message"), name)))
     return false;
-  if (DeleteSetting(*run_.filter, name) != 0) return false;
+  if (DeleteSetting(run_.filter->SettingsName(), name) != 0) return false;
   SettingsChanged();
   return true;
 }
@@ -281,7 +283,7 @@ bool KalveroFilterDialogModel::RenameStoredSetting(const std::string& name) {
     ShowError(strings::Text("Error - Invalid Setting Name"));
     return false;
   }
-  if (RenameSetting(*run_.filter, name, *to) != 0) {
+  if (RenameSetting(run_.filter->SettingsName(), name, *to) != 0) {
     ShowError(strings::Text("Error - Renaming Setting"));
     return false;
   }
@@ -298,10 +300,10 @@ bool KalveroFilterDialogModel::SaveCurrentSetting() {
     return false;
   }
   bool exists = false;
-  if (SettingExists(*run_.filter, *name, exists) == 0 && exists &&
+  if (SettingExists(run_.filter->SettingsName(), *name, exists) == 0 && exists &&
       !Confirm(strings::Text("Confirm Replace"), FormatText(strings::Text("Confirm Replace Message"), *name)))
     return true;
-  if (SaveSetting(run_.filter->filterId, *name, std::vector<uint8_t>(block_, block_ + kParametersHandleSize)) != 0) {
+  if (SaveSetting(*run_.filter, *name, block_) != 0) {
     ShowError(strings::Text("Error - Saving Setting"));
     return false;
   }
@@ -318,13 +320,22 @@ bool OpenHelpPage(const std::string& page) {
   return std::filesystem::exists(file, ec) && platform::OpenWithDesktop(file.string());
 }
 
+// Whether effect `filterId` suits the host's image and its block fits the
+// host's handle, without a word to the user.
+bool CanRunEffect(int32_t filterId, size_t blockSize) {
+  std::unique_ptr<Filter> filter = CreateFilter(filterId);
+  ps::FilterRecord* host = Session().record;
+  return filter && filter->ParameterBlockSize() <= blockSize && host != nullptr &&
+         CheckRequirements(*filter, *host, Session().run, true);
+}
+
 }  // namespace
 
 int32_t KalveroFilterDialogModel::NextRunnable(int32_t step) const {
   const int32_t current = run_.filter->filterId;
   for (int32_t i = 1; i < kEffectCount; ++i) {
     const int32_t n = ((current + step * i) % kEffectCount + kEffectCount) % kEffectCount;
-    if (CanRunEffect(n, true)) return n;
+    if (CanRunEffect(n, block_.size())) return n;
   }
   return -1;
 }
@@ -332,7 +343,7 @@ int32_t KalveroFilterDialogModel::NextRunnable(int32_t step) const {
 // The dialog ends as cancelled, leaving the block as it found it; the
 // runner opens it again on the other effect.
 bool KalveroFilterDialogModel::SwitchTo(int32_t effect) {
-  if (effect < 0 || effect == run_.filter->filterId || !CanRunEffect(effect, true)) return false;
+  if (effect < 0 || effect == run_.filter->filterId || !CanRunEffect(effect, block_.size())) return false;
   switchTo_ = effect;
   Cancel();
   return true;

@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "image/image.h"
 #include "platform/protocol.h"
-#include "toolkit/toolkit_api.h"
 #include "ui/dialog_model.h"
+#include "ui/toolkit_api.h"
 
 namespace kv {
 
@@ -54,7 +55,8 @@ class WindowRelay : public DialogWindow {
 // The relay comes first so that it exists before the model talks to it.
 class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogModel {
  public:
-  KalveroFilterDialogModel(int32_t& err, DialogWindow& window, ps::FilterRecord& host, RunRecord& run, uint8_t* block,
+  KalveroFilterDialogModel(int32_t& err, DialogWindow& window, ps::FilterRecord& host, RunRecord& run,
+                           std::span<uint8_t> block,
                            platform::MessageQueue& queue);
   ~KalveroFilterDialogModel();
 
@@ -95,7 +97,7 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
 
   ps::FilterRecord& host_;
   RunRecord& run_;
-  uint8_t* block_;
+  std::span<uint8_t> block_;
   PointD origin_;
   Size viewSize_{};
   double viewZoom_ = 1.0;

@@ -1,7 +1,7 @@
 #include "ui/preview_model.h"
 
 #include "image/image.h"
-#include "ui/string_table.h"
+#include "platform/string_table.h"
 
 namespace kv {
 

@@ -4,11 +4,11 @@
 #include <cmath>
 
 #include "effects/burnt_edges/burn_transforms.h"
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
-#include "framework/parameters.h"
+#include "host/host_color.h"
 #include "host/working_area.h"
 #include "image/blur.h"
+#include "parameters/effect_parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

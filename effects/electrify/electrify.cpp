@@ -4,11 +4,11 @@
 #include <cmath>
 #include <vector>
 
-#include "effects/effect_parameters.h"
 #include "effects/lightning/arc_parameters.h"
-#include "framework/parameters.h"
 #include "host/host_calls.h"
 #include "host/working_area.h"
+#include "parameters/effect_parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 
 #include "effects/lightning/arc_engine.h"
 #include "framework/filter.h"
-#include "framework/parameter_values.h"
+#include "parameters/parameter_values.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 #include "effects/lightning/arc_parameters.h"
 
-#include "effects/effect_parameters.h"
+#include "parameters/effect_parameters.h"
 
 namespace kv {
 

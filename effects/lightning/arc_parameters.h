@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "framework/parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <new>
 
-#include "effects/host_color.h"
 #include "effects/lightning/arc_engine.h"
 #include "effects/lightning/core_tiles.h"
 #include "effects/lightning/glow_field.h"
+#include "host/host_color.h"
 #include "image/pixel_ops.h"
 
 namespace kv {

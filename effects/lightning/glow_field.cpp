@@ -10,8 +10,6 @@ namespace kv {
 
 namespace {
 
-int32_t FloorDiv(int32_t a, int32_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
 bool Aborted(Abort_Tester* abort) { return abort != nullptr && abort->ShouldAbort(); }
 
 // The blur's weights on cells of n pixels. Averaging into cells and

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "effects/effect_parameters.h"
 #include "effects/lightning/arc_engine.h"
 #include "effects/lightning/arc_parameters.h"
-#include "framework/parameters.h"
+#include "parameters/effect_parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

@@ -6,11 +6,11 @@
 #include <new>
 #include <vector>
 
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
-#include "framework/parameters.h"
+#include "host/host_color.h"
 #include "image/noise.h"
 #include "image/pixel_ops.h"
+#include "parameters/effect_parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

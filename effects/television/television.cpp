@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
 #include "effects/television/screen_sampler.h"
-#include "framework/parameters.h"
+#include "host/host_color.h"
 #include "image/pixel_ops.h"
+#include "parameters/effect_parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "framework/settings_store.h"
 #include "hosts/cli/atomic_file.h"
 #include "hosts/cli/descriptor.h"
 #include "hosts/cli/effect_names.h"
@@ -15,6 +14,7 @@
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/parameter_block.h"
 #include "hosts/cli/progress_bar.h"
+#include "parameters/settings_store.h"
 
 namespace kv::cli {
 
@@ -70,10 +70,9 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   ParameterBlock block(o.effect, document.xResolution);
   block.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
   if (!o.settings.empty()) {
-    const std::string setting = MatchingSettingName(block.Effect(), o.settings);
-    std::vector<uint8_t> bytes = block.Bytes();
+    const std::string setting = MatchingSettingName(block.Effect().SettingsName(), o.settings);
     SettingsProblems problems;
-    if (LoadSetting(o.effect, setting, bytes, document.xResolution, &problems) != 0 || !block.Adopt(bytes)) {
+    if (LoadSetting(block.Effect().SettingsName(), setting, block.List(), &problems) != 0) {
       const std::string why = problems.empty() ? "'" + setting + "' is not a setting of " + name : problems.front();
       throw UsageError(why + "; 'kalvero settings list " + kEffects[size_t(o.effect)].settingsName +
                        "' shows them");
@@ -125,7 +124,8 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
                    ", which made the output" + (o.record.empty() ? "" : "; nothing recorded"));
     return kExitOk;
   }
-  if (StoreLastUsed(o.effect, used) != 0) PrintWarning("the values could not be kept as Last Used");
+  if (!block.Adopt(used) || StoreLastUsed(block.Effect().SettingsName(), block.List()) != 0)
+    PrintWarning("the values could not be kept as Last Used");
   if (!o.record.empty()) {
     // The core writes its values when its dialog was accepted; otherwise
     // they are the block it rendered with, written as it would write them.

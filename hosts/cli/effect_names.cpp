@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string>
 
-#include "framework/parameter_io.h"
+#include "parameters/parameter_io.h"
 
 namespace kv::cli {
 

@@ -10,9 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "effects/filter_table.h"
 #include "framework/filter.h"
-#include "framework/parameters.h"
 #include "hosts/cli/descriptor.h"
+#include "parameters/parameters.h"
 
 namespace kv::cli {
 
@@ -33,6 +34,7 @@ class ParameterBlock {
   // Takes a block the core left; false when it belongs to another effect.
   bool Adopt(const std::vector<uint8_t>& bytes);
   const ParameterList& List() const { return list_; }
+  ParameterList& List() { return list_; }
   const Filter& Effect() const { return *filter_; }
   // The values as the core writes them for a recorded action.
   Descriptor Values() const;

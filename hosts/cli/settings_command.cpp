@@ -6,15 +6,16 @@
 #include <memory>
 #include <new>
 
+#include "effects/filter_table.h"
 #include "framework/filter.h"
-#include "framework/parameters.h"
-#include "framework/settings_store.h"
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/core_library.h"
 #include "hosts/cli/effect_names.h"
 #include "hosts/cli/parameter_block.h"
+#include "parameters/parameters.h"
+#include "parameters/settings_store.h"
+#include "platform/string_table.h"
 #include "platform/system.h"
-#include "ui/string_table.h"
 
 namespace kv::cli {
 
@@ -61,17 +62,17 @@ const char* EffectName(const Filter& effect) { return kEffects[size_t(effect.fil
 
 std::string PathOf(const Filter& effect, const std::string& name, SettingsSource source) {
   FolderReference file;
-  return SettingFile(effect, name, source, file) == 0 ? file->Path() : std::string();
+  return SettingFile(effect.SettingsName(), name, source, file) == 0 ? file->Path() : std::string();
 }
 
 int List(const Filter& effect) {
   SettingsProblems problems;
   std::vector<std::string> mine, shipped;
-  int32_t result = ListUserSettings(effect, mine, &problems);
-  const int32_t shippedResult = ListShippedSettings(effect, shipped, &problems);
+  int32_t result = ListUserSettings(effect.SettingsName(), mine, &problems);
+  const int32_t shippedResult = ListShippedSettings(effect.SettingsName(), shipped, &problems);
   if (result == 0) result = shippedResult;
   FolderReference folder;
-  SettingsFolder(effect, SettingsSource::User, folder);
+  SettingsFolder(effect.SettingsName(), SettingsSource::User, folder);
   std::printf("Your settings for %s (%s):\n", EffectName(effect), folder != nullptr ? folder->Path().c_str() : "");
   for (const std::string& name : mine) std::printf("  %s\n", name.c_str());
   if (mine.empty()) std::printf("  (none)\n");
@@ -88,8 +89,7 @@ int List(const Filter& effect) {
 int Load(const std::string& name, ParameterBlock& block, SettingsSource* source = nullptr) {
   std::vector<uint8_t> bytes = block.Bytes();
   SettingsProblems problems;
-  const int32_t result = LoadSetting(block.Effect().filterId, name, bytes, 72.0, &problems, source);
-  if (result == 0) block.Adopt(bytes);
+  const int32_t result = LoadSetting(block.Effect().SettingsName(), name, block.List(), &problems, source);
   return Outcome(result, problems);
 }
 
@@ -98,7 +98,7 @@ int Save(const Filter& effect, const SettingsOptions& o) {
   if (!IsValidSettingName(o.name, &why)) return Usage(why);
   ParameterBlock block(effect.filterId);
   if (!o.from.empty())
-    if (int status = Load(MatchingSettingName(effect, o.from), block)) return status;
+    if (int status = Load(MatchingSettingName(effect.SettingsName(), o.from), block)) return status;
   for (const std::string& assignment : o.sets) {
     const std::string error = block.Set(assignment);
     if (!error.empty()) return Usage(error);
@@ -110,34 +110,35 @@ int Save(const Filter& effect, const SettingsOptions& o) {
   }
   SettingsProblems problems;
   bool exists = false;
-  if (int32_t result = SettingExists(effect, o.name, exists, &problems)) return Outcome(result, problems);
+  if (int32_t result = SettingExists(effect.SettingsName(), o.name, exists, &problems)) return Outcome(result, problems);
   if (exists && !o.replace)
     return Usage("you have a setting '" + o.name + "' of " + EffectName(effect) +
                  " already; add --replace to replace it");
-  if (int32_t result = SaveSetting(effect.filterId, o.name, block.Bytes(), &problems)) return Outcome(result, problems);
+  if (int32_t result = SaveSetting(effect.SettingsName(), o.name, block.List(), &problems))
+    return Outcome(result, problems);
   std::printf("Saved '%s' in %s\n", o.name.c_str(), PathOf(effect, o.name, SettingsSource::User).c_str());
   return kExitOk;
 }
 
 int Rename(const Filter& effect, const SettingsOptions& o) {
-  const std::string name = MatchingSettingName(effect, o.name);
+  const std::string name = MatchingSettingName(effect.SettingsName(), o.name);
   SettingsProblems problems;
-  if (int32_t result = RenameSetting(effect, name, o.newName, &problems)) return Outcome(result, problems);
+  if (int32_t result = RenameSetting(effect.SettingsName(), name, o.newName, &problems)) return Outcome(result, problems);
   std::printf("Renamed '%s' to '%s'\n", name.c_str(), o.newName.c_str());
   return kExitOk;
 }
 
 int Delete(const Filter& effect, const SettingsOptions& o) {
-  const std::string name = MatchingSettingName(effect, o.name);
+  const std::string name = MatchingSettingName(effect.SettingsName(), o.name);
   SettingsProblems problems;
-  if (int32_t result = DeleteSetting(effect, name, &problems)) return Outcome(result, problems);
+  if (int32_t result = DeleteSetting(effect.SettingsName(), name, &problems)) return Outcome(result, problems);
   std::printf("Deleted '%s'\n", name.c_str());
   return kExitOk;
 }
 
 // The values in the form --set takes, so that a line can be pasted into one.
 int Show(const Filter& effect, const SettingsOptions& o) {
-  const std::string name = MatchingSettingName(effect, o.name);
+  const std::string name = MatchingSettingName(effect.SettingsName(), o.name);
   ParameterBlock block(effect.filterId);
   SettingsSource source = SettingsSource::User;
   if (int status = Load(name, block, &source)) return status;

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "hosts/cli/image_files.h"
-#include "test_support.h"
+#include "tests/cli/test_support.h"
 
 namespace kv::cli {
 namespace {

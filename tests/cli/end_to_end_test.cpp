@@ -4,15 +4,16 @@
 
 #include <fstream>
 
-#include "host/dialog_hook.h"
-#include "host/entry.h"
+#include "effects/filter_table.h"
+#include "entry/dialog_hook.h"
+#include "entry/entry.h"
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
 #include "platform/system.h"
-#include "test_support.h"
-#include "tests/host/test_effect.h"
+#include "tests/cli/test_support.h"
+#include "tests/framework/test_effect.h"
 #include "tests/ui/scripted_dialog.h"
 
 namespace kv::cli::test {
@@ -215,7 +216,7 @@ TEST_F(Apply, TheDialogsOkRendersItsValuesAndCancelWritesNothing) {
   EXPECT_EQ(ReadBytes(dir / "played.png"), ReadBytes(dir / "ok.png"));
 
   // A dialog that cannot be shown ends the run with the reason on stderr.
-  SetDialogRunner(+[](ps::FilterRecord& h, RunRecord& r, void* b) {
+  SetDialogRunner(+[](ps::FilterRecord& h, RunRecord& r, std::span<uint8_t> b) {
     return RunDialogWith([](toolkit::DialogSession&) { return toolkit::kNoDisplay; }, h, r, b);
   });
   options.dialog = true;

@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-#include "test_support.h"
+#include "tests/cli/test_support.h"
 
 namespace kv::cli {
 namespace {

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "framework/settings_store.h"
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/settings_command.h"
+#include "parameters/settings_store.h"
 #include "platform/system.h"
-#include "test_support.h"
+#include "tests/cli/test_support.h"
 
 namespace kv::cli::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "tests/cli/test_support.h"
 
 #include <unistd.h>
 

@@ -5,79 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "effects/filter_table.h"
 #include "framework/filter.h"
 #include "host/host_calls.h"
 #include "image/progress.h"
 #include "platform/system.h"
-#include "tests/host/fake_host.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/loaded_core.h"
 
 namespace kv::test {
 
 namespace {
-
-// The effect with its tiles cut to a size of the test's choosing.
-class TiledFilter final : public Filter {
- public:
-  TiledFilter(std::unique_ptr<Filter> inner, int32_t tileSize) : inner_(std::move(inner)), tileSize_(tileSize) {
-    filterId = inner_->filterId;
-  }
-  uint32_t ParameterBlockSize() const override { return inner_->ParameterBlockSize(); }
-  bool PreviewStartsAtCorner() const override { return inner_->PreviewStartsAtCorner(); }
-  bool BlendsWithSelection() const override { return inner_->BlendsWithSelection(); }
-  bool NeedsSelection() const override { return inner_->NeedsSelection(); }
-  bool NeedsSelectionOrLayer() const override { return inner_->NeedsSelectionOrLayer(); }
-  bool KeepsLayerTransparency() const override { return inner_->KeepsLayerTransparency(); }
-  bool SupportsCMYK() const override { return inner_->SupportsCMYK(); }
-  // Cut into tiles whatever the effect asks for: that is the point of the wrapper.
-  bool RendersInOnePiece() const override { return false; }
-  bool SupportsScripting() const override { return inner_->SupportsScripting(); }
-  int32_t PreviewPlacement() const override { return inner_->PreviewPlacement(); }
-  Size MinimumSize() const override { return inner_->MinimumSize(); }
-  int32_t TileSize() const override { return tileSize_; }
-  void SetDefaults(void* block) const override { inner_->SetDefaults(block); }
-  Rect InputAreaFor(const Rect& area, const void* block, double scale) const override {
-    return inner_->InputAreaFor(area, block, scale);
-  }
-  void TileInputArea(const Rect& tile, const Rect& area, const void* block, double scale, Rect& in,
-                     Rect& extra) const override {
-    inner_->TileInputArea(tile, area, block, scale, in, extra);
-  }
-  void InputAreaForTile(const Rect& tile, Rect& in, Rect& extra, const void* block, double scale) const override {
-    inner_->InputAreaForTile(tile, in, extra, block, scale);
-  }
-  int32_t PrepareRender(RenderContext& c) override { return inner_->PrepareRender(c); }
-  int32_t Render(RenderContext& c) override { return inner_->Render(c); }
-  void FinishRender(void* block) override { inner_->FinishRender(block); }
-  int32_t BuildParameters(ParameterList& list, void* block) override { return inner_->BuildParameters(list, block); }
-  std::string SettingsName() const override { return inner_->SettingsName(); }
-  int32_t UpdateParameterStates(ParameterList& list, const void* block) override {
-    return inner_->UpdateParameterStates(list, block);
-  }
-  std::string HelpPage() const override { return inner_->HelpPage(); }
-
- private:
-  std::unique_ptr<Filter> inner_;
-  int32_t tileSize_;
-};
-
-class ScopedTileSize {
- public:
-  explicit ScopedTileSize(int32_t tileSize) {
-    if (tileSize <= 0) return;
-    active_ = true;
-    SetFilterFactoryOverride([tileSize](int32_t id) -> std::unique_ptr<Filter> {
-      std::unique_ptr<Filter> inner = CreateBuiltInFilter(id);
-      if (inner == nullptr) return nullptr;
-      return std::make_unique<TiledFilter>(std::move(inner), tileSize);
-    });
-  }
-  ~ScopedTileSize() {
-    if (active_) SetFilterFactoryOverride(nullptr);
-  }
-
- private:
-  bool active_ = false;
-};
 
 // The host state the core sees during a selector, for renders that call the
 // effect straight.
@@ -148,13 +86,14 @@ std::vector<uint8_t> OvalSelection(int width, int height) {
 Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how, int16_t* error) {
   platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
   FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
+  host.entry = Core().entry;
+  host.tileSize = how.tileSize;
   host.pixels = in.pixels;
   host.record.imageHRes = host.record.imageVRes = ps::Fixed(std::lround(how.resolution * 65536));
   if (!how.selection.empty()) host.SetSelection(how.selection);
   host.record.parameters = host.handleProcs.newProc(int32_t(kParametersHandleSize));
   FillBlock(effect, host.handleProcs.lockProc(host.record.parameters, false), how.edit);
 
-  const ScopedTileSize tiles(how.tileSize);
   const bool ok = host.Run(effect);
   if (error != nullptr) *error = ok ? 0 : host.lastResult;
   if (!ok) {

@@ -1,5 +1,5 @@
-// Runs an effect the ways the product does: through the entry point and an
-// in-memory host with tiles of a chosen size, and as the preview does, on a
+// Runs an effect the ways the product does: through the built core's entry
+// point and an in-memory host with tiles of a chosen size, and as the preview does, on a
 // reduced copy of the image at a render scale.
 #pragma once
 
@@ -39,7 +39,7 @@ std::vector<uint8_t> OvalSelection(int width, int height);
 using BlockEdit = std::function<void(void* block)>;
 
 struct HostRender {
-  int tileSize = 0;                 // 0: the effect's own
+  int tileSize = 0;                 // 0: the effect's own; else the host asks for tiles of this size
   std::vector<uint8_t> selection;   // width * height; empty: none
   double resolution = 72.0;         // pixels per inch
   BlockEdit edit;                   // changes the default block before the run

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/toolkit/x_server.h"
-#include "toolkit/toolkit_api.h"
+#include "ui/toolkit_api.h"
 
 namespace kv::toolkit::test {
 namespace {

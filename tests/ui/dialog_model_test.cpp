@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "tests/host/test_effect.h"
+#include "tests/framework/test_effect.h"
 #include "tests/ui/recording_window.h"
 #include "ui/dialog_model.h"
 
@@ -41,7 +41,8 @@ class DialogModelTest : public ::testing::Test {
       return abort.ShouldAbort() ? int32_t(1) : 0;
     };
     int32_t err = -99;
-    auto model = std::make_unique<FilterDialogModel>(err, window, effect, block.data(), std::move(hooks), queue, errorText);
+    auto model = std::make_unique<FilterDialogModel>(err, window, effect, std::span<uint8_t>(block), std::move(hooks),
+                                                     queue, errorText);
     EXPECT_EQ(err, 0);
     return model;
   }
@@ -111,9 +112,9 @@ TEST_F(DialogModelTest, CancelLeavesTheHostsBlockAsItWas) {
 TEST_F(DialogModelTest, OkDuringARenderStopsItAndStoresTheValues) {
   int stored = 0, kept = 0;
   FilterDialogModel::Hooks hooks;
-  hooks.storeLastUsed = [&](const void* b) {
+  hooks.storeLastUsed = [&](std::span<const uint8_t> b) {
     ++stored;
-    EXPECT_EQ(static_cast<const InvertBlock*>(b)->strength, 40.0);
+    EXPECT_EQ(reinterpret_cast<const InvertBlock*>(b.data())->strength, 40.0);
   };
   hooks.takePreview = [] { return std::make_unique<ByteImage>(); };
   hooks.keepPreview = [&](std::unique_ptr<ByteImage> image) { kept += image != nullptr; };

@@ -6,9 +6,9 @@
 #include <mutex>
 
 #include "image/image.h"
+#include "platform/string_table.h"
 #include "platform/system.h"
 #include "ui/preview_model.h"
-#include "ui/string_table.h"
 
 namespace kv {
 namespace {

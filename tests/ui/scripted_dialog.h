@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "tests/ui/recording_window.h"
-#include "toolkit/toolkit_api.h"
 #include "ui/dialog_session.h"
+#include "ui/toolkit_api.h"
 
 namespace kv::test {
 
@@ -27,7 +27,7 @@ inline int32_t ScriptedToolkit(toolkit::DialogSession& session) {
 }
 
 // A dialog runner for SetDialogRunner.
-inline int32_t ScriptedDialogRunner(ps::FilterRecord& host, RunRecord& run, void* block) {
+inline int32_t ScriptedDialogRunner(ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block) {
   return RunDialogWith(&ScriptedToolkit, host, run, block);
 }
 

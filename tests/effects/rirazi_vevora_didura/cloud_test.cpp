@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "effects/rirazi_vevora_didura/cloud.h"
-#include "framework/parameters.h"
-#include "host/dialog_hook.h"
+#include "parameters/parameters.h"
 #include "platform/system.h"
 #include "tests/effects/effect_harness.h"
-#include "tests/host/fake_host.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/loaded_core.h"
 
 namespace kv::test {
 namespace {
@@ -293,31 +293,28 @@ TEST(Clouds, EveryModeTheHostAccepts) {
   }
 }
 
-// The dialog closed with OK, so that the run is recorded.
-class AcceptingDialog {
- public:
-  AcceptingDialog() {
-    SetDialogRunner([](ps::FilterRecord&, RunRecord&, void*) -> int32_t { return 0; });
-  }
-  ~AcceptingDialog() { SetDialogRunner(nullptr); }
-};
-
 TEST(Clouds, ScriptedValuesReplayTheSamePicture) {
   platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
   const Picture in = TestPicture(80, 60);
-  // Records with the dialog when there is no script, else plays it without one.
+  // Renders the block as edited and scripts its values, or plays a script
+  // over the defaults.
   auto run = [&](const Edit& edit, const Descriptor* script) {
     FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
+    host.entry = Core().entry;
     host.pixels = in.pixels;
     host.record.parameters = host.handleProcs.newProc(int32_t(kParametersHandleSize));
     auto* block = reinterpret_cast<CloudBlock*>(host.handleProcs.lockProc(host.record.parameters, false));
-    Cloud().SetDefaults(block);
+    Cloud effect;
+    effect.SetDefaults(block);
     edit(*block);
-    const AcceptingDialog dialog;
+    ParameterList list;
+    EXPECT_EQ(effect.BuildParameters(list, block), 0);
+    const Descriptor written = host.Written([&](auto& procs, auto token, auto& handles) {
+      return list.WriteDescriptor(procs, token, handles);
+    });
     if (script != nullptr) host.SetScript(*script, ps::plugInDialogDontDisplay);
-    else host.descriptorParameters.playInfo = ps::plugInDialogDisplay;
-    EXPECT_TRUE(host.Run(kCloudEffect, script == nullptr));
-    return std::pair{host.pixels, host.written};
+    EXPECT_TRUE(host.Run(kCloudEffect));
+    return std::pair{host.pixels, written};
   };
   const Edit changed = [](CloudBlock& b) {
     b.puffSize = {1.0, kUnitCentimeters};

@@ -1,0 +1,35 @@
+// Shorthands for the parameter lists the effects build: a parameter of one
+// class, labelled, keyed and bound to its block field.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "parameters/parameters.h"
+
+namespace kv {
+
+template <class P, class V>
+std::unique_ptr<P> MakeParameter(const char* label, uint32_t key, V* value, int32_t page = 0) {
+  auto p = std::make_unique<P>();
+  p->text.label = label;
+  p->key = key;
+  p->value = value;
+  p->page = page;
+  return p;
+}
+
+inline int32_t AddSlider(ParameterList& list, const char* label, uint32_t key, double* value, double minimum = 0.0,
+                         double maximum = 100.0, int32_t page = 0) {
+  auto p = MakeParameter<SliderParameter>(label, key, value, page);
+  p->minimum = minimum;
+  p->maximum = maximum;
+  return list.AddParameter(std::move(p));
+}
+
+template <class P, class V>
+int32_t AddParameter(ParameterList& list, const char* label, uint32_t key, V* value, int32_t page = 0) {
+  return list.AddParameter(MakeParameter<P>(label, key, value, page));
+}
+
+}  // namespace kv

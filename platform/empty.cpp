@@ -1,1 +1,0 @@
-// Stands in for a room that has no sources yet.

@@ -1,0 +1,125 @@
+// The seam between the core and the dialog's window toolkit. The toolkit is
+// a library of its own, loaded by the core only when a dialog is to be
+// shown, so that the core needs no window system and batch hosts run
+// without one. The core exports nothing but the protocol's entry points, so
+// only virtual calls and plain data cross this seam: the toolkit links none
+// of the core's code and the core none of the toolkit's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/geometry.h"
+#include "parameters/parameters.h"
+#include "ui/dialog_model.h"
+
+namespace kv::toolkit {
+
+// The file name the core looks for beside itself, and its one export.
+inline constexpr const char* kLibraryName = "libkalvero-toolkit.so";
+inline constexpr const char* kRunDialogSymbol = "KalveroToolkitRunDialog";
+
+// What the toolkit's run answers besides the window's own OK and Cancel.
+inline constexpr int32_t kNoDisplay = 2;
+
+enum class ControlKind : int32_t {
+  kSlider,     // number: minimum..maximum with `decimals`
+  kLength,     // number in the unit `units[unit]` names
+  kCheckbox,   // number 0 or 1
+  kListbox,    // number: index into `items`
+  kColor,      // text "#rrggbb" (or the space's own form) with a swatch
+  kDirection,  // number: degrees 0..360
+  kSeed,       // number: 0..65535, with a "new seed" button
+  kPosition,   // a marker in the preview: text "x,y" in image pixels
+  kText,       // any other parameter: its value text in an edit field
+};
+
+// One parameter's control, every text already looked up in the string table.
+struct ControlSpec {
+  ControlKind kind = ControlKind::kText;
+  std::string name;   // as the command line names it
+  std::string label;  // empty for controls that have none (preview markers)
+  std::string help;
+  int32_t page = 0;   // index into DialogSession::PageLabels()
+  double minimum = 0.0, maximum = 0.0;
+  int32_t decimals = 0;
+  std::vector<std::string> items;  // list box items, or length units
+  // Lengths: the image's pixels per inch, so that a change of unit keeps
+  // the length and the slider spans the same range in every unit.
+  double pixelsPerInch = 72.0;
+};
+
+// A preview as the window shows it: RGBA, 8 bits, rows packed, `origin` the
+// image pixel under its top-left corner, `zoom` its pixels per image pixel
+// (1 / n for a preview rendered from every n-th pixel when zoomed out).
+struct PreviewFrame {
+  Size size;
+  std::vector<uint8_t> rgba;
+  PointD origin;
+  double zoom = 1.0;
+};
+
+// The core's side of one dialog. Every call comes on the dialog's thread.
+class DialogSession {
+ public:
+  virtual ~DialogSession() = default;
+
+  // Binds the window; the model exists from here on. 0 or an error code,
+  // after which the toolkit returns that code without showing anything.
+  virtual int32_t Open(DialogWindow& window) = 0;
+
+  virtual std::string Title() const = 0;  // the effect's name
+  // A string-table text, or the key itself when the table lacks it.
+  virtual std::string Text(std::string_view key) const = 0;
+  virtual std::vector<std::string> PageLabels() const = 0;  // the first is "Basic"
+  virtual std::vector<ControlSpec> Controls() const = 0;
+  // The control shows the parameter; its Enable follows the effect's rules.
+  virtual void Bind(int32_t control, ParameterControl& shown) = 0;
+
+  // Values: as number (sliders, boxes, lists, seeds, directions, lengths) or
+  // as text (every kind). Setting one runs the model's change: undo
+  // history, dependent states, a new preview. "" or the reason it refused.
+  virtual double Number(int32_t control) const = 0;
+  virtual std::string Value(int32_t control) const = 0;
+  virtual std::string SetNumber(int32_t control, double value) = 0;
+  virtual std::string SetValue(int32_t control, std::string_view text) = 0;
+
+  // DialogCommand values: OK, Cancel, undo, redo, zoom, reset, help ...
+  // false when the command is unknown or disabled.
+  virtual bool Command(int32_t command) = 0;
+  // The stored settings a settings menu lists, as the store has them now:
+  // the user's (command kCommandUserSetting + index) or the shipped ones
+  // (kCommandShippedSetting + index). DialogWindow::SettingsChanged tells
+  // when to ask again.
+  virtual std::vector<std::string> StoredSettings(bool /*shipped*/) { return {}; }
+  // A manage-settings window's buttons, on one of the user's settings: the
+  // core asks for the confirmation or the new name through the window and
+  // reports a failure; true when the setting was deleted or renamed.
+  virtual bool DeleteStoredSetting(const std::string& /*name*/) { return false; }
+  virtual bool RenameStoredSetting(const std::string& /*name*/) { return false; }
+  // The window's 100 ms timer; also runs the host calls the worker sends.
+  virtual void Tick() = 0;
+  // Readable while the preview's worker waits for a host call: a window
+  // that watches it and then calls Tick spares the worker the wait for the
+  // timer. -1 when there is none.
+  virtual int WakeupDescriptor() { return -1; }
+
+  // The image and the view: the window says which part it shows and at
+  // which zoom (pan and zoom start a new preview); the core renders it.
+  virtual Size ImageSize() const = 0;
+  // Where a view of `viewSize` at `zoom` first looks: the effect's own
+  // placement on the working area (its corner, or centred on it).
+  virtual PointD StartOrigin(Size /*viewSize*/, double /*zoom*/) const { return {}; }
+  virtual void SetView(PointD origin, double zoom, Size viewSize) = 0;
+  // The last finished preview, or the unprocessed image at the same place.
+  // false while there is none.
+  virtual bool Preview(PreviewFrame& out, bool unprocessed) const = 0;
+};
+
+// Shows the dialog and returns when it ends: 0 OK, 1 Cancel, kNoDisplay
+// when no window can be opened, or the error code Open gave.
+using RunDialogProc = int32_t (*)(DialogSession& session);
+
+}  // namespace kv::toolkit
