@@ -33,8 +33,8 @@ set(KV_ROOMS
   "tests/host                      test_host                      host tests/support"
   "tests/framework                 test_framework                 framework tests/support"
   "tests/effects                   test_effects                   effects tests/support"
-  "tests/ui                        test_ui                        ui tests/support"
-  "tests/entry                     test_entry                     entry tests/ui tests/support"
+  "tests/ui                        test_ui                        ui tests/framework tests/support"
+  "tests/entry                     test_entry                     entry tests/ui tests/framework tests/support"
   "tests/cli                       test_cli                       hosts/cli tests/ui tests/framework tests/support"
   "tests/toolkit                   test_toolkit                   ui/toolkit_api.h"
 )

@@ -18,15 +18,8 @@ constexpr guint kSettleMs = 150;  // a slider's value reaches the session once t
 constexpr std::array<const char*, 6> kUnitWords = {"pixels", "inches", "centimeters", "millimeters", "points", "picas"};
 constexpr std::array<double, 6> kUnitPoints = {0.0, 72.0, 72.0 / 2.54, 72.0 / 25.4, 1.0, 12.0};
 
-std::string Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
-
 bool ParseNumber(std::string_view text, double& value) {
-  const std::string t = Trim(text);
+  const std::string t(Trim(text));
   if (t.empty()) return false;
   char* end = nullptr;
   value = g_ascii_strtod(t.c_str(), &end);
@@ -197,12 +190,12 @@ class LengthControl : public NumberControl {
 
   // "12", "12 cm" or "12 centimeters".
   std::string Enter(std::string_view text) override {
-    const std::string t = Trim(text);
+    const std::string t(Trim(text));
     const size_t split = t.find_first_not_of("0123456789+-.eE");
     double amount;
     if (!ParseNumber(t.substr(0, split), amount)) return spec_.name + " takes a length, not \"" + t + "\"";
     if (split != std::string::npos) {
-      const std::string word = Trim(t.substr(split));
+      const std::string word(Trim(t.substr(split)));
       constexpr std::array<const char*, 6> kShort = {"px", "in", "cm", "mm", "pt", "pc"};
       int unit = -1;
       for (size_t i = 0; i < kUnitWords.size(); ++i)
@@ -217,7 +210,7 @@ class LengthControl : public NumberControl {
   static bool Parse(const std::string& text, double& amount, int& unit) {
     const size_t gap = text.find(' ');
     if (gap == std::string::npos || !ParseNumber(text.substr(0, gap), amount)) return false;
-    const std::string word = Trim(text.substr(gap));
+    const std::string word(Trim(text.substr(gap)));
     for (size_t i = 0; i < kUnitWords.size(); ++i)
       if (word == kUnitWords[i]) {
         unit = static_cast<int>(i);
@@ -384,7 +377,7 @@ class CheckboxControl : public Control {
   }
 
   std::string Enter(std::string_view text) override {
-    const std::string t = Trim(text);
+    const std::string t(Trim(text));
     const bool on = t == "1" || t == "on" || t == "true" || t == "yes";
     if (!on && t != "0" && t != "off" && t != "false" && t != "no") return spec_.name + " is on or off";
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(box_), on);
@@ -422,7 +415,7 @@ class ListControl : public Control {
 
   // An item's text or its number.
   std::string Enter(std::string_view text) override {
-    const std::string t = Trim(text);
+    const std::string t(Trim(text));
     for (size_t i = 0; i < spec_.items.size(); ++i)
       if (g_ascii_strcasecmp(spec_.items[i].c_str(), t.c_str()) == 0) {
         gtk_combo_box_set_active(GTK_COMBO_BOX(list_), static_cast<int>(i));
@@ -469,7 +462,7 @@ class ColorControl : public Control {
   // "#rrggbb" or a colour name; picked as in the swatch's chooser.
   std::string Enter(std::string_view text) override {
     GdkRGBA rgba;
-    if (!gdk_rgba_parse(&rgba, Trim(text).c_str())) return spec_.name + " takes a colour such as #ff8000";
+    if (!gdk_rgba_parse(&rgba, std::string(Trim(text)).c_str())) return spec_.name + " takes a colour such as #ff8000";
     gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
     g_signal_emit_by_name(swatch_, "color-set");
     return {};

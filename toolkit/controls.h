@@ -25,7 +25,7 @@ class ControlHost {
   virtual void MarkersChanged() = 0;
 };
 
-class Control : public ParameterControl {
+class Control : public ControlView {
  public:
   Control(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec);
   ~Control() override;

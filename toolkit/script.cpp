@@ -11,11 +11,6 @@ namespace {
 constexpr guint kStepMs = 50;
 constexpr double kPreviewWaitSeconds = 120;  // sanitizer builds render slowly
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 }  // namespace
 
@@ -24,7 +19,7 @@ Script::Script(Dialog& dialog, const std::string& text) : dialog_(dialog) {
   while (start <= text.size()) {
     size_t end = text.find_first_of(";\n", start);
     if (end == std::string::npos) end = text.size();
-    std::string step = Trim(text.substr(start, end - start));
+    std::string step(Trim(std::string_view(text).substr(start, end - start)));
     if (!step.empty()) steps_.push_back(std::move(step));
     start = end + 1;
   }
@@ -61,13 +56,13 @@ void Script::Next() {
 bool Script::Step(const std::string& step) {
   const size_t gap = step.find(' ');
   const std::string verb = step.substr(0, gap);
-  const std::string rest = gap == std::string::npos ? std::string() : Trim(step.substr(gap + 1));
+  const std::string rest = gap == std::string::npos ? std::string() : std::string(Trim(step.substr(gap + 1)));
   const double waited = (g_get_monotonic_time() - waitingSince_) / 1e6;
   std::string failure;
 
   if (verb == "set") {
     const size_t eq = rest.find('=');
-    Control* control = eq == std::string::npos ? nullptr : dialog_.FindControl(Trim(rest.substr(0, eq)));
+    Control* control = eq == std::string::npos ? nullptr : dialog_.FindControl(std::string(Trim(rest.substr(0, eq))));
     if (control == nullptr) failure = "no control \"" + rest.substr(0, eq) + "\"";
     else if (!control->Enabled()) failure = control->Spec().name + " is greyed out";
     else failure = control->Enter(Trim(rest.substr(eq + 1)));

@@ -16,54 +16,9 @@
 #include "framework/filter.h"
 #include "parameters/parameters.h"
 #include "ui/preview_model.h"
+#include "ui/toolkit_api.h"
 
 namespace kv {
-
-// The window's side, as far as the model needs it.
-class DialogWindow : public PreviewView {
- public:
-  enum Result : int32_t { kOK = 0, kCancel = 1 };
-  virtual void EndDialog(Result result) = 0;
-  virtual void EnableCommand(int32_t command, bool enabled) = 0;
-  virtual void RefreshControls() = 0;  // every control from the block
-  virtual void SetZoom(double zoom) = 0;
-
-  // The settings commands' prompts. The defaults answer as if the user
-  // cancelled them.
-  virtual std::optional<std::string> AskText(const std::string& /*title*/, const std::string& /*label*/,
-                                             const std::string& /*text*/) {
-    return std::nullopt;
-  }
-  virtual bool Confirm(const std::string& /*title*/, const std::string& /*text*/) { return false; }
-  // The stored settings changed: a menu of them is out of date.
-  virtual void SettingsChanged() {}
-};
-
-// Window commands.
-enum DialogCommand : int32_t {
-  kCommandOK = 1,
-  kCommandCancel = 2,
-  kCommandOKButton = 1000,
-  kCommandCancelButton = 1001,
-  kCommandNextEffect = 10110,
-  kCommandPreviousEffect = 10111,
-  kCommandZoomOut = 10112,
-  kCommandZoomIn = 10113,
-  kCommandZoomOne = 10114,
-  kCommandSaveSetting = 10115,
-  kCommandManageSettings = 10116,
-  kCommandLastUsed = 10117,
-  kCommandUndo = 10118,
-  kCommandRedo = 10119,
-  kCommandReset = 10125,
-  kCommandMakersPage = 10126,
-  kCommandEffectHelp = 10129,
-  kCommandHelpContents = 10130,
-  kCommandProductPage = 10131,
-  kCommandSwitchEffect = 4000,  // + effect number
-  kCommandUserSetting = 6000,     // + index into the user's stored settings
-  kCommandShippedSetting = 7000,  // + index into the shipped ones
-};
 
 // The zoom levels one step out and in from `zoom`.
 double ZoomOutFrom(double zoom);

@@ -111,6 +111,7 @@ int32_t ToolkitSession::Finish(int32_t shown) {
   if (!model_) return shown;
   model_->Detach();
   for (auto& p : model_->Parameters()) p->control = nullptr;  // the window's controls are gone
+  shown_.clear();
   int32_t result = shown;
   switchTo_ = model_->SwitchRequested();
   if (const auto ended = model_->Ended()) {
@@ -154,10 +155,11 @@ std::vector<ControlSpec> ToolkitSession::Controls() const {
   return specs;
 }
 
-void ToolkitSession::Bind(int32_t control, ParameterControl& shown) {
+void ToolkitSession::Bind(int32_t control, toolkit::ControlView& shown) {
   FilterParameter* p = At(control);
   if (p == nullptr) return;
-  p->control = &shown;
+  shown_.push_back(std::make_unique<ShownControl>(shown));
+  p->control = shown_.back().get();
   run_.filter->UpdateParameterStates(model_->Parameters(), block_.data());
 }
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "parameters/parameters.h"
 #include "platform/message_queue.h"
 #include "platform/protocol.h"
 #include "ui/toolkit_api.h"
@@ -32,7 +33,7 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string Text(std::string_view key) const override;
   std::vector<std::string> PageLabels() const override;
   std::vector<toolkit::ControlSpec> Controls() const override;
-  void Bind(int32_t control, ParameterControl& shown) override;
+  void Bind(int32_t control, toolkit::ControlView& shown) override;
   double Number(int32_t control) const override;
   std::string Value(int32_t control) const override;
   std::string SetNumber(int32_t control, double value) override;
@@ -62,7 +63,18 @@ class ToolkitSession final : public toolkit::DialogSession {
   RunRecord& run_;
   std::span<uint8_t> block_;
   platform::MessageQueue queue_;
+  // A window's control as the parameter it shows sees it.
+  class ShownControl final : public ParameterControl {
+   public:
+    explicit ShownControl(toolkit::ControlView& view) : view_(view) {}
+    void Enable(bool enabled) override { view_.Enable(enabled); }
+
+   private:
+    toolkit::ControlView& view_;
+  };
+
   std::unique_ptr<KalveroFilterDialogModel> model_;
+  std::vector<std::unique_ptr<ShownControl>> shown_;
   int32_t switchTo_ = -1;
 };
 

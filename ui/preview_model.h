@@ -11,21 +11,9 @@
 
 #include "image/progress.h"
 #include "platform/message_queue.h"
+#include "ui/toolkit_api.h"
 
 namespace kv {
-
-// What the preview needs of the dialog window.
-class PreviewView {
- public:
-  virtual ~PreviewView() = default;
-  virtual void ShowNewPreview() = 0;
-  virtual void MarkPreviewOutOfDate() = 0;
-  virtual void ShowError(const std::string& text) = 0;
-  // The status bar's progress: shown from start to end, fraction 0..1.
-  virtual void StartProgress() = 0;
-  virtual void SetProgress(double fraction) = 0;
-  virtual void EndProgress() = 0;
-};
 
 // Set to ask the running preview render to stop; its abort test reads it.
 std::atomic<bool>& PreviewAbortFlag();

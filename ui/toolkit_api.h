@@ -3,19 +3,81 @@
 // shown, so that the core needs no window system and batch hosts run
 // without one. The core exports nothing but the protocol's entry points, so
 // only virtual calls and plain data cross this seam: the toolkit links none
-// of the core's code and the core none of the toolkit's.
+// of the core's code and the core none of the toolkit's, and this header is
+// all the toolkit includes of ours.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "image/geometry.h"
-#include "parameters/parameters.h"
-#include "ui/dialog_model.h"
+#include "platform/text.h"
 
-namespace kv::toolkit {
+namespace kv {
+
+// What the preview needs of the dialog window.
+class PreviewView {
+ public:
+  virtual ~PreviewView() = default;
+  virtual void ShowNewPreview() = 0;
+  virtual void MarkPreviewOutOfDate() = 0;
+  virtual void ShowError(const std::string& text) = 0;
+  // The status bar's progress: shown from start to end, fraction 0..1.
+  virtual void StartProgress() = 0;
+  virtual void SetProgress(double fraction) = 0;
+  virtual void EndProgress() = 0;
+};
+
+// The window's side, as far as the dialog model needs it.
+class DialogWindow : public PreviewView {
+ public:
+  enum Result : int32_t { kOK = 0, kCancel = 1 };
+  virtual void EndDialog(Result result) = 0;
+  virtual void EnableCommand(int32_t command, bool enabled) = 0;
+  virtual void RefreshControls() = 0;  // every control from the block
+  virtual void SetZoom(double zoom) = 0;
+
+  // The settings commands' prompts. The defaults answer as if the user
+  // cancelled them.
+  virtual std::optional<std::string> AskText(const std::string& /*title*/, const std::string& /*label*/,
+                                             const std::string& /*text*/) {
+    return std::nullopt;
+  }
+  virtual bool Confirm(const std::string& /*title*/, const std::string& /*text*/) { return false; }
+  // The stored settings changed: a menu of them is out of date.
+  virtual void SettingsChanged() {}
+};
+
+// Window commands.
+enum DialogCommand : int32_t {
+  kCommandOK = 1,
+  kCommandCancel = 2,
+  kCommandOKButton = 1000,
+  kCommandCancelButton = 1001,
+  kCommandNextEffect = 10110,
+  kCommandPreviousEffect = 10111,
+  kCommandZoomOut = 10112,
+  kCommandZoomIn = 10113,
+  kCommandZoomOne = 10114,
+  kCommandSaveSetting = 10115,
+  kCommandManageSettings = 10116,
+  kCommandLastUsed = 10117,
+  kCommandUndo = 10118,
+  kCommandRedo = 10119,
+  kCommandReset = 10125,
+  kCommandMakersPage = 10126,
+  kCommandEffectHelp = 10129,
+  kCommandHelpContents = 10130,
+  kCommandProductPage = 10131,
+  kCommandSwitchEffect = 4000,  // + effect number
+  kCommandUserSetting = 6000,     // + index into the user's stored settings
+  kCommandShippedSetting = 7000,  // + index into the shipped ones
+};
+
+namespace toolkit {
 
 // The file name the core looks for beside itself, and its one export.
 inline constexpr const char* kLibraryName = "libkalvero-toolkit.so";
@@ -34,6 +96,14 @@ enum class ControlKind : int32_t {
   kSeed,       // number: 0..65535, with a "new seed" button
   kPosition,   // a marker in the preview: text "x,y" in image pixels
   kText,       // any other parameter: its value text in an edit field
+};
+
+// A control of the window as the core sees it: the effect's rules enable
+// and disable it.
+class ControlView {
+ public:
+  virtual ~ControlView() = default;
+  virtual void Enable(bool enabled) = 0;
 };
 
 // One parameter's control, every text already looked up in the string table.
@@ -76,7 +146,7 @@ class DialogSession {
   virtual std::vector<std::string> PageLabels() const = 0;  // the first is "Basic"
   virtual std::vector<ControlSpec> Controls() const = 0;
   // The control shows the parameter; its Enable follows the effect's rules.
-  virtual void Bind(int32_t control, ParameterControl& shown) = 0;
+  virtual void Bind(int32_t control, ControlView& shown) = 0;
 
   // Values: as number (sliders, boxes, lists, seeds, directions, lengths) or
   // as text (every kind). Setting one runs the model's change: undo
@@ -122,4 +192,5 @@ class DialogSession {
 // when no window can be opened, or the error code Open gave.
 using RunDialogProc = int32_t (*)(DialogSession& session);
 
-}  // namespace kv::toolkit
+}  // namespace toolkit
+}  // namespace kv

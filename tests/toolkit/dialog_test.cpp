@@ -52,7 +52,7 @@ class FakeSession : public DialogSession {
   std::string Text(std::string_view key) const override { return std::string(key); }
   std::vector<std::string> PageLabels() const override { return {"Basic", "More"}; }
   std::vector<ControlSpec> Controls() const override { return specs; }
-  void Bind(int32_t control, ParameterControl& shown) override {
+  void Bind(int32_t control, ControlView& shown) override {
     bound[control] = &shown;
     if (specs[control].name == "Glow") shown.Enable(false);
   }
@@ -107,7 +107,7 @@ class FakeSession : public DialogSession {
   std::vector<std::string> values;
   DialogWindow* window = nullptr;
   int32_t openError = 0;
-  std::map<int32_t, ParameterControl*> bound;
+  std::map<int32_t, ControlView*> bound;
   std::vector<std::pair<std::string, std::string>> changes;
   std::vector<int32_t> commands;
   std::vector<View> views;
