@@ -9,6 +9,9 @@ namespace kv {
 
 namespace {
 
+// Far more keys than any effect has, fewer than a runaway host could send.
+constexpr size_t kMaxScriptKeys = 4096;
+
 bool SuitesUsable(const ps::FilterRecord& host) {
   const ps::PIDescriptorParameters* d = host.descriptorParameters;
   if (d == nullptr || d->descriptorParametersVersion != ps::kCurrentDescriptorParametersVersion) return false;
@@ -38,7 +41,6 @@ int32_t ReadScriptingDescriptor(ps::FilterRecord& host, RunRecord& run, void* bl
   if (!SuitesUsable(host)) return -1;
   ps::PIDescriptorParameters& d = *host.descriptorParameters;
   const ps::ReadDescriptorProcs& procs = *d.readDescriptorProcs;
-  int32_t err = 0;
   try {
     ParameterList list;
     if (int32_t e = run.filter->BuildParameters(list, block)) return e;
@@ -49,16 +51,20 @@ int32_t ReadScriptingDescriptor(ps::FilterRecord& host, RunRecord& run, void* bl
       ps::DescriptorKeyID key = 0;
       ps::DescType type = 0;
       int32_t flags = 0;
-      while (err == 0 && procs.getKeyProc(token, &key, &type, &flags))
-        err = list.ReadDescriptorValue(procs, token, key, *host.handleProcs);
+      // A value that does not read (another type, a text that is no value
+      // of its parameter) leaves that parameter as it was; the rest of the
+      // script and its play information still count. A host that never
+      // ends its keys is not followed for ever.
+      for (size_t read = 0; read < kMaxScriptKeys && procs.getKeyProc(token, &key, &type, &flags); ++read)
+        (void)list.ReadDescriptorValue(procs, token, key, *host.handleProcs);
       procs.closeReadDescriptorProc(token);
       hostcall::DisposeHandle(d.descriptor);
       d.descriptor = nullptr;
+      for (const auto& p : list) p->Clamp();
     }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
-  if (err != 0) return err;
   run.state = d.playInfo == ps::plugInDialogDisplay ? kShowDialog : kNoDialog;
   return 0;
 }

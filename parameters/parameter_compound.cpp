@@ -20,7 +20,7 @@ int32_t ReadTextValue(FilterParameter& p, const ps::ReadDescriptorProcs& procs, 
                       uint32_t key, const ps::HandleProcs& handles) {
   std::string text;
   if (param_io::GetText(procs, token, handles, text) != 0) return -1;
-  return p.ReadValue(key, text);
+  return p.ReadValue(key, text) < 0 ? -1 : 0;
 }
 
 constexpr uint32_t kFillEnumType = ps::FourCC("Fibe");
@@ -74,10 +74,10 @@ std::vector<ValueLine> LayerFillParameter::ValueLines() const {
 
 int32_t LayerFillParameter::ReadValue(uint32_t key, std::string_view text) {
   if (key == colorKey) return ParseColorText(text, value->color) ? 0 : -1;
-  int64_t v;
-  if (!param_io::ParseInt(text, v)) return -1;
-  value->mode = uint32_t(v);
-  return 0;
+  int32_t v = 0;
+  const int32_t read = param_io::ScanInt(text, v);
+  if (read >= 0) value->mode = uint32_t(v);
+  return read;
 }
 
 std::string LayerFillParameter::ValueText() const {
@@ -168,10 +168,7 @@ std::vector<ValueLine> LightingParameter::ValueLines() const {
 
 int32_t LightingParameter::ReadValue(uint32_t key, std::string_view text) {
   if (double* field = Field(key)) {
-    double v;
-    if (!param_io::ParseDouble(text, v)) return -1;
-    *field = v;
-    return 0;
+    return param_io::ScanDouble(text, *field);
   }
   return ParseColorText(text, value->highlight) ? 0 : -1;
 }

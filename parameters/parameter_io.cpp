@@ -1,5 +1,6 @@
 #include "parameters/parameter_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -62,6 +63,45 @@ bool ParseInt(std::string_view text, int64_t& value) {
   if (end != s.c_str() + s.size() || errno == ERANGE) return false;
   value = v;
   return true;
+}
+
+namespace {
+
+// What follows the number: white space alone loses nothing.
+ScanResult Rest(const char* end) {
+  return Trim(std::string_view(end)).empty() ? kScanRead : kScanCut;
+}
+
+}  // namespace
+
+ScanResult ScanDouble(std::string_view text, double& value) {
+  const std::string s(text);
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (end == s.c_str() || !std::isfinite(v)) return kScanFailed;
+  value = v;
+  return Rest(end);
+}
+
+ScanResult ScanInt(std::string_view text, int32_t& value) {
+  const std::string s(text);
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(s.c_str(), &end, 10);
+  if (end == s.c_str()) return kScanFailed;
+  value = int32_t(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+  return errno == ERANGE || v != value ? kScanCut : Rest(end);
+}
+
+ScanResult ScanUnsignedShort(std::string_view text, uint16_t& value) {
+  const std::string s(text);
+  char* end = nullptr;
+  errno = 0;
+  // As "%hu" does: the number in unsigned arithmetic, cut to 16 bits.
+  const unsigned long v = std::strtoul(s.c_str(), &end, 10);
+  if (end == s.c_str()) return kScanFailed;
+  value = uint16_t(v);
+  return errno == ERANGE || v != value ? kScanCut : Rest(end);
 }
 
 std::string FourCCText(uint32_t code) {

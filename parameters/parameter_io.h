@@ -21,6 +21,16 @@ bool SameName(std::string_view a, std::string_view b);
 // The whole text (surrounding white space aside) must be the number.
 bool ParseDouble(std::string_view text, double& value);
 bool ParseInt(std::string_view text, int64_t& value);
+// Numbers as the settings text's scanf forms read them ("%lf", "%d",
+// "%hu"): leading white space and the longest number that starts the text.
+// kScanRead, kScanCut when a value was read but something was lost (text
+// after the number, an integer beyond its type wrapped or held), or
+// kScanFailed when no number starts the text.
+enum ScanResult : int32_t { kScanRead = 0, kScanCut = 1, kScanFailed = -1 };
+ScanResult ScanDouble(std::string_view text, double& value);
+ScanResult ScanInt(std::string_view text, int32_t& value);
+ScanResult ScanUnsignedShort(std::string_view text, uint16_t& value);
+
 // A four-character code as text, "LItm".
 std::string FourCCText(uint32_t code);
 

@@ -22,12 +22,6 @@ std::string FilterParameter::ValueText() const {
   return lines.empty() ? std::string() : lines.front().second;
 }
 
-int32_t FilterParameter::SetFromText(std::string_view value, std::string& error) {
-  if (ReadValue(Key(0), Trim(value)) != 0) return Refuse(error, RangeText());
-  Clamp();
-  return 0;
-}
-
 int32_t FilterParameter::Refuse(std::string& error, std::string_view accepted) const {
   error = Name() + " takes " + std::string(accepted);
   return -1;

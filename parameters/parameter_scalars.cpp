@@ -17,11 +17,14 @@ int32_t Ok(ps::OSErr err) { return err == 0 ? 0 : -1; }
 
 std::vector<ValueLine> DoubleLine(uint32_t key, double v) { return {{key, Format("%.3f", v)}}; }
 
-int32_t ReadDouble(std::string_view text, double* out) {
+int32_t ReadDouble(std::string_view text, double* out) { return param_io::ScanDouble(text, *out); }
+
+// People's numbers are the whole text, or refused.
+bool SetDouble(std::string_view text, double* out) {
   double v;
-  if (!param_io::ParseDouble(text, v)) return -1;
+  if (!param_io::ParseDouble(text, v)) return false;
   *out = v;
-  return 0;
+  return true;
 }
 
 std::string Number(double v) { return Format("%g", v); }
@@ -69,6 +72,12 @@ int32_t SliderParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps
 std::vector<ValueLine> SliderParameter::ValueLines() const { return DoubleLine(key, *value); }
 int32_t SliderParameter::ReadValue(uint32_t, std::string_view text) { return ReadDouble(text, value); }
 
+int32_t SliderParameter::SetFromText(std::string_view text, std::string& error) {
+  if (!SetDouble(text, value)) return Refuse(error, RangeText());
+  Clamp();
+  return 0;
+}
+
 std::string SliderParameter::RangeText() const {
   const char* suffix = unit == kUnitAngle ? " degrees" : unit == kUnitPercent ? " %" : "";
   return "a number from " + Number(minimum) + " to " + Number(maximum) + suffix;
@@ -101,7 +110,7 @@ int32_t LengthSliderParameter::ReadDescriptor(const ps::ReadDescriptorProcs& pro
                                               uint32_t k, const ps::HandleProcs& handles) {
   std::string text;
   if (param_io::GetText(procs, token, handles, text) != 0) return -1;
-  return ReadValue(k, text);
+  return ReadValue(k, text) < 0 ? -1 : 0;
 }
 
 std::vector<ValueLine> LengthSliderParameter::ValueLines() const { return {{key, LengthText(*value)}}; }
@@ -139,10 +148,10 @@ int32_t CheckboxParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs, 
 std::vector<ValueLine> CheckboxParameter::ValueLines() const { return {{key, *value ? "1" : "0"}}; }
 
 int32_t CheckboxParameter::ReadValue(uint32_t, std::string_view text) {
-  int64_t v;
-  if (!param_io::ParseInt(text, v)) return -1;
-  *value = v != 0;
-  return 0;
+  int32_t v = 0;
+  const int32_t read = param_io::ScanInt(text, v);
+  if (read >= 0) *value = v != 0;
+  return read;
 }
 
 std::string CheckboxParameter::ValueText() const { return *value ? "on" : "off"; }
@@ -176,6 +185,12 @@ int32_t DirectionParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs,
 
 std::vector<ValueLine> DirectionParameter::ValueLines() const { return DoubleLine(key, *value); }
 int32_t DirectionParameter::ReadValue(uint32_t, std::string_view text) { return ReadDouble(text, value); }
+
+int32_t DirectionParameter::SetFromText(std::string_view text, std::string& error) {
+  if (!SetDouble(text, value)) return Refuse(error, RangeText());
+  Clamp();
+  return 0;
+}
 std::string DirectionParameter::RangeText() const { return "an angle from 0 to 360 degrees"; }
 
 // --- random seed ------------------------------------------------------------------
@@ -196,8 +211,12 @@ int32_t RandomSeedParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs
 std::vector<ValueLine> RandomSeedParameter::ValueLines() const { return {{key, Format("%d", int(*value))}}; }
 
 int32_t RandomSeedParameter::ReadValue(uint32_t, std::string_view text) {
+  return param_io::ScanUnsignedShort(text, *value);
+}
+
+int32_t RandomSeedParameter::SetFromText(std::string_view text, std::string& error) {
   int64_t v;
-  if (!param_io::ParseInt(text, v) || v < 0 || v > 65535) return -1;
+  if (!param_io::ParseInt(text, v) || v < 0 || v > 65535) return Refuse(error, RangeText());
   *value = uint16_t(v);
   return 0;
 }
@@ -217,7 +236,7 @@ int32_t ColorParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps:
                                        const ps::HandleProcs& handles) {
   std::string text;
   if (param_io::GetText(procs, token, handles, text) != 0) return -1;
-  return ReadValue(k, text);
+  return ReadValue(k, text) < 0 ? -1 : 0;
 }
 
 std::vector<ValueLine> ColorParameter::ValueLines() const { return {{key, ColorText(*value)}}; }
@@ -262,12 +281,7 @@ int32_t ListboxParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs, p
 
 std::vector<ValueLine> ListboxParameter::ValueLines() const { return {{key, Format("%d", *value)}}; }
 
-int32_t ListboxParameter::ReadValue(uint32_t, std::string_view text) {
-  int64_t v;
-  if (!param_io::ParseInt(text, v) || v < INT32_MIN || v > INT32_MAX) return -1;
-  *value = int32_t(v);
-  return 0;
-}
+int32_t ListboxParameter::ReadValue(uint32_t, std::string_view text) { return param_io::ScanInt(text, *value); }
 
 std::string ListboxParameter::ValueText() const {
   const Item* item = Selected();

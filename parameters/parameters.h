@@ -42,10 +42,27 @@ struct TextKeys {
 // One line of a settings file: the key and the value text.
 using ValueLine = std::pair<uint32_t, std::string>;
 
+// The classes of parameter, as descriptions of effects name them.
+enum class ParameterKind : int32_t {
+  kSlider,
+  kLength,
+  kCheckbox,
+  kDirection,
+  kSeed,
+  kColor,
+  kListbox,
+  kLayerFill,
+  kLighting,
+  kPosition,
+  kFlagConnections,
+  kPuzzleArrangement,
+};
+
 class FilterParameter {
  public:
   virtual ~FilterParameter() = default;
 
+  virtual ParameterKind Kind() const = 0;
   // Forces the bound value into its legal range.
   virtual void Clamp() = 0;
   virtual bool HasKey(uint32_t key) const;
@@ -59,7 +76,9 @@ class FilterParameter {
   virtual uint32_t Key(int32_t index) const = 0;
 
   // Settings-file form: the lines written for this parameter, and the
-  // reading of one line's value (-1 on malformed text; the caller clamps).
+  // reading of one line's value as the file's scanf forms read it: 0, 1
+  // when a value was read but cut (text after a number, a seed beyond 16
+  // bits), -1 when there is none to read. The caller clamps.
   virtual std::vector<ValueLine> ValueLines() const = 0;
   virtual int32_t ReadValue(uint32_t key, std::string_view text) = 0;
 
@@ -67,7 +86,7 @@ class FilterParameter {
   // value; SetFromText also takes friendlier forms, clamps, and on failure
   // leaves the value alone and says what it accepts in `error`.
   virtual std::string ValueText() const;
-  virtual int32_t SetFromText(std::string_view text, std::string& error);
+  virtual int32_t SetFromText(std::string_view text, std::string& error) = 0;
   // The kind of value, its range and unit, for listings.
   virtual std::string RangeText() const = 0;
   // The words SetFromText accepts, where the value is one of a few.
@@ -124,6 +143,7 @@ inline constexpr uint32_t kUnitPercent = ps::FourCC("#Prc");
 
 class SliderParameter : public SingleKeyParameter, public SliderRange {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kSlider; }
   void Clamp() override;
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -131,6 +151,7 @@ class SliderParameter : public SingleKeyParameter, public SliderRange {
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
   int32_t ReadValue(uint32_t key, std::string_view text) override;
+  int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
   std::string Label() const override;
 
@@ -141,6 +162,7 @@ class SliderParameter : public SingleKeyParameter, public SliderRange {
 // Range in pixels; the value keeps the unit the user chose.
 class LengthSliderParameter : public SingleKeyParameter, public SliderRange {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kLength; }
   void Clamp() override;
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -159,6 +181,7 @@ class LengthSliderParameter : public SingleKeyParameter, public SliderRange {
 
 class CheckboxParameter : public SingleKeyParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kCheckbox; }
   void Clamp() override {}
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -176,6 +199,7 @@ class CheckboxParameter : public SingleKeyParameter {
 
 class DirectionParameter : public SingleKeyParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kDirection; }
   void Clamp() override;
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -183,6 +207,7 @@ class DirectionParameter : public SingleKeyParameter {
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
   int32_t ReadValue(uint32_t key, std::string_view text) override;
+  int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   double* value = nullptr;  // degrees
@@ -191,6 +216,7 @@ class DirectionParameter : public SingleKeyParameter {
 class RandomSeedParameter : public SingleKeyParameter {
  public:
   RandomSeedParameter() { key = ps::FourCC("RndS"); }
+  ParameterKind Kind() const override { return ParameterKind::kSeed; }
   void Clamp() override {}
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -198,6 +224,7 @@ class RandomSeedParameter : public SingleKeyParameter {
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
   int32_t ReadValue(uint32_t key, std::string_view text) override;
+  int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   uint16_t* value = nullptr;
@@ -205,6 +232,7 @@ class RandomSeedParameter : public SingleKeyParameter {
 
 class ColorParameter : public SingleKeyParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kColor; }
   void Clamp() override;
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -221,6 +249,7 @@ class ColorParameter : public SingleKeyParameter {
 
 class ListboxParameter : public SingleKeyParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kListbox; }
   struct Item {
     int32_t value;
     uint32_t enumCode;
@@ -252,6 +281,7 @@ class ListboxParameter : public SingleKeyParameter {
 
 class LayerFillParameter : public FilterParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kLayerFill; }
   void Clamp() override;
   bool HasKey(uint32_t key) const override { return key == colorKey || key == modeKey; }
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
@@ -279,6 +309,7 @@ class LayerFillParameter : public FilterParameter {
 
 class LightingParameter : public FilterParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kLighting; }
   void SetMinimumInclination(double degrees) { minInclination = degrees; }
 
   void Clamp() override;
@@ -312,6 +343,7 @@ class LightingParameter : public FilterParameter {
 // once the list knows its frame, and "x%,y%" of the working area always.
 class PositionParameter : public SingleKeyParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kPosition; }
   void Clamp() override {}
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -342,6 +374,7 @@ inline Rect PositionReach(const Rect& image) {
 
 class FlagConnectionsParameter : public SingleKeyParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kFlagConnections; }
   void Clamp() override {}
   int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
@@ -361,6 +394,7 @@ class FlagConnectionsParameter : public SingleKeyParameter {
 // (the key's '0' replaced by the chunk's number).
 class PuzzleArrangementParameter : public FilterParameter {
  public:
+  ParameterKind Kind() const override { return ParameterKind::kPuzzleArrangement; }
   static constexpr int32_t kChunkSize = 1000;
 
   PuzzleArrangementParameter() : key(ps::FourCC("PUa0")) {}

@@ -103,6 +103,13 @@ void Report(SettingsProblems* problems, std::string what) {
   if (problems != nullptr) problems->push_back(std::move(what));
 }
 
+// What the parameter now holds under `key`, as its line would say it.
+std::string LineText(const FilterParameter& p, uint32_t key) {
+  for (const auto& [k, text] : p.ValueLines())
+    if (k == key) return "'" + Excerpt(text) + "'";
+  return "its nearest value";
+}
+
 // Keys are written as signed numbers; an unsigned one is taken too.
 bool ParseKey(std::string_view text, uint32_t& key) {
   int64_t v;
@@ -172,8 +179,10 @@ int32_t ReadSettingsText(std::string_view bytes, const std::string& settingsName
       // Not trimmed: the flag's connections are spaces and crosses.
       const std::string_view value = line.substr(space + 1);
       for (const auto& p : list) {
-        if (p->HasKey(key) && p->ReadValue(key, value) != 0)
-          report(number, "cannot read '" + Excerpt(value) + "' as " + p->Name() + "; it keeps its value");
+        if (!p->HasKey(key)) continue;
+        const int32_t read = p->ReadValue(key, value);
+        if (read < 0) report(number, "cannot read '" + Excerpt(value) + "' as " + p->Name() + "; it keeps its value");
+        if (read > 0) report(number, "'" + Excerpt(value) + "' reads as " + LineText(*p, key) + " for " + p->Name());
       }
     }
     for (const auto& p : list) p->Clamp();

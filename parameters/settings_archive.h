@@ -33,9 +33,11 @@ std::string SettingsText(const std::string& settingsName, const ParameterList& l
 // Reads a settings text (8-bit, or UTF-16 of either byte order with or
 // without a byte-order mark) into the values bound to `list`. 0; -1 when its
 // first word is not `settingsName` (nothing changes) or a line has no space
-// or is too long (the lines before it stay read). A value its parameter
-// cannot read keeps what it had and is reported; keys no parameter has are
-// skipped; every value is clamped at the end. `where` names the text in
+// or is too long (the lines before it stay read). Values are read as the
+// file's scanf forms read them: one cut on the way ("12.5abc", a seed of
+// 70000) is taken and reported, one that cannot be read keeps what it had
+// and is reported; keys no parameter has are skipped; every value is
+// clamped at the end. `where` names the text in
 // the problems.
 int32_t ReadSettingsText(std::string_view text, const std::string& settingsName, ParameterList& list,
                          const std::string& where, SettingsProblems* problems = nullptr);
