@@ -17,4 +17,7 @@ std::unique_ptr<Filter> CreateBuiltInFilter(int32_t filterId);
 using FilterFactory = std::function<std::unique_ptr<Filter>(int32_t filterId)>;
 void SetFilterFactoryOverride(FilterFactory factory);
 
+// The string-table key of the effect's name, for any number 0..13.
+const char* EffectNameKey(int32_t filterId);
+
 }  // namespace kv

@@ -27,11 +27,6 @@ namespace {
 using toolkit::ControlKind;
 using toolkit::ControlSpec;
 
-// The effects' names are string-table keys.
-constexpr std::array<const char*, kEffectCount> kEffectNames = {
-    "Burnt Edges", "Rirazi Vevora Didura", "Constellation", "Cracks", "Crumple", "Electrify", "Shatter",
-    "Flag", "Lightning", "Classic Mosaic", "Rip Open", "Puzzle", "Stain", "Television"};
-
 // Places after the point a slider's edit field shows: finer for short ranges.
 int32_t Decimals(double minimum, double maximum) {
   const double span = maximum - minimum;
@@ -133,7 +128,7 @@ FilterParameter* ToolkitSession::At(int32_t control) const {
 
 std::string ToolkitSession::Title() const {
   const int32_t id = run_.filter->filterId;
-  return id >= 0 && id < kEffectCount ? Text(kEffectNames[size_t(id)]) : std::string(kProductName);
+  return id >= 0 && id < kEffectCount ? Text(EffectNameKey(id)) : std::string(kProductName);
 }
 
 std::string ToolkitSession::Text(std::string_view key) const {

@@ -7,13 +7,12 @@
 #include <sstream>
 
 #include "hosts/cli/atomic_file.h"
-#include "hosts/cli/descriptor.h"
-#include "hosts/cli/effect_names.h"
+#include "hosts/cli/effect_values.h"
 #include "hosts/cli/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
-#include "hosts/cli/parameter_block.h"
 #include "hosts/cli/progress_bar.h"
+#include "hosts/common/descriptor.h"
 #include "parameters/settings_store.h"
 
 namespace kv::cli {
@@ -46,18 +45,14 @@ void WriteRecord(const std::string& file, const Descriptor& recorded) {
   });
 }
 
-int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
-  const char* name = kEffects[size_t(o.effect)].name;
-  std::optional<Descriptor> script;
-  if (!o.script.empty()) script = ReadScript(o.script);
-  // The seed is played as a scripted value, over the script's own.
-  if (o.seed) {
-    if (!script) script.emplace();
-    script->Put(kSeedKey, int32_t(*o.seed));
-  }
+int Run(const ApplyOptions& o, const CoreLibrary& core) {
+  std::string why;
+  const DescribedEffect* described = core.Find(o.effect, why);
+  if (described == nullptr) throw UsageError(why);
+  const int32_t number = described->description.number;
 
   Document document = ReadImage(o.input, PrintWarning);
-  FilterHost host(document, entry, o.effect);
+  FilterHost host(document, core.Entry(), number);
   if (!o.selection.empty()) {
     try {
       host.SetSelection(ReadSelection(o.selection, document.width, document.height, PrintWarning));
@@ -65,37 +60,47 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
       throw FileError("selection '" + o.selection + "': " + e.what());
     }
   }
-  // Lengths in the image's units need its resolution, positions in its
-  // pixels the area the effect will work on.
-  ParameterBlock block(o.effect, document.xResolution);
-  block.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
+  // The values, as the effect's own parameters take them: the defaults,
+  // then a stored setting, a script, --set and --seed. Lengths in the
+  // image's units need its resolution, positions in its pixels the area the
+  // effect will work on.
+  EffectValues values(*described, document.xResolution);
+  values.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
   if (!o.settings.empty()) {
-    const std::string setting = MatchingSettingName(block.Effect().SettingsName(), o.settings);
+    const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
     SettingsProblems problems;
-    if (LoadSetting(block.Effect().SettingsName(), setting, block.List(), &problems) != 0) {
-      const std::string why = problems.empty() ? "'" + setting + "' is not a setting of " + name : problems.front();
-      throw UsageError(why + "; 'kalvero settings list " + kEffects[size_t(o.effect)].settingsName +
-                       "' shows them");
+    if (LoadSetting(values.SettingsName(), setting, values.List(), &problems) != 0) {
+      const std::string reason = problems.empty() ? "'" + setting + "' is not a setting of " + values.Name()
+                                                  : problems.front();
+      throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");
     }
+    for (const std::string& p : problems) PrintWarning(p);
+  }
+  if (!o.script.empty()) {
+    const std::string refused = values.Play(ReadScript(o.script), PrintWarning);
+    if (!refused.empty()) throw UsageError(o.script + ": " + refused);
   }
   for (const std::string& assignment : o.sets) {
-    FilterParameter* changed = nullptr;
-    const std::string error = block.Set(assignment, &changed);
+    const std::string error = values.Set(assignment);
     if (!error.empty()) throw UsageError(error);
-    // A value given on the command line wins over the script's.
-    for (int32_t i = 0; script && i < changed->KeyCount(); ++i) script->Erase(changed->Key(i));
+  }
+  if (o.seed) {
+    FilterParameter* seed = values.List().Find(kSeedKey);
+    std::string error;
+    if (seed == nullptr) throw UsageError(values.Name() + " has no random seed");
+    if (seed->SetFromText(std::to_string(*o.seed), error) != 0) throw UsageError(error);
   }
 
+  // Handed over as a host replays an action: the whole script, the dialog
+  // shown only when asked for, and the parameters handle left to the core.
+  const Descriptor handed = values.Values();
   host.SetColors(o.foreground, o.background);
-  host.SetParameters(block.Bytes());
-  if (script) host.SetScript(*script);
+  host.SetScript(handed);
 
-  ProgressBar bar(name, !o.quiet && ::isatty(STDERR_FILENO));
+  ProgressBar bar(values.Name(), !o.quiet && ::isatty(STDERR_FILENO));
   host.hooks.shouldAbort = Interrupted;
   host.hooks.progress = [&bar](int32_t done, int32_t total) { bar.Update(done, total); };
 
-  // With the dialog as when the user picks the effect from a menu, else as
-  // when the last filter is repeated.
   const int16_t result = host.Run(o.dialog);
   // A dialog that ended without a word from the core was cancelled.
   const bool dialogCancelled = result == ps::reportedToUser && host.DialogShown() && host.MessagesShown() == 0;
@@ -105,37 +110,34 @@ int Run(const ApplyOptions& o, ps::EntryPointProc entry) {
   }
   if (result == ps::reportedToUser) {  // the core has said why
     // Its words are an image editor's; here the selection is an option.
-    if (block.Effect().NeedsSelectionOrLayer() && o.selection.empty() && !document.hasAlpha)
-      Complain("give " + std::string(name) + " a selection with --selection MASK.png, or an image with transparency");
+    if (values.Effect().needsSelectionOrLayer && o.selection.empty() && !document.hasAlpha)
+      Complain("give " + values.Name() + " a selection with --selection MASK.png, or an image with transparency");
     return kExitEffect;
   }
   if (result != 0) {
-    Complain(std::string(name) + " failed: " + DescribeResult(result));
+    Complain(values.Name() + " failed: " + DescribeResult(result));
     return kExitEffect;
   }
   WriteImage(document, o.output, Interrupted);
   // The dialog may have switched to another effect, which kept its own
   // Last Used; its values mean nothing to this effect's.
-  const std::vector<uint8_t> used = host.Parameters();
-  const int32_t rendered = used.size() >= sizeof(int32_t) ? BlockEffectNumber(used.data()) : o.effect;
-  if (rendered != o.effect) {
-    if (rendered >= 0 && rendered < int32_t(kEffects.size()))
-      PrintWarning(std::string("the dialog switched to ") + kEffects[size_t(rendered)].name +
-                   ", which made the output" + (o.record.empty() ? "" : "; nothing recorded"));
+  const int32_t rendered = host.ParametersEffect();
+  if (rendered != number) {
+    std::string other = "another effect";
+    for (const DescribedEffect& e : core.Description().effects)
+      if (e.description.number == rendered) other = e.description.name.text;
+    PrintWarning("the dialog switched to " + other + ", which made the output" +
+                 (o.record.empty() ? "" : "; nothing recorded"));
     return kExitOk;
   }
-  if (!block.Adopt(used) || StoreLastUsed(block.Effect().SettingsName(), block.List()) != 0)
-    PrintWarning("the values could not be kept as Last Used");
-  if (!o.record.empty()) {
-    // The core writes its values when its dialog was accepted; otherwise
-    // they are the block it rendered with, written as it would write them.
-    if (host.Recorded()) {
-      WriteRecord(o.record, *host.Recorded());
-    } else {
-      if (!block.Adopt(used)) throw FileError("the effect left no values to record");
-      WriteRecord(o.record, block.Values());
-    }
+  // The core keeps Last Used when its dialog is confirmed; without one the
+  // values are those handed over.
+  if (!host.DialogShown()) {
+    SettingsProblems problems;
+    if (StoreLastUsed(values.SettingsName(), values.List(), &problems) != 0)
+      PrintWarning("the values could not be kept as Last Used" + (problems.empty() ? "" : ": " + problems.front()));
   }
+  if (!o.record.empty()) WriteRecord(o.record, host.Recorded() ? *host.Recorded() : handed);
   return kExitOk;
 }
 
@@ -156,9 +158,9 @@ std::string DescribeResult(int16_t result) {
   return what + " (" + std::to_string(result) + ")";
 }
 
-int RunApply(const ApplyOptions& options, ps::EntryPointProc entry) {
+int RunApply(const ApplyOptions& options, const CoreLibrary& core) {
   try {
-    return Run(options, entry);
+    return Run(options, core);
   } catch (const UsageError& e) {
     Complain(e.what());
     return kExitUsage;

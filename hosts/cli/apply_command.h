@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hosts/cli/colour.h"
+#include "hosts/cli/core_library.h"
 #include "platform/protocol.h"
 
 namespace kv::cli {
@@ -23,7 +24,7 @@ enum ExitStatus : int {
 };
 
 struct ApplyOptions {
-  int32_t effect = 0;
+  std::string effect;  // as the user named it
   std::string input, output;
   std::optional<uint16_t> seed;
   std::string selection;  // empty: none
@@ -39,7 +40,7 @@ struct ApplyOptions {
 // A successful apply stores its values as the effect's "Last Used", as the
 // dialog's OK does. With the dialog, its Cancel writes nothing and answers
 // kExitCancelled.
-int RunApply(const ApplyOptions& options, ps::EntryPointProc entry);
+int RunApply(const ApplyOptions& options, const CoreLibrary& core);
 
 // A wrong value on the command line, found once the image is known.
 class UsageError : public std::runtime_error {

@@ -2,35 +2,113 @@
 
 #include <dlfcn.h>
 
+#include <charconv>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <system_error>
+
+#include "hosts/common/build_id.h"
+#include "parameters/parameter_io.h"
+#include "platform/string_table.h"
+#include "platform/system.h"
 
 namespace kv::cli {
 
+namespace {
+
+std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+
+CoreDescription ReadDescription(const std::filesystem::path& core, const std::filesystem::path& file,
+                                const std::string& loadedId) {
+  const std::string rebuild = "; build the core and its resources again (cmake --build), or install them together";
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    throw CoreError("the effects core " + Quoted(core) + " has no description of its effects: " + Quoted(file) +
+                    " is missing" + rebuild);
+  std::stringstream text;
+  text << in.rdbuf();
+  CoreDescription description;
+  try {
+    description = ParseDescription(text.str());
+  } catch (const std::runtime_error& e) {
+    throw CoreError("cannot read " + Quoted(file) + ", the description of the effects core: " + e.what() + rebuild);
+  }
+  if (loadedId.empty())
+    throw CoreError(Quoted(core) + " carries no build-id, so its description " + Quoted(file) +
+                    " cannot be checked against it" + rebuild);
+  if (description.buildId != loadedId)
+    throw CoreError(Quoted(file) + " describes another build of the effects core (build-id " + description.buildId +
+                    ") than " + Quoted(core) + " (build-id " + loadedId + ")" + rebuild);
+  return description;
+}
+
+}  // namespace
+
 CoreLibrary::CoreLibrary(const std::filesystem::path& file) : file_(file) {
-  if (!std::filesystem::exists(file_))
-    throw CoreError("cannot load the effects core '" + file_.string() + "': no such file");
+  std::error_code ec;
+  if (!std::filesystem::exists(file_, ec))
+    throw CoreError("cannot load the effects core " + Quoted(file_) + ": no such file");
   module_ = ::dlopen(file_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) {
     const char* why = ::dlerror();
-    throw CoreError("cannot load the effects core '" + file_.string() + "': " + (why != nullptr ? why : "unknown error"));
+    throw CoreError("cannot load the effects core " + Quoted(file_) + ": " + (why != nullptr ? why : "unknown error"));
   }
-  const auto find = [this](const char* name) {
-    void* symbol = ::dlsym(module_, name);
-    if (symbol == nullptr) {
-      ::dlclose(module_);
-      module_ = nullptr;
-      throw CoreError("'" + file_.string() + "' is not a Kalvero core: it has no " + name);
-    }
-    return symbol;
-  };
-  entry_ = reinterpret_cast<ps::EntryPointProc>(find("Photoshop_Entry_Point"));
-  auto setResources = reinterpret_cast<ps::SetResourceHandleProc>(find("SetResourceHandle"));
-  setResources((file_.parent_path() / "resources").c_str());
+  try {
+    const auto find = [this](const char* name) {
+      void* symbol = ::dlsym(module_, name);
+      if (symbol == nullptr) throw CoreError(Quoted(file_) + " is not a Kalvero core: it has no " + name);
+      return symbol;
+    };
+    entry_ = reinterpret_cast<ps::EntryPointProc>(find("Photoshop_Entry_Point"));
+    auto setResources = reinterpret_cast<ps::SetResourceHandleProc>(find("SetResourceHandle"));
+    const std::filesystem::path resources = file_.parent_path() / "resources";
+    setResources(resources.c_str());
+    platform::SetResourceFolder(resources);
+    // The name of Last Used and the labels come from the core's own texts.
+    std::string error;
+    if (strings::Load(error) != 0) strings::Clear();
+    description_ = ReadDescription(file_, resources / kDescriptionFile,
+                                   BuildIdOfLoaded(reinterpret_cast<const void*>(entry_)));
+  } catch (...) {
+    ::dlclose(module_);
+    throw;
+  }
 }
 
 CoreLibrary::~CoreLibrary() {
   if (module_ != nullptr) ::dlclose(module_);
+}
+
+const DescribedEffect* CoreLibrary::Find(std::string_view text, std::string& why) const {
+  const auto& effects = description_.effects;
+  int32_t number = -1;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  const bool numeric = ec == std::errc() && end == text.data() + text.size();
+  const std::string wanted = param_io::FoldedName(text);
+  const DescribedEffect* byPrefix = nullptr;
+  int32_t prefixes = 0;
+  for (const DescribedEffect& e : effects) {
+    const EffectDescription& d = e.description;
+    if (numeric) {
+      if (d.number == number) return &e;
+      continue;
+    }
+    const std::string name = param_io::FoldedName(d.name.text), key = param_io::FoldedName(d.name.key),
+                      settings = param_io::FoldedName(d.settingsName);
+    if (wanted == name || wanted == key || wanted == settings) return &e;
+    if (!wanted.empty() && (name.starts_with(wanted) || key.starts_with(wanted) || settings.starts_with(wanted))) {
+      byPrefix = &e;
+      ++prefixes;
+    }
+  }
+  // The start of one name is enough: "burnt", "tele".
+  if (prefixes == 1) return byPrefix;
+  std::string names;
+  for (const DescribedEffect& e : effects)
+    names += (names.empty() ? "" : ", ") + std::to_string(e.description.number) + " " + e.description.name.text;
+  why = "no effect '" + std::string(text) + "' in " + Quoted(file_) + "; it has " + names;
+  return nullptr;
 }
 
 std::filesystem::path ChooseCore(const std::string& option) {

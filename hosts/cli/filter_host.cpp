@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "hosts/cli/host_callbacks.h"
-#include "hosts/cli/memory_suites.h"
+#include "hosts/common/memory_suites.h"
 #include "image/pixel_ops.h"
 
 namespace kv::cli {
@@ -93,18 +93,11 @@ void FilterHost::SetScript(const Descriptor& script) {
   haveScript_ = true;
 }
 
-void FilterHost::SetParameters(const std::vector<uint8_t>& block) {
-  constexpr size_t kHandleSize = 32000;  // what the core makes when it makes one
-  ps::Handle h = NewHandle(std::max(kHandleSize, block.size()),
-                           std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
-  if (h == nullptr) throw std::bad_alloc();
-  DisposeHandle(record_.parameters);
-  record_.parameters = h;
-}
-
-std::vector<uint8_t> FilterHost::Parameters() const {
-  const auto* p = reinterpret_cast<const uint8_t*>(HandleData(record_.parameters));
-  return p != nullptr ? std::vector<uint8_t>(p, p + HandleSize(record_.parameters)) : std::vector<uint8_t>{};
+int32_t FilterHost::ParametersEffect() const {
+  const char* p = HandleData(record_.parameters);
+  int32_t number = -1;
+  if (p != nullptr && HandleSize(record_.parameters) >= sizeof number) std::memcpy(&number, p, sizeof number);
+  return number;
 }
 
 void FilterHost::SetUpRecord() {

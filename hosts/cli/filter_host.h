@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hosts/cli/colour.h"
-#include "hosts/cli/descriptor.h"
+#include "hosts/common/descriptor.h"
 #include "hosts/cli/document.h"
 #include "image/geometry.h"
 #include "platform/protocol.h"
@@ -40,12 +40,12 @@ class FilterHost {
   // selection, else of the layer's visible pixels, else the whole image.
   Rect WorkingArea() const;
   void SetColors(Rgb foreground, Rgb background);
-  // Played with the dialog off: the core reads it at start.
+  // The values the core reads at start, as from a recorded action.
   void SetScript(const Descriptor& script);
-  // The parameter block the next run starts from, as a host keeps it from
-  // the last run of a filter.
-  void SetParameters(const std::vector<uint8_t>& block);
-  std::vector<uint8_t> Parameters() const;
+  // The number of the effect whose block the parameters handle holds after
+  // a run (the dialog may switch effects); -1 when there is none. The
+  // handle is the core's to fill: the host never writes into it.
+  int32_t ParametersEffect() const;
 
   // One application: with the dialog parameters, prepare, start, continue
   // while the core asks for areas, finish; without it the same from prepare,

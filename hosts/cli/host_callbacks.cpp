@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "hosts/cli/memory_suites.h"
+#include "hosts/common/memory_suites.h"
 
 namespace kv::cli {
 
@@ -11,8 +11,9 @@ FilterHost* FilterHost::Callbacks::active = nullptr;
 
 namespace {
 
-// The host's own version, as the version property reports it.
-constexpr int32_t kVersion[3] = {KALVERO_VERSION_MAJOR, KALVERO_VERSION_MINOR, KALVERO_VERSION_PATCH};
+// The host version the version property reports: not kalvero's own, but
+// that of a current editor, whose ruler units are numbered as today's.
+constexpr int32_t kVersion[3] = {20, 0, 0};
 constexpr ps::OSErr kPropertyUndefined = -30901;
 
 void PutBigEndian(char* p, int32_t v) {

@@ -7,12 +7,10 @@
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/core_library.h"
 #include "hosts/cli/document.h"
-#include "hosts/cli/effect_names.h"
 #include "hosts/cli/filter_host.h"
+#include "hosts/cli/effect_values.h"
 #include "hosts/cli/interrupt.h"
-#include "hosts/cli/parameter_block.h"
 #include "hosts/cli/settings_command.h"
-#include "platform/system.h"
 
 namespace {
 
@@ -50,32 +48,24 @@ int Usage(const std::string& text) {
   return kExitUsage;
 }
 
-int List() {
-  for (const EffectName& e : kEffects)
-    if (EffectBuilt(e.number)) std::printf("%2d  %-22s (%s)\n", e.number, e.name, e.settingsName);
+int List(const CoreLibrary& core) {
+  for (const DescribedEffect& e : core.Description().effects)
+    std::printf("%2d  %-22s (%s)\n", e.description.number, e.description.name.text.c_str(),
+                e.description.settingsName.c_str());
   return kExitOk;
 }
 
-std::optional<int32_t> BuiltEffect(const std::string& text, std::string& error) {
-  const std::optional<int32_t> number = FindEffect(text);
-  if (!number) error = "no effect '" + text + "'; 'kalvero list' shows them";
-  else if (!EffectBuilt(*number)) error = std::string(kEffects[size_t(*number)].name) + " is not in this build";
-  else return number;
-  return std::nullopt;
-}
-
-int Params(const std::string& effect) {
-  std::string error;
-  const std::optional<int32_t> number = BuiltEffect(effect, error);
-  if (!number) return Usage(error);
-  PrintParameters(*number, stdout);
+int Params(const CoreLibrary& core, const std::string& effect) {
+  std::string why;
+  const DescribedEffect* described = core.Find(effect, why);
+  if (described == nullptr) return Usage(why);
+  PrintParameters(*described, stdout);
   return kExitOk;
 }
 
-int About(const std::string& core) {
-  CoreLibrary library(ChooseCore(core));
+int About(const CoreLibrary& core) {
   Document one(1, 1, Mode::RGB, false);
-  FilterHost host(one, library.Entry(), 0);
+  FilterHost host(one, core.Entry(), 0);
   host.hooks.message = [](int32_t, const std::string&, const std::string& text) { std::printf("%s\n", text.c_str()); };
   const int16_t result = host.About();
   if (result != 0) {
@@ -85,23 +75,16 @@ int About(const std::string& core) {
   return kExitOk;
 }
 
-int Apply(ApplyOptions options, const std::string& effect, const std::string& core, const std::string& foreground,
+int Apply(ApplyOptions options, const CoreLibrary& core, const std::string& foreground,
           const std::string& background) {
-  std::string error;
-  const std::optional<int32_t> number = BuiltEffect(effect, error);
-  if (!number) return Usage(error);
-  options.effect = *number;
   for (const auto& [text, colour] : {std::pair{&foreground, &options.foreground}, {&background, &options.background}}) {
     if (text->empty()) continue;
     const std::optional<Rgb> parsed = ParseColor(*text);
     if (!parsed) return Usage("'" + *text + "' is not a colour; use #RRGGBB, R,G,B, black or white");
     *colour = *parsed;
   }
-  CoreLibrary library(ChooseCore(core));
-  // kalvero's own copy of the parameter code finds the shipped settings there.
-  platform::SetResourceFolder(ChooseCore(core).parent_path() / "resources");
   InstallInterruptHandler();
-  return RunApply(options, library.Entry());
+  return RunApply(options, core);
 }
 
 }  // namespace
@@ -127,8 +110,8 @@ int main(int argc, char** argv) {
 
   CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
   ApplyOptions options;
-  std::string effect, foreground, background;
-  apply->add_option("EFFECT", effect, "Number or name of the effect")->required();
+  std::string foreground, background;
+  apply->add_option("EFFECT", options.effect, "Number or name of the effect")->required();
   apply->add_option("IN", options.input, "The image to read")->required();
   apply->add_option("OUT", options.output, "The image to write (.png, .jpg, .tif)")->required();
   apply->add_option("--settings", options.settings,
@@ -161,12 +144,18 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (*list) return List();
-    if (*about) return About(core);
-    if (*params) return Params(paramsEffect);
-    if (*settings) return RunSettingsCommand(settingsOptions, core);
-    return Apply(options, effect, core, foreground, background);
+    // Every command needs the core: its effects are known only from the
+    // description it ships.
+    const CoreLibrary library(ChooseCore(core));
+    if (*list) return List(library);
+    if (*about) return About(library);
+    if (*params) return Params(library, paramsEffect);
+    if (*settings) return RunSettingsCommand(settingsOptions, library);
+    return Apply(options, library, foreground, background);
   } catch (const CoreError& e) {
+    Complain(e.what());
+    return kExitFile;
+  } catch (const std::exception& e) {
     Complain(e.what());
     return kExitEffect;
   }

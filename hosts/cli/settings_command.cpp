@@ -6,16 +6,10 @@
 #include <memory>
 #include <new>
 
-#include "effects/filter_table.h"
-#include "framework/filter.h"
 #include "hosts/cli/apply_command.h"
-#include "hosts/cli/core_library.h"
-#include "hosts/cli/effect_names.h"
-#include "hosts/cli/parameter_block.h"
+#include "hosts/cli/effect_values.h"
 #include "parameters/parameters.h"
 #include "parameters/settings_store.h"
-#include "platform/string_table.h"
-#include "platform/system.h"
 
 namespace kv::cli {
 
@@ -49,31 +43,21 @@ int Outcome(int32_t result, const SettingsProblems& problems) {
   return result == 0 ? kExitOk : kExitFile;
 }
 
-// The effect the user named, or null after saying why.
-std::unique_ptr<Filter> NamedEffect(const std::string& text) {
-  const std::optional<int32_t> number = FindEffect(text);
-  std::unique_ptr<Filter> effect = number ? CreateBuiltInFilter(*number) : nullptr;
-  if (!number) Usage("no effect '" + text + "'; 'kalvero list' shows them");
-  else if (effect == nullptr) Usage(std::string(kEffects[size_t(*number)].name) + " is not in this build");
-  return effect;
-}
-
-const char* EffectName(const Filter& effect) { return kEffects[size_t(effect.filterId)].name; }
-
-std::string PathOf(const Filter& effect, const std::string& name, SettingsSource source) {
+std::string PathOf(const std::string& effect, const std::string& name, SettingsSource source) {
   FolderReference file;
-  return SettingFile(effect.SettingsName(), name, source, file) == 0 ? file->Path() : std::string();
+  return SettingFile(effect, name, source, file) == 0 ? file->Path() : std::string();
 }
 
-int List(const Filter& effect) {
+int List(const EffectValues& effect) {
+  const std::string& folderName = effect.SettingsName();
   SettingsProblems problems;
   std::vector<std::string> mine, shipped;
-  int32_t result = ListUserSettings(effect.SettingsName(), mine, &problems);
-  const int32_t shippedResult = ListShippedSettings(effect.SettingsName(), shipped, &problems);
+  int32_t result = ListUserSettings(folderName, mine, &problems);
+  const int32_t shippedResult = ListShippedSettings(folderName, shipped, &problems);
   if (result == 0) result = shippedResult;
   FolderReference folder;
-  SettingsFolder(effect.SettingsName(), SettingsSource::User, folder);
-  std::printf("Your settings for %s (%s):\n", EffectName(effect), folder != nullptr ? folder->Path().c_str() : "");
+  SettingsFolder(folderName, SettingsSource::User, folder);
+  std::printf("Your settings for %s (%s):\n", effect.Name().c_str(), folder != nullptr ? folder->Path().c_str() : "");
   for (const std::string& name : mine) std::printf("  %s\n", name.c_str());
   if (mine.empty()) std::printf("  (none)\n");
   std::printf("Shipped settings:\n");
@@ -85,66 +69,61 @@ int List(const Filter& effect) {
   return Outcome(result, problems);
 }
 
-// Reads a setting into the block, saying what is wrong with it.
-int Load(const std::string& name, ParameterBlock& block, SettingsSource* source = nullptr) {
-  std::vector<uint8_t> bytes = block.Bytes();
+// Reads a setting into the values, saying what is wrong with it.
+int Load(const std::string& name, EffectValues& values, SettingsSource* source = nullptr) {
   SettingsProblems problems;
-  const int32_t result = LoadSetting(block.Effect().SettingsName(), name, block.List(), &problems, source);
+  const int32_t result = LoadSetting(values.SettingsName(), name, values.List(), &problems, source);
   return Outcome(result, problems);
 }
 
-int Save(const Filter& effect, const SettingsOptions& o) {
+int Save(EffectValues& values, const SettingsOptions& o) {
+  const std::string& effect = values.SettingsName();
   std::string why;
   if (!IsValidSettingName(o.name, &why)) return Usage(why);
-  ParameterBlock block(effect.filterId);
   if (!o.from.empty())
-    if (int status = Load(MatchingSettingName(effect.SettingsName(), o.from), block)) return status;
+    if (int status = Load(MatchingSettingName(effect, o.from), values)) return status;
   for (const std::string& assignment : o.sets) {
-    const std::string error = block.Set(assignment);
+    const std::string error = values.Set(assignment);
     if (!error.empty()) return Usage(error);
   }
   if (o.seed) {
-    if (block.List().Find(ps::FourCC("RndS")) == nullptr)
-      return Usage(std::string(EffectName(effect)) + " has no random seed");
-    block.Set("RndS=" + std::to_string(*o.seed));
+    if (values.List().Find(ps::FourCC("RndS")) == nullptr) return Usage(values.Name() + " has no random seed");
+    if (const std::string error = values.Set("RndS=" + std::to_string(*o.seed)); !error.empty()) return Usage(error);
   }
   SettingsProblems problems;
   bool exists = false;
-  if (int32_t result = SettingExists(effect.SettingsName(), o.name, exists, &problems)) return Outcome(result, problems);
+  if (int32_t result = SettingExists(effect, o.name, exists, &problems)) return Outcome(result, problems);
   if (exists && !o.replace)
-    return Usage("you have a setting '" + o.name + "' of " + EffectName(effect) +
-                 " already; add --replace to replace it");
-  if (int32_t result = SaveSetting(effect.SettingsName(), o.name, block.List(), &problems))
-    return Outcome(result, problems);
+    return Usage("you have a setting '" + o.name + "' of " + values.Name() + " already; add --replace to replace it");
+  if (int32_t result = SaveSetting(effect, o.name, values.List(), &problems)) return Outcome(result, problems);
   std::printf("Saved '%s' in %s\n", o.name.c_str(), PathOf(effect, o.name, SettingsSource::User).c_str());
   return kExitOk;
 }
 
-int Rename(const Filter& effect, const SettingsOptions& o) {
-  const std::string name = MatchingSettingName(effect.SettingsName(), o.name);
+int Rename(const std::string& effect, const SettingsOptions& o) {
+  const std::string name = MatchingSettingName(effect, o.name);
   SettingsProblems problems;
-  if (int32_t result = RenameSetting(effect.SettingsName(), name, o.newName, &problems)) return Outcome(result, problems);
+  if (int32_t result = RenameSetting(effect, name, o.newName, &problems)) return Outcome(result, problems);
   std::printf("Renamed '%s' to '%s'\n", name.c_str(), o.newName.c_str());
   return kExitOk;
 }
 
-int Delete(const Filter& effect, const SettingsOptions& o) {
-  const std::string name = MatchingSettingName(effect.SettingsName(), o.name);
+int Delete(const std::string& effect, const SettingsOptions& o) {
+  const std::string name = MatchingSettingName(effect, o.name);
   SettingsProblems problems;
-  if (int32_t result = DeleteSetting(effect.SettingsName(), name, &problems)) return Outcome(result, problems);
+  if (int32_t result = DeleteSetting(effect, name, &problems)) return Outcome(result, problems);
   std::printf("Deleted '%s'\n", name.c_str());
   return kExitOk;
 }
 
 // The values in the form --set takes, so that a line can be pasted into one.
-int Show(const Filter& effect, const SettingsOptions& o) {
-  const std::string name = MatchingSettingName(effect.SettingsName(), o.name);
-  ParameterBlock block(effect.filterId);
+int Show(EffectValues& values, const SettingsOptions& o) {
+  const std::string name = MatchingSettingName(values.SettingsName(), o.name);
   SettingsSource source = SettingsSource::User;
-  if (int status = Load(name, block, &source)) return status;
+  if (int status = Load(name, values, &source)) return status;
   std::printf("%s: %s setting of %s, %s\n", name.c_str(), source == SettingsSource::User ? "your" : "a shipped",
-              EffectName(effect), PathOf(effect, name, source).c_str());
-  for (const auto& p : block.List()) std::printf("  %s=%s\n", p->Name().c_str(), p->ValueText().c_str());
+              values.Name().c_str(), PathOf(values.SettingsName(), name, source).c_str());
+  for (const auto& p : values.List()) std::printf("  %s=%s\n", p->Name().c_str(), p->ValueText().c_str());
   return kExitOk;
 }
 
@@ -180,22 +159,17 @@ CLI::App* AddSettingsCommand(CLI::App& app, SettingsOptions& o) {
   return settings;
 }
 
-int RunSettingsCommand(const SettingsOptions& o, const std::string& core) {
-  // kalvero's own copy of the core reads the resources of the one it loads;
-  // without them there are no shipped settings, which listings show.
-  const std::filesystem::path resources = ChooseCore(core).parent_path() / "resources";
-  platform::SetResourceFolder(resources);
-  std::string error;
-  if (std::filesystem::exists(resources / "BF_UNICODE_STRING_TABLE") && strings::Load(error) != 0)
-    Complain("warning: " + error);
+int RunSettingsCommand(const SettingsOptions& o, const CoreLibrary& core) {
+  std::string why;
+  const DescribedEffect* effect = core.Find(o.effect, why);
+  if (effect == nullptr) return Usage(why);
   try {
-    const std::unique_ptr<Filter> effect = NamedEffect(o.effect);
-    if (effect == nullptr) return kExitUsage;
-    if (*o.list) return List(*effect);
-    if (*o.save) return Save(*effect, o);
-    if (*o.rename) return Rename(*effect, o);
-    if (*o.remove) return Delete(*effect, o);
-    return Show(*effect, o);
+    EffectValues values(*effect);
+    if (*o.list) return List(values);
+    if (*o.save) return Save(values, o);
+    if (*o.rename) return Rename(values.SettingsName(), o);
+    if (*o.remove) return Delete(values.SettingsName(), o);
+    return Show(values, o);
   } catch (const std::bad_alloc&) {
     Complain("out of memory");
     return kExitEffect;

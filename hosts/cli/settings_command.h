@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "hosts/cli/core_library.h"
+
 namespace kv::cli {
 
 struct SettingsOptions {
@@ -28,8 +30,8 @@ struct SettingsOptions {
 // Adds "settings" and its subcommands to `app`; they fill `options`.
 CLI::App* AddSettingsCommand(CLI::App& app, SettingsOptions& options);
 
-// Runs the subcommand the command line chose, with the resources of the
-// core that `core` names (as --core does); the exit status.
-int RunSettingsCommand(const SettingsOptions& options, const std::string& core);
+// Runs the subcommand the command line chose on an effect of `core`, whose
+// resource folder holds the shipped settings; the exit status.
+int RunSettingsCommand(const SettingsOptions& options, const CoreLibrary& core);
 
 }  // namespace kv::cli

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/settings_command.h"
 #include "parameters/settings_store.h"
-#include "platform/system.h"
 #include "tests/cli/test_support.h"
 
 namespace kv::cli::test {
@@ -20,15 +20,20 @@ class SettingsCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    std::filesystem::create_directories(dir / "resources" / "Settings" / "Television");
-    std::filesystem::copy(std::filesystem::path(KV_SOURCE_RESOURCE_DIR) / "BF_UNICODE_STRING_TABLE",
-                          dir / "resources" / "BF_UNICODE_STRING_TABLE");
+    // The built core with resources of its own, whose Television ships one
+    // setting.
+    namespace fs = std::filesystem;
+    fs::copy_file(KV_CORE, dir / "libkalvero-core.so");
+    fs::copy(fs::path(KV_CORE).parent_path() / "resources", dir / "resources", fs::copy_options::recursive);
+    fs::remove_all(dir / "resources" / "Settings" / "Television");
+    fs::create_directories(dir / "resources" / "Settings" / "Television");
     std::ofstream(dir / "resources" / "Settings" / "Television" / "Shipped One")
         << "Television\n" << ps::FourCC("TEcu") << " 90.000\n";
+    core = std::make_unique<CoreLibrary>(dir / "libkalvero-core.so");
   }
   void TearDown() override {
+    core.reset();
     ::unsetenv("XDG_CONFIG_HOME");
-    platform::SetResourceFolder("");
   }
 
   // Runs "kalvero settings ARGS..." with the scratch folder's resources;
@@ -45,7 +50,7 @@ class SettingsCommand : public ::testing::Test {
       return kExitUsage;
     }
     ::testing::internal::CaptureStdout();
-    const int status = RunSettingsCommand(options, (dir / "libkalvero-core.so").string());
+    const int status = RunSettingsCommand(options, *core);
     std::fflush(stdout);
     out = ::testing::internal::GetCapturedStdout();
     return status;
@@ -56,6 +61,7 @@ class SettingsCommand : public ::testing::Test {
   }
 
   ScratchFolder dir;
+  std::unique_ptr<CoreLibrary> core;
   std::string out;
 };
 

@@ -1,7 +1,9 @@
 #include "tests/cli/test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -47,15 +49,15 @@ void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& b
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-PluginFn& Plugin() {
-  static PluginFn plugin;
-  return plugin;
+Outcome RunKalvero(const std::string& arguments) {
+  Outcome outcome;
+  FILE* pipe = ::popen((std::string(KV_KALVERO) + " " + arguments + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
 }
-
-void PluginEntry(int16_t selector, void* record, intptr_t* data, int16_t* result, int32_t) {
-  *result = Plugin() ? Plugin()(selector, *static_cast<ps::FilterRecord*>(record), *data) : int16_t(0);
-}
-
-bool IsEmpty(const ps::Rect16& r) { return r.right <= r.left || r.bottom <= r.top; }
 
 }  // namespace kv::cli::test

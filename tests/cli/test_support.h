@@ -1,15 +1,13 @@
-// Shared pieces of the host's tests: scratch folders, test documents and a
-// small plug-in written against the protocol alone.
+// Shared pieces of the host's tests: scratch folders, test documents and
+// kalvero itself run as a process.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "hosts/cli/document.h"
-#include "platform/protocol.h"
 
 namespace kv::cli::test {
 
@@ -32,11 +30,11 @@ Document Pattern(int32_t width, int32_t height, Mode mode, bool alpha);
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);
 void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
 
-// The plug-in: every selector goes to `Plugin()`, which a test sets.
-using PluginFn = std::function<int16_t(int16_t selector, ps::FilterRecord& record, intptr_t& data)>;
-PluginFn& Plugin();
-void PluginEntry(int16_t selector, void* record, intptr_t* data, int16_t* result, int32_t filterId);
-
-bool IsEmpty(const ps::Rect16& r);
+// kalvero run as a user runs it: its exit status and what it printed.
+struct Outcome {
+  int status = -1;
+  std::string output;
+};
+Outcome RunKalvero(const std::string& arguments);
 
 }  // namespace kv::cli::test

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "hosts/cli/descriptor.h"
+#include "hosts/common/descriptor.h"
 
 namespace kv::cli {
 

@@ -1,4 +1,4 @@
-#include "hosts/cli/memory_suites.h"
+#include "hosts/common/memory_suites.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "hosts/cli/descriptor.h"
+#include "hosts/common/descriptor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "hosts/cli/memory_suites.h"
+#include "hosts/common/memory_suites.h"
 
 namespace kv::cli {
 

@@ -1,0 +1,147 @@
+#include "hosts/cli/effect_values.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "hosts/common/memory_suites.h"
+#include "parameters/parameter_io.h"
+
+namespace kv::cli {
+
+namespace {
+
+// Reads `values` into `list` key by key, as the core reads a script: 0, or
+// the first failing key's error with `failed` set to that key.
+int32_t PlayInto(ParameterList& list, const Descriptor& values, uint32_t& failed) {
+  ps::Handle handle = DescriptorHandle(values);
+  if (handle == nullptr) throw std::bad_alloc();
+  ps::ReadDescriptorProcs& read = ReadSuite();
+  ps::PIReadDescriptor token = read.openReadDescriptorProc(handle, nullptr);
+  int32_t err = 0;
+  ps::DescriptorKeyID key = 0;
+  ps::DescType type = 0;
+  int32_t flags = 0;
+  while (err == 0 && token != nullptr && read.getKeyProc(token, &key, &type, &flags)) {
+    err = list.ReadDescriptorValue(read, token, key, HandleSuite());
+    if (err != 0) failed = key;
+  }
+  if (token != nullptr) read.closeReadDescriptorProc(token);
+  DisposeHandle(handle);
+  return err;
+}
+
+bool IsNumber(const DescriptorValue& v) {
+  return std::holds_alternative<int32_t>(v) || std::holds_alternative<double>(v) ||
+         std::holds_alternative<UnitFloat>(v);
+}
+
+double NumberOf(const DescriptorValue& v) {
+  if (const auto* i = std::get_if<int32_t>(&v)) return *i;
+  if (const auto* d = std::get_if<double>(&v)) return *d;
+  return std::get<UnitFloat>(v).value;
+}
+
+// Whether a value of `v`'s type reads under a key of descriptor type `type`.
+bool Accepts(uint32_t type, const DescriptorValue& v) {
+  switch (type) {
+    case ps::typeFloat: return IsNumber(v);
+    case ps::typeInteger: return IsNumber(v) && NumberOf(v) == std::floor(NumberOf(v));
+    case ps::typeBoolean: return std::holds_alternative<bool>(v);
+    case ps::typeText: return std::holds_alternative<std::string>(v);
+    case ps::typeEnumerated: return std::holds_alternative<Enumerated>(v);
+    default: return false;
+  }
+}
+
+const char* TypeName(const DescriptorValue& v) {
+  static constexpr const char* kNames[] = {"an integer", "a number", "a number with a unit", "true or false",
+                                           "text",       "an enumerated value", "a class"};
+  return kNames[v.index()];
+}
+
+}  // namespace
+
+EffectValues::EffectValues(const DescribedEffect& effect, double resolution) : effect_(effect) {
+  list_.resolution = resolution;
+  if (Rebuild(effect.description, list_, store_) != 0)
+    throw std::runtime_error("the description of " + Name() + " does not make a parameter list");
+  uint32_t failed = 0;
+  if (PlayInto(list_, effect.defaults, failed) != 0)
+    throw std::runtime_error("the described default of " + Name() + "'s '" + CodeText(failed) + "' does not read");
+}
+
+std::string EffectValues::Set(std::string_view assignment, FilterParameter** changed) {
+  const size_t equals = assignment.find('=');
+  if (equals == std::string_view::npos) return "'" + std::string(assignment) + "' is not NAME=VALUE";
+  const std::string_view name = assignment.substr(0, equals);
+  FilterParameter* p = list_.FindByName(name);
+  if (p == nullptr)
+    return Name() + " has no parameter '" + std::string(name) + "'; 'kalvero params " + SettingsName() +
+           "' lists them";
+  std::string error;
+  if (p->SetFromText(assignment.substr(equals + 1), error) != 0)
+    return "--set \"" + std::string(assignment) + "\": " + error;
+  if (changed != nullptr) *changed = p;
+  return {};
+}
+
+std::string EffectValues::Play(const Descriptor& script, const std::function<void(const std::string&)>& warn) {
+  Descriptor known;
+  for (const auto& [key, value] : script.Items()) {
+    const ParameterDescription* owner = nullptr;
+    const KeyDescription* k = FindKey(Effect(), key, &owner);
+    if (k == nullptr) {
+      warn("the script's key '" + CodeText(key) + "' is not one of " + Name() + "'s; it is left out");
+      continue;
+    }
+    const FilterParameter* p = list_.Find(key);
+    const std::string what = "the script's '" + CodeText(key) + "' (" + p->Name() + ")";
+    if (!Accepts(k->type, value)) return what + " is " + TypeName(value) + "; it takes " + p->RangeText();
+    if (k->ranged && !(NumberOf(value) >= k->minimum && NumberOf(value) <= k->maximum))
+      return what + " is " + param_io::Format("%g", NumberOf(value)) + "; it takes a number from " +
+             param_io::Format("%g", k->minimum) + " to " + param_io::Format("%g", k->maximum);
+    known.Put(key, value);
+  }
+  uint32_t failed = 0;
+  if (PlayInto(list_, known, failed) != 0) {
+    const FilterParameter* p = list_.Find(failed);
+    const DescriptorValue* example = effect_.defaults.Find(failed);
+    const auto* text = example != nullptr ? std::get_if<std::string>(example) : nullptr;
+    return "the script's '" + CodeText(failed) + "' (" + p->Name() + ") does not read; it takes " +
+           (text != nullptr ? "a text such as '" + *text + "', as --record writes it" : p->RangeText());
+  }
+  for (const auto& p : list_) p->Clamp();
+  return {};
+}
+
+Descriptor EffectValues::Values() const {
+  ps::WriteDescriptorProcs& write = WriteSuite();
+  ps::PIWriteDescriptor token = write.openWriteDescriptorProc();
+  const int32_t err = list_.WriteDescriptor(write, token, HandleSuite());
+  ps::PIDescriptorHandle handle = nullptr;
+  write.closeWriteDescriptorProc(token, &handle);
+  Descriptor values = handle != nullptr ? HandleDescriptor(handle) : Descriptor{};
+  DisposeHandle(handle);
+  if (err != 0) throw std::runtime_error("the values of " + Name() + " cannot be written as a script");
+  return values;
+}
+
+void PrintParameters(const DescribedEffect& effect, std::FILE* out) {
+  const EffectValues values(effect);
+  std::fprintf(out, "%s (%d): %d parameters. Set them with --set \"NAME=VALUE\".\n\n", values.Name().c_str(),
+               effect.description.number, values.List().count);
+  for (const auto& p : values.List()) {
+    std::string keys;
+    for (int32_t i = 0; i < p->KeyCount(); ++i) keys += (i ? ", " : "") + CodeText(p->Key(i));
+    std::fprintf(out, "  %s  [%s]\n    %s\n    default: %s\n", p->Name().c_str(), keys.c_str(), p->RangeText().c_str(),
+                 p->ValueText().c_str());
+    const std::vector<std::string> choices = p->Choices();
+    if (!choices.empty()) {
+      std::string words;
+      for (const std::string& c : choices) words += (words.empty() ? "" : ", ") + c;
+      std::fprintf(out, "    one of: %s\n", words.c_str());
+    }
+  }
+}
+
+}  // namespace kv::cli
