@@ -6,6 +6,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/image.h"
 #include "image/random.h"
 #include "image/noise_rounding.h"
@@ -27,17 +31,40 @@ inline Pair LoadPair(const double* p) {
 }
 inline void StorePair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
 
+// Whether truncation to int32 is defined: far cells take the slow way.
+constexpr double kNear = 2147483648.0;
+inline bool Near(double v) { return v > -kNear && v < kNear; }
+
 inline double Floor(double v) {
+  if (!Near(v)) return std::isfinite(v) ? std::floor(v) : 0.0;
   const double t = double(int32_t(v));
   return v < t ? t - 1.0 : t;
 }
-inline Pair Floor(Pair v) {
-  const Pair t = __builtin_convertvector(__builtin_convertvector(v, PairInt), Pair);
+// The floors of both lanes and their cells. SSE2's truncation is defined
+// out of range (it gives INT32_MIN), which sends far lanes the slow way
+// without a test in front of every pair.
+inline PairInt Truncated(Pair v) {
+#if defined(__SSE2__)
+  const __m128i r = _mm_cvttpd_epi32(__m128d(v));
+  PairInt out;
+  std::memcpy(&out, &r, sizeof out);
+  return out;
+#else
+  return Near(v[0]) && Near(v[1]) ? __builtin_convertvector(v, PairInt) : PairInt{INT32_MIN, INT32_MIN};
+#endif
+}
+inline Pair Floor(Pair v, PairInt& cells) {
+  const PairInt truncated = Truncated(v);
+  if (truncated[0] == INT32_MIN || truncated[1] == INT32_MIN) {
+    const Pair fl = {Floor(v[0]), Floor(v[1])};
+    cells = PairInt{NewField::Cell(fl[0]), NewField::Cell(fl[1])};
+    return fl;
+  }
+  const Pair t = __builtin_convertvector(truncated, Pair);
   const PairMask below = v < t;
+  cells = truncated + __builtin_convertvector(below, PairInt);  // a true lane is -1
   return t - Pair(below & PairMask(Pair{1.0, 1.0}));
 }
-
-inline int32_t FloorInt(double v) { return int32_t(Floor(v)); }
 
 // The quintic fade 6t^5 - 15t^4 + 10t^3.
 template <class T>
@@ -77,7 +104,8 @@ struct LatticeRow {
 };
 inline LatticeRow MakeRow(const NoiseField& f, double qy, int32_t periodY) {
   const double fl = Floor(qy);
-  LatticeRow r{int32_t(fl), int32_t(fl) + 1, qy - fl, Fade(qy - fl)};
+  const int32_t y0 = NewField::Cell(fl);
+  LatticeRow r{y0, NewField::Step(y0, 1), qy - fl, Fade(qy - fl)};
   if (f.periodic) {
     r.y0 = NewField::Wrap(r.y0, periodY);
     r.y1 = NewField::Wrap(r.y1, periodY);
@@ -96,7 +124,7 @@ struct CornerGradients {
   const double *g00, *g01, *g10, *g11;  // (x0, y0), (x0, y1), (x1, y0), (x1, y1)
 };
 inline CornerGradients CornersOf(const NoiseField& f, int32_t x0, int32_t y0, LatticePeriod period) {
-  int32_t x1 = x0 + 1, y1 = y0 + 1;
+  int32_t x1 = NewField::Step(x0, 1), y1 = NewField::Step(y0, 1);
   if (f.periodic) {
     x0 = NewField::Wrap(x0, period.x), x1 = NewField::Wrap(x1, period.x);
     y0 = NewField::Wrap(y0, period.y), y1 = NewField::Wrap(y1, period.y);
@@ -105,8 +133,8 @@ inline CornerGradients CornersOf(const NoiseField& f, int32_t x0, int32_t y0, La
   return {g + f.Hash(x0, y0), g + f.Hash(x0, y1), g + f.Hash(x1, y0), g + f.Hash(x1, y1)};
 }
 inline Pair NoisePair(const NoiseField& f, Pair qx, Pair qy, LatticePeriod period) {
-  const Pair flx = Floor(qx), fly = Floor(qy), fx = qx - flx, fy = qy - fly, sy = Fade(fy);
-  const PairInt cx = __builtin_convertvector(flx, PairInt), cy = __builtin_convertvector(fly, PairInt);
+  PairInt cx, cy;
+  const Pair flx = Floor(qx, cx), fly = Floor(qy, cy), fx = qx - flx, fy = qy - fly, sy = Fade(fy);
   const CornerGradients l = CornersOf(f, cx[0], cy[0], period), r = CornersOf(f, cx[1], cy[1], period);
   // The pairs are built whole, lane by lane they would go through memory.
   const Pair g00[3] = {{l.g00[0], r.g00[0]}, {l.g00[1], r.g00[1]}, {l.g00[2], r.g00[2]}};
@@ -203,8 +231,8 @@ void NoiseField::Init(int32_t& err, PointD cellSize_, double amplitude_, int see
 double NoiseField::Noise(PointD q, LatticePeriod period) const {
   const LatticeRow row = MakeRow(*this, q.y, period.y);
   const double fl = Floor(q.x);
-  const int32_t x0 = int32_t(fl);
-  const Column c0 = ColumnAt(*this, row, x0, period.x), c1 = ColumnAt(*this, row, x0 + 1, period.x);
+  const int32_t x0 = Cell(fl);
+  const Column c0 = ColumnAt(*this, row, x0, period.x), c1 = ColumnAt(*this, row, Step(x0, 1), period.x);
   return Interpolate(c0.a, c0.b, c1.am, c1.b, q.x - fl);
 }
 
@@ -218,16 +246,16 @@ void NoiseField::OctaveRow(const double* qx, int32_t count, double scale, double
   alignas(16) double fx[kChunk];
   alignas(16) int32_t cell[kChunk];
   for (int32_t i = 0; i < paired; i += 2) {
-    const Pair q = LoadPair(qx + i) * scale + offsetX, fl = Floor(q);
+    PairInt c;
+    const Pair q = LoadPair(qx + i) * scale + offsetX, fl = Floor(q, c);
     StorePair(fx + i, q - fl);
-    const PairInt c = __builtin_convertvector(fl, PairInt);
     std::memcpy(cell + i, &c, sizeof c);
   }
   // Rounding is monotonic, so the end samples bound the cells of the chunk.
   const int32_t lo = std::min(cell[0], cell[paired - 1]), hi = std::max(cell[0], cell[paired - 1]);
-  if (int64_t(hi) - lo + 2 > 2 * int64_t(paired) + 2) {
+  if (int64_t(hi) - lo + 2 > 2 * int64_t(paired) + 2 || hi == INT32_MAX) {
     for (int32_t i = 0; i < count; ++i) {
-      const Column c0 = ColumnAt(*this, row, cell[i], period.x), c1 = ColumnAt(*this, row, cell[i] + 1, period.x);
+      const Column c0 = ColumnAt(*this, row, cell[i], period.x), c1 = ColumnAt(*this, row, Step(cell[i], 1), period.x);
       noise[i] = Interpolate(c0.a, c0.b, c1.am, c1.b, fx[i]);
     }
     return;

@@ -4,6 +4,7 @@
 // final render agree however the image is cut up.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,16 @@ class NewField {
 
   void InitLattice(int seed, bool periodic, int periodX, int periodY, int gradientCount);
 
+  // The lattice cell of a floored coordinate: cut to its low 32 bits, all
+  // the hash reads, so that cells far from the origin (a horizon seen in
+  // perspective) are as well defined as near ones.
+  static int32_t Cell(double floored) {
+    if (std::fabs(floored) < 2147483648.0) return int32_t(floored);
+    if (!std::isfinite(floored)) return 0;
+    return int32_t(uint32_t(int64_t(std::fmod(floored, 4294967296.0))));
+  }
+  // Cell c + d, wrapping as the cut does.
+  static int32_t Step(int32_t c, int32_t d) { return int32_t(uint32_t(c) + uint32_t(d)); }
   // A lattice index reduced to a period of n cells, never negative.
   static int32_t Wrap(int32_t v, int32_t n) {
     const int32_t r = v % n;

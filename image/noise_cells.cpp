@@ -39,7 +39,7 @@ struct CellPosition {
 inline CellPosition Locate(const CellField& f, PointD p, int32_t octave) {
   const double qx = p.x / f.cellSize.x * f.octaveGrow[octave], qy = p.y / f.cellSize.y * f.octaveGrow[octave];
   const double cellX = std::floor(qx), cellY = std::floor(qy);
-  return {int32_t(cellX), int32_t(cellY), qx - cellX, qy - cellY};
+  return {NewField::Cell(cellX), NewField::Cell(cellY), qx - cellX, qy - cellY};
 }
 
 // Keeps the two smallest distances seen, without branching on them.
@@ -173,7 +173,7 @@ void CellField::Value(PointD p, double& first, double& second) const {
   Combine(*this, p, [&](PointD q, int32_t octave, double& f1, double& f2) {
     const CellPosition at = Locate(*this, q, octave);
     Nearest(at, [&](int32_t dx, int32_t dy) -> const CellPoints& {
-      scratch.count = FeaturePoints(at.cx + dx, at.cy + dy, octave, scratch.points);
+      scratch.count = FeaturePoints(NewField::Step(at.cx, dx), NewField::Step(at.cy, dy), octave, scratch.points);
       return scratch;
     }, f1, f2);
   }, first, second);
@@ -185,7 +185,7 @@ void CellField::ValueRow(double y, double x0, double step, int32_t count, double
     Combine(*this, PointD{x0 + i * step, y}, [&](PointD q, int32_t octave, double& f1, double& f2) {
       const CellPosition at = Locate(*this, q, octave);
       Nearest(at, [&](int32_t dx, int32_t dy) -> const CellPoints& {
-        return caches[octave].Get(*this, at.cx + dx, at.cy + dy, octave);
+        return caches[octave].Get(*this, NewField::Step(at.cx, dx), NewField::Step(at.cy, dy), octave);
       }, f1, f2);
     }, first[i], second[i]);
   }

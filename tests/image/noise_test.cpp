@@ -251,6 +251,25 @@ TEST(NoiseRows, RowFormsEqualThePerSampleForm) {
   }
 }
 
+// The lattice repeats every 4096 cells; far out (a horizon in perspective)
+// it must go on doing so in every form, not fall apart when cell numbers
+// outgrow 32 bits.
+TEST(NoiseField, FarCellsRepeatTheLatticeLikeNearOnes) {
+  const auto f = Make<NoiseField>({1.0, 1.0}, 1.0, 5);
+  const double far = 4096.0 * 4096.0 * 4096.0;  // a whole number of repeats, beyond 32 bits
+  for (const double x : {0.25, 3.5, -7.75}) {
+    EXPECT_EQ(f->Noise({x + far, 2.5}, {}), f->Noise({x, 2.5}, {})) << x;
+    EXPECT_EQ(f->Noise({x, 2.5 - far}, {}), f->Noise({x, 2.5}, {})) << x;
+  }
+  std::vector<double> nearRow(9), farRow(9), xs(9), ys(9, far + 0.5), farPoints(9);
+  f->ValueRow(0.5, 0.25, 1.0, 9, nearRow.data());
+  f->ValueRow(far + 0.5, far + 0.25, 1.0, 9, farRow.data());
+  for (int i = 0; i < 9; ++i) xs[size_t(i)] = far + 0.25 + i;
+  f->ValuesAt(xs.data(), ys.data(), 9, farPoints.data());
+  EXPECT_EQ(farRow, nearRow);
+  EXPECT_EQ(farPoints, nearRow);
+}
+
 TEST(NoisePoints, PointFormEqualsThePerSampleForm) {
   const std::vector<PointD> points = SamplePoints(301);
   std::vector<double> xs, ys;
