@@ -57,6 +57,9 @@ class DialogSessionTest : public ::testing::Test {
     realAdvance = host.record.advanceState;
     host.record.advanceState = &RecordingAdvance;
     advanceThreads.clear();
+    // Sized to the effect's block, as a host that keeps only the block hands
+    // it back: the dialog's copies, undo, Cancel and settings must stay in it.
+    host.record.parameters = host.handleProcs.newProc(int32_t(sizeof(InvertBlock)));
     config = std::filesystem::temp_directory_path() / ("kv-dialog-session-" + std::to_string(::getpid()));
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     SetFilterFactoryOverride([this](int32_t id) -> std::unique_ptr<Filter> {
@@ -75,6 +78,7 @@ class DialogSessionTest : public ::testing::Test {
     SetDialogRunner(&test::ScriptedDialogRunner);
   }
   ~DialogSessionTest() override {
+    EXPECT_TRUE(test::FakeHost::HandleIntact(host.record.parameters)) << "written past the parameters handle";
     SetDialogRunner(nullptr);
     SetFilterFactoryOverride(nullptr);
     CurrentDialogScript() = nullptr;
@@ -206,12 +210,10 @@ TEST_F(DialogSessionTest, OkTakesOverAFinishedFullSizePreview) {
 }
 
 TEST_F(DialogSessionTest, CancelLeavesTheHostsBlockAsItWasByteForByte) {
-  host.record.parameters = host.handleProcs.newProc(int32_t(kParametersHandleSize));
   char* handle = host.handleProcs.lockProc(host.record.parameters, false);
   InvertBlock values{test::kTestEffect, 0, 55.5};
   std::memcpy(handle, &values, sizeof values);
-  for (size_t i = sizeof values; i < kParametersHandleSize; ++i) handle[i] = char(i * 13);
-  const std::vector<char> before(handle, handle + kParametersHandleSize);
+  const std::vector<char> before(handle, handle + sizeof values);
   CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
     ShowAll(s);
     EXPECT_EQ(s.SetNumber(0, 10), "");
@@ -228,7 +230,7 @@ TEST_F(DialogSessionTest, CancelLeavesTheHostsBlockAsItWasByteForByte) {
   };
   EXPECT_FALSE(Run());
   EXPECT_EQ(host.lastResult, 1);
-  EXPECT_EQ(std::vector<char>(handle, handle + kParametersHandleSize), before);
+  EXPECT_EQ(std::vector<char>(handle, handle + sizeof values), before);
   EXPECT_EQ(host.pixels, original) << "nothing rendered";
   EXPECT_EQ(renders, previewRenders);
 }

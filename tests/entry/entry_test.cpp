@@ -389,11 +389,18 @@ TEST_F(ScriptingTest, CancelledOrAbsentDialogsRecordNothing) {
   EXPECT_TRUE(headless.written.empty());
 }
 
-TEST_F(ScriptingTest, AValueOfTheWrongTypeIsSkippedOrRefused) {
+TEST_F(ScriptingTest, AValueThatDoesNotReadKeepsThePlayInformation) {
+  SetDialogRunner(&DialogSpy::Run);
   FakeHost host(4, 1, ps::plugInModeGrayScale, 1);
-  host.SetScript({{ps::FourCC("TSst"), {ps::typeFloat, 1e9, {}, 0}}}, ps::plugInDialogDontDisplay);
+  host.SetScript({{ps::FourCC("TSst"), {ps::typeText, 0, "strong", 0}}, {ps::FourCC("TSst"), {ps::typeFloat, 1e9, {}, 0}}},
+                 ps::plugInDialogDisplay);
   ASSERT_TRUE(host.Run(kTestEffect));
-  EXPECT_EQ(Block(host).strength, 100.0) << "a played value is pinned to the range";
+  EXPECT_EQ(DialogSpy::shown, 1) << "the script asked for the dialog";
+  host.SetScript({{ps::FourCC("TSst"), {ps::typeText, 0, "strong", 0}}, {ps::FourCC("TSst"), {ps::typeFloat, 1e9, {}, 0}}},
+                 ps::plugInDialogDontDisplay);
+  ASSERT_TRUE(host.Run(kTestEffect));
+  EXPECT_EQ(DialogSpy::shown, 1);
+  EXPECT_EQ(Block(host).strength, 100.0) << "the next value read, pinned to the range";
 }
 
 }  // namespace

@@ -3,14 +3,45 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 
 namespace kv::test {
 
 namespace {
 
+// A handle's bytes are followed by guard bytes, so that a core writing past
+// a handle's size is caught; under AddressSanitizer reading there is too.
+constexpr size_t kGuard = 64;
+constexpr char kGuardByte = char(0xA5);
+
 struct Block {
-  std::vector<char> bytes;
-  Descriptor descriptor;  // when the block stands for a descriptor
+  std::vector<char> bytes;  // the handle's size, then the guard
+  Descriptor descriptor;    // when the block stands for a descriptor
+
+  ~Block() { Guard(false); }
+  void Resize(size_t size) {
+    Guard(false);
+    bytes.assign(size + kGuard, kGuardByte);
+    std::fill_n(bytes.begin(), size, char(0));
+    Guard(true);
+  }
+  size_t Size() const { return bytes.size() < kGuard ? 0 : bytes.size() - kGuard; }
+  bool Intact() {
+    Guard(false);
+    const bool intact = std::all_of(bytes.begin() + ptrdiff_t(Size()), bytes.end(), [](char c) { return c == kGuardByte; });
+    Guard(true);
+    return intact;
+  }
+  void Guard([[maybe_unused]] bool on) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (bytes.size() < kGuard) return;
+    if (on) ASAN_POISON_MEMORY_REGION(bytes.data() + Size(), kGuard);
+    else ASAN_UNPOISON_MEMORY_REGION(bytes.data() + Size(), kGuard);
+#endif
+  }
 };
 Block* B(ps::Handle h) { return reinterpret_cast<Block*>(h); }
 ps::Handle H(Block* b) { return reinterpret_cast<ps::Handle>(b); }
@@ -24,12 +55,18 @@ struct WriteToken {
   Descriptor values;
 };
 ReadToken* R(ps::PIReadDescriptor t) { return reinterpret_cast<ReadToken*>(t); }
+
+constexpr ps::OSErr kWrongType = -1700;
+bool IsNumber(ps::PIReadDescriptor t) {
+  const ps::DescType type = R(t)->current->type;
+  return type == ps::typeFloat || type == ps::typeInteger || type == ps::FourCC("UntF");
+}
 WriteToken* W(ps::PIWriteDescriptor t) { return reinterpret_cast<WriteToken*>(t); }
 
 ps::Handle TextHandle(const std::string& text) {
   auto* b = new Block;
-  b->bytes.assign(text.begin(), text.end());
-  b->bytes.push_back('\0');
+  b->Resize(text.size() + 1);
+  std::copy(text.begin(), text.end(), b->bytes.begin());
   return H(b);
 }
 
@@ -56,10 +93,15 @@ struct FakeHostCallbacks {
 FakeHost::FakeHost(int w, int h, int16_t imageMode, int colorPlanes, bool transparency)
     : pixels(size_t(w) * h * (colorPlanes + transparency)), width(w), height(h), planes(colorPlanes + transparency) {
   current = this;
-  handleProcs = {1, 6, [](int32_t size) { auto* b = new Block; b->bytes.resize(size_t(size)); return H(b); },
+  handleProcs = {1, 6, [](int32_t size) { auto* b = new Block; b->Resize(size_t(size)); return H(b); },
                  [](ps::Handle h) { delete B(h); },
-                 [](ps::Handle h) { return int32_t(B(h)->bytes.size()); },
-                 [](ps::Handle h, int32_t size) -> ps::OSErr { B(h)->bytes.resize(size_t(size)); return 0; },
+                 [](ps::Handle h) { return int32_t(B(h)->Size()); },
+                 [](ps::Handle h, int32_t size) -> ps::OSErr {
+                   std::vector<char> kept(B(h)->bytes.begin(), B(h)->bytes.begin() + std::min<size_t>(B(h)->Size(), size_t(size)));
+                   B(h)->Resize(size_t(size));
+                   std::copy(kept.begin(), kept.end(), B(h)->bytes.begin());
+                   return 0;
+                 },
                  [](ps::Handle h, ps::Boolean) { return B(h)->bytes.data(); }, [](ps::Handle) {}};
   bufferProcs = {1, 5, [](int32_t, ps::BufferID*) -> ps::OSErr { return -1; },
                  [](ps::BufferID, ps::Boolean) -> ps::Ptr { return nullptr; }, [](ps::BufferID) {},
@@ -101,29 +143,58 @@ FakeHost::FakeHost(int w, int h, int16_t imageMode, int colorPlanes, bool transp
     r.current = &r.values[r.next++].second;
     return true;
   };
-  readProcs.getIntegerProc = [](ps::PIReadDescriptor t, int32_t* v) -> ps::OSErr { *v = int32_t(R(t)->current->number); return 0; };
-  readProcs.getFloatProc = [](ps::PIReadDescriptor t, double* v) -> ps::OSErr { *v = R(t)->current->number; return 0; };
-  readProcs.getUnitFloatProc = [](ps::PIReadDescriptor t, ps::DescriptorUnitID*, double* v) -> ps::OSErr { *v = R(t)->current->number; return 0; };
-  readProcs.getBooleanProc = [](ps::PIReadDescriptor t, ps::Boolean* v) -> ps::OSErr { *v = R(t)->current->number != 0; return 0; };
-  readProcs.getTextProc = [](ps::PIReadDescriptor t, ps::Handle* v) -> ps::OSErr { *v = TextHandle(R(t)->current->text); return 0; };
+  // As a host's scripting coerces: numbers read as numbers, the rest only
+  // as their own type.
+  readProcs.getIntegerProc = [](ps::PIReadDescriptor t, int32_t* v) -> ps::OSErr {
+    if (!IsNumber(t)) return kWrongType;
+    *v = int32_t(R(t)->current->number);
+    return 0;
+  };
+  readProcs.getFloatProc = [](ps::PIReadDescriptor t, double* v) -> ps::OSErr {
+    if (!IsNumber(t)) return kWrongType;
+    *v = R(t)->current->number;
+    return 0;
+  };
+  readProcs.getUnitFloatProc = [](ps::PIReadDescriptor t, ps::DescriptorUnitID*, double* v) -> ps::OSErr {
+    if (!IsNumber(t)) return kWrongType;
+    *v = R(t)->current->number;
+    return 0;
+  };
+  readProcs.getBooleanProc = [](ps::PIReadDescriptor t, ps::Boolean* v) -> ps::OSErr {
+    if (R(t)->current->type != ps::typeBoolean) return kWrongType;
+    *v = R(t)->current->number != 0;
+    return 0;
+  };
+  readProcs.getTextProc = [](ps::PIReadDescriptor t, ps::Handle* v) -> ps::OSErr {
+    if (R(t)->current->type != ps::typeText) return kWrongType;
+    *v = TextHandle(R(t)->current->text);
+    return 0;
+  };
   readProcs.getAliasProc = [](ps::PIReadDescriptor, ps::Handle*) -> ps::OSErr { return -1; };
-  readProcs.getEnumeratedProc = [](ps::PIReadDescriptor t, ps::DescriptorEnumID* v) -> ps::OSErr { *v = uint32_t(R(t)->current->number); return 0; };
+  readProcs.getEnumeratedProc = [](ps::PIReadDescriptor t, ps::DescriptorEnumID* v) -> ps::OSErr {
+    if (R(t)->current->type != ps::typeEnumerated) return kWrongType;
+    *v = uint32_t(R(t)->current->number);
+    return 0;
+  };
   readProcs.getClassProc = [](ps::PIReadDescriptor, ps::DescriptorClassID*) -> ps::OSErr { return -1; };
   readProcs.getSimpleReferenceProc = [](ps::PIReadDescriptor, void*) -> ps::OSErr { return -1; };
   readProcs.getObjectProc = [](ps::PIReadDescriptor, ps::DescriptorClassID*, ps::PIDescriptorHandle*) -> ps::OSErr { return -1; };
   readProcs.getCountProc = [](ps::PIReadDescriptor, uint32_t*) -> ps::OSErr { return -1; };
   readProcs.getStringProc = [](ps::PIReadDescriptor, unsigned char (*)[256]) -> ps::OSErr { return -1; };
   readProcs.getPinnedIntegerProc = [](ps::PIReadDescriptor t, int32_t lo, int32_t hi, int32_t* v) -> ps::OSErr {
+    if (!IsNumber(t)) return kWrongType;
     *v = std::clamp(int32_t(R(t)->current->number), lo, hi);
     return 0;
   };
   readProcs.getPinnedFloatProc = [](ps::PIReadDescriptor t, const double* lo, const double* hi, double* v) -> ps::OSErr {
+    if (!IsNumber(t)) return kWrongType;
     const double raw = R(t)->current->number;
     *v = std::clamp(raw, *lo, *hi);
     return *v == raw ? 0 : ps::coercedParamErr;
   };
   readProcs.getPinnedUnitFloatProc = [](ps::PIReadDescriptor t, const double* lo, const double* hi,
                                         ps::DescriptorUnitID*, double* v) -> ps::OSErr {
+    if (!IsNumber(t)) return kWrongType;
     *v = std::clamp(R(t)->current->number, *lo, *hi);
     return 0;
   };
@@ -143,7 +214,7 @@ FakeHost::FakeHost(int w, int h, int16_t imageMode, int colorPlanes, bool transp
   writeProcs.putUnitFloatProc = [](ps::PIWriteDescriptor t, uint32_t k, uint32_t, const double* v) -> ps::OSErr { Put(t, k, {ps::typeFloat, *v, {}, 0}); return 0; };
   writeProcs.putBooleanProc = [](ps::PIWriteDescriptor t, uint32_t k, ps::Boolean v) -> ps::OSErr { Put(t, k, {ps::typeBoolean, double(v), {}, 0}); return 0; };
   writeProcs.putTextProc = [](ps::PIWriteDescriptor t, uint32_t k, ps::Handle v) -> ps::OSErr {
-    Put(t, k, {ps::typeText, 0, std::string(B(v)->bytes.data()), 0});
+    Put(t, k, {ps::typeText, 0, std::string(B(v)->bytes.data(), strnlen(B(v)->bytes.data(), B(v)->Size())), 0});
     return 0;
   };
   writeProcs.putAliasProc = [](ps::PIWriteDescriptor, uint32_t, ps::Handle) -> ps::OSErr { return -1; };
@@ -205,6 +276,8 @@ void FakeHost::SetScript(Descriptor script, int16_t playInfo) {
   descriptorParameters.descriptor = H(b);
   descriptorParameters.playInfo = playInfo;
 }
+
+bool FakeHost::HandleIntact(ps::Handle handle) { return handle == nullptr || B(handle)->Intact(); }
 
 Descriptor FakeHost::Written(const std::function<int32_t(const ps::WriteDescriptorProcs&, ps::PIWriteDescriptor,
                                                          const ps::HandleProcs&)>& write) {

@@ -33,6 +33,8 @@ class FakeHost {
 
   void SetSelection(std::vector<uint8_t> mask);  // width * height, 0..255
   void SetScript(Descriptor script, int16_t playInfo);
+  // Whether nothing was written past the handle's size.
+  static bool HandleIntact(ps::Handle handle);
   // What `write` puts through this host's write suite, as a script.
   Descriptor Written(const std::function<int32_t(const ps::WriteDescriptorProcs&, ps::PIWriteDescriptor,
                                                  const ps::HandleProcs&)>& write);
