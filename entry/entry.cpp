@@ -128,15 +128,17 @@ void Finish(ps::FilterRecord& host, RunRecord* run, intptr_t* data) {
   if (run != nullptr) {
     LockedBlock block(host);
     Filter& filter = *run->filter;
+    // A descriptor that cannot be written leaves the host's action without
+    // values; finish itself still succeeds.
     if (filter.SupportsScripting() && filter.filterId == run->filterId && run->dialogAccepted) {
       if (block.get() != nullptr && BlockEffectNumber(block.get()) == run->filterId) {
-        WriteScriptingDescriptor(host, filter, block.get());
+        (void)WriteScriptingDescriptor(host, filter, block.get());
       } else if (auto fresh = CreateFilter(run->filterId)) {
         // The handle holds another effect's block: record our defaults instead.
         std::unique_ptr<uint8_t[]> defaults(new (std::nothrow) uint8_t[kParametersHandleSize]());
         if (defaults) {
           fresh->SetDefaults(defaults.get());
-          WriteScriptingDescriptor(host, *fresh, defaults.get());
+          (void)WriteScriptingDescriptor(host, *fresh, defaults.get());
         }
       }
     }

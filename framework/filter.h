@@ -70,10 +70,10 @@ class Filter {
                              Rect& neededInput, Rect& neededExtra) const;
   virtual void InputAreaForTile(const Rect& tile, Rect& neededInput, Rect& neededExtra, const void* block,
                                 double scale) const;
-  virtual int32_t PrepareRender(RenderContext& context);
-  virtual int32_t Render(RenderContext& context) = 0;
+  [[nodiscard]] virtual int32_t PrepareRender(RenderContext& context);
+  [[nodiscard]] virtual int32_t Render(RenderContext& context) = 0;
   virtual void FinishRender(void* block);
-  virtual int32_t BuildParameters(ParameterList& list, void* block) = 0;
+  [[nodiscard]] virtual int32_t BuildParameters(ParameterList& list, void* block) = 0;
   virtual std::string SettingsName() const = 0;
   virtual int32_t UpdateParameterStates(ParameterList& list, const void* block);
   virtual std::string HelpPage() const { return {}; }
@@ -90,14 +90,14 @@ class FilterEntireImageRequired : public Filter {
  public:
   void TileInputArea(const Rect& tile, const Rect& area, const void* block, double scale, Rect& neededInput,
                      Rect& neededExtra) const override;
-  int32_t PrepareRender(RenderContext& context) override;
-  int32_t Render(RenderContext& context) override;
+  [[nodiscard]] int32_t PrepareRender(RenderContext& context) override;
+  [[nodiscard]] int32_t Render(RenderContext& context) override;
 
   virtual std::unique_ptr<uint8_t[]> NewParameterCache() const = 0;
   virtual void StoreParameterCache(const void* block, void* cache) const = 0;
   virtual bool ParameterCacheMatches(const void* cache, const void* block) const = 0;
-  virtual int32_t PrepareEntireImage(RenderContext&) { return 0; }
-  virtual int32_t RenderEntireImage(RenderContext& context) = 0;
+  [[nodiscard]] virtual int32_t PrepareEntireImage(RenderContext&) { return 0; }
+  [[nodiscard]] virtual int32_t RenderEntireImage(RenderContext& context) = 0;
 
  protected:
   bool cacheValid = false;

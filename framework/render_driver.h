@@ -16,7 +16,7 @@ class Filter;
 
 // The render of one continue selector. The run record's effect renders with
 // the block at `block`.
-int32_t RenderArea(ps::FilterRecord& host, RunRecord& run, void* block);
+[[nodiscard]] int32_t RenderArea(ps::FilterRecord& host, RunRecord& run, void* block);
 
 // Tiles of `r`, from the bottom-left, left to right, then the row above.
 std::vector<Rect> TileWalk(const Rect& r, int32_t tileSize);
@@ -33,7 +33,7 @@ Point PreviewOrigin(int32_t placement, const Rect& area, Size previewSize);
 // with the preview's abort test and progress sink, and the result goes
 // through the selection as the final render's does, so that at scale 1 the
 // final render can take it over unchanged.
-int32_t RenderPreview(ps::FilterRecord& host, RunRecord& run, void* block, ByteImage& source, ByteImage& output,
+[[nodiscard]] int32_t RenderPreview(ps::FilterRecord& host, RunRecord& run, void* block, ByteImage& source, ByteImage& output,
                       int32_t scale, Abort_Tester& abort, ProgressUpdateSink& progress);
 
 }  // namespace kv

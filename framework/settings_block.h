@@ -14,12 +14,12 @@ namespace kv {
 
 class Filter;
 
-int32_t SaveSetting(Filter& effect, const std::string& name, std::span<const uint8_t> block,
+[[nodiscard]] int32_t SaveSetting(Filter& effect, const std::string& name, std::span<const uint8_t> block,
                     SettingsProblems* problems = nullptr);
-int32_t StoreLastUsed(Filter& effect, std::span<const uint8_t> block, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t StoreLastUsed(Filter& effect, std::span<const uint8_t> block, SettingsProblems* problems = nullptr);
 // Lengths are clamped at `resolution` pixels per inch. On failure the block
 // is left as it was.
-int32_t LoadSetting(Filter& effect, const std::string& name, std::span<uint8_t> block, double resolution,
+[[nodiscard]] int32_t LoadSetting(Filter& effect, const std::string& name, std::span<uint8_t> block, double resolution,
                     SettingsProblems* problems = nullptr, SettingsSource* source = nullptr);
 
 }  // namespace kv

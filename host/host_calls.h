@@ -40,17 +40,17 @@ enum HostMessage : int32_t {
 
 namespace hostcall {
 
-int16_t AdvanceState();
-int16_t ColorServices(ps::ColorServicesInfo* info);
-int16_t ReadChannelPixels(ps::ChannelReadPort port, const ps::PSScaling* scaling, const ps::VRect* writeRect,
+[[nodiscard]] int16_t AdvanceState();
+[[nodiscard]] int16_t ColorServices(ps::ColorServicesInfo* info);
+[[nodiscard]] int16_t ReadChannelPixels(ps::ChannelReadPort port, const ps::PSScaling* scaling, const ps::VRect* writeRect,
                           const ps::PixelMemoryDesc* destination, ps::VRect* wroteRect);
-int16_t GetProperty(uint32_t signature, uint32_t key, int32_t index, intptr_t* simple, ps::Handle* complex);
+[[nodiscard]] int16_t GetProperty(uint32_t signature, uint32_t key, int32_t index, intptr_t* simple, ps::Handle* complex);
 int16_t SetProperty(uint32_t signature, uint32_t key, int32_t index, intptr_t simple, ps::Handle complex);
-int16_t DisplayPixels(const ps::PSPixelMap* source, const ps::VRect* srcRect, int32_t dstRow, int32_t dstCol,
+[[nodiscard]] int16_t DisplayPixels(const ps::PSPixelMap* source, const ps::VRect* srcRect, int32_t dstRow, int32_t dstCol,
                       void* platformContext);
 
 // Buffers are refused off the host's thread.
-int16_t AllocateBuffer(int32_t size, ps::BufferID* buffer);
+[[nodiscard]] int16_t AllocateBuffer(int32_t size, ps::BufferID* buffer);
 char* LockBuffer(ps::BufferID buffer);
 void UnlockBuffer(ps::BufferID buffer);
 void FreeBuffer(ps::BufferID buffer);
@@ -64,7 +64,7 @@ void UnlockHandle(ps::Handle h);
 int32_t HandleSize(ps::Handle h);
 
 // Host codes that pass through unchanged; anything else becomes -1.
-int16_t MapHostError(int16_t code);
+[[nodiscard]] int16_t MapHostError(int16_t code);
 
 }  // namespace hostcall
 }  // namespace kv

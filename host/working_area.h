@@ -19,7 +19,7 @@ struct WorkingArea {
 
 // Computes the run record's working area at start. -1 when the layer has no
 // visible pixels; host codes otherwise.
-int32_t ComputeWorkingArea(ps::FilterRecord& host, RunRecord& run);
+[[nodiscard]] int32_t ComputeWorkingArea(ps::FilterRecord& host, RunRecord& run);
 
 // The area a render works on: the run's, or the filter rectangle with a full
 // mask when the run has none.
@@ -27,7 +27,7 @@ Rect AreaRect(const ps::FilterRecord& host, const RunRecord* run);
 
 // The working area's mask over `r` (255 outside the area's mask rectangle
 // when the run has none). -108 when memory runs out.
-int32_t ReadAreaMask(const ps::FilterRecord& host, const RunRecord* run, const Rect& r, ByteMask& out);
+[[nodiscard]] int32_t ReadAreaMask(const ps::FilterRecord& host, const RunRecord* run, const Rect& r, ByteMask& out);
 
 // Host rectangles are 16-bit top-left-bottom-right; ours are held to what
 // those fields can say.

@@ -126,7 +126,7 @@ class Image {
   }
   ~Image() { Release(); }
 
-  int32_t Allocate(const Rect& r, const PixelFormat& f) {
+  [[nodiscard]] int32_t Allocate(const Rect& r, const PixelFormat& f) {
     Release();
     format = f;
     scratch = Pixel<T>(f);

@@ -7,8 +7,6 @@ namespace kv {
 
 namespace {
 
-uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
-
 // The background's share t = floor(b * (255 - a) / 255) of a composite, for
 // every source alpha a and background alpha b. Built once, on first use; the
 // initialisation of a local static is thread-safe.

@@ -4,6 +4,7 @@
 // arithmetic path; the per-pixel forms run the row forms over one pixel.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "image/image.h"
@@ -11,6 +12,10 @@
 namespace kv {
 
 using BytePixel = Pixel<unsigned char>;
+
+// A double as a byte, truncated and held to 0..255; callers that round add
+// 0.5 first.
+inline uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
 
 // Bilinear sample of `img` at `p`. Corners outside `valid` (or the raster) read
 // as `background`, which has the raster's layout, as has `out`. With alpha the

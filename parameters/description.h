@@ -82,7 +82,7 @@ std::unique_ptr<FilterParameter> Rebuild(const ParameterDescription& description
 
 // The effect's whole list: its parameters, pages and dialog help. 0, or -1
 // when the list cannot hold them.
-int32_t Rebuild(const EffectDescription& effect, ParameterList& list, ValueStore& store);
+[[nodiscard]] int32_t Rebuild(const EffectDescription& effect, ParameterList& list, ValueStore& store);
 
 // The description of `key` and of the parameter it belongs to; null when no
 // parameter of the effect has it.

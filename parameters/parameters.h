@@ -67,10 +67,10 @@ class FilterParameter {
   virtual void Clamp() = 0;
   virtual bool HasKey(uint32_t key) const;
   // 0, or -1 when a host procedure fails or the value cannot be expressed.
-  virtual int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] virtual int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                                   const ps::HandleProcs& handles) const = 0;
   // Reads the value of `key`, the key the descriptor has just yielded.
-  virtual int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] virtual int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                                  const ps::HandleProcs& handles) = 0;
   virtual int32_t KeyCount() const { return 1; }
   virtual uint32_t Key(int32_t index) const = 0;
@@ -80,13 +80,13 @@ class FilterParameter {
   // when a value was read but cut (text after a number, a seed beyond 16
   // bits), -1 when there is none to read. The caller clamps.
   virtual std::vector<ValueLine> ValueLines() const = 0;
-  virtual int32_t ReadValue(uint32_t key, std::string_view text) = 0;
+  [[nodiscard]] virtual int32_t ReadValue(uint32_t key, std::string_view text) = 0;
 
   // Command-line form. ValueText is a text SetFromText reads back to the same
   // value; SetFromText also takes friendlier forms, clamps, and on failure
   // leaves the value alone and says what it accepts in `error`.
   virtual std::string ValueText() const;
-  virtual int32_t SetFromText(std::string_view text, std::string& error) = 0;
+  [[nodiscard]] virtual int32_t SetFromText(std::string_view text, std::string& error) = 0;
   // The kind of value, its range and unit, for listings.
   virtual std::string RangeText() const = 0;
   // The words SetFromText accepts, where the value is one of a few.
@@ -145,13 +145,13 @@ class SliderParameter : public SingleKeyParameter, public SliderRange {
  public:
   ParameterKind Kind() const override { return ParameterKind::kSlider; }
   void Clamp() override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
   std::string Label() const override;
 
@@ -164,13 +164,13 @@ class LengthSliderParameter : public SingleKeyParameter, public SliderRange {
  public:
   ParameterKind Kind() const override { return ParameterKind::kLength; }
   void Clamp() override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   // The owner list's resolution, pixels per inch.
@@ -183,14 +183,14 @@ class CheckboxParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kCheckbox; }
   void Clamp() override {}
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
   std::vector<std::string> Choices() const override { return {"on", "off"}; }
 
@@ -201,13 +201,13 @@ class DirectionParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kDirection; }
   void Clamp() override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   double* value = nullptr;  // degrees
@@ -218,13 +218,13 @@ class RandomSeedParameter : public SingleKeyParameter {
   RandomSeedParameter() { key = ps::FourCC("RndS"); }
   ParameterKind Kind() const override { return ParameterKind::kSeed; }
   void Clamp() override {}
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   uint16_t* value = nullptr;
@@ -234,14 +234,14 @@ class ColorParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kColor; }
   void Clamp() override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   Color* value = nullptr;
@@ -263,14 +263,14 @@ class ListboxParameter : public SingleKeyParameter {
   const Item* Selected() const;
 
   void Clamp() override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
   std::vector<std::string> Choices() const override;
 
@@ -284,16 +284,16 @@ class LayerFillParameter : public FilterParameter {
   ParameterKind Kind() const override { return ParameterKind::kLayerFill; }
   void Clamp() override;
   bool HasKey(uint32_t key) const override { return key == colorKey || key == modeKey; }
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   int32_t KeyCount() const override { return 2; }
   uint32_t Key(int32_t index) const override { return index == 0 ? modeKey : colorKey; }
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
   std::vector<std::string> Choices() const override;
 
@@ -314,16 +314,16 @@ class LightingParameter : public FilterParameter {
 
   void Clamp() override;
   bool HasKey(uint32_t key) const override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   int32_t KeyCount() const override { return 5; }
   uint32_t Key(int32_t index) const override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   uint32_t directionKey = 0;
@@ -345,14 +345,14 @@ class PositionParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kPosition; }
   void Clamp() override {}
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   PointD* value = nullptr;
@@ -376,14 +376,14 @@ class FlagConnectionsParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kFlagConnections; }
   void Clamp() override {}
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
   std::string ValueText() const override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
   std::vector<std::string> Choices() const override;
 
@@ -401,15 +401,15 @@ class PuzzleArrangementParameter : public FilterParameter {
 
   void Clamp() override {}
   bool HasKey(uint32_t k) const override;
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
-  int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                          const ps::HandleProcs& handles) override;
   int32_t KeyCount() const override { return 8; }
   uint32_t Key(int32_t index) const override;
   std::vector<ValueLine> ValueLines() const override;
-  int32_t ReadValue(uint32_t key, std::string_view text) override;
-  int32_t SetFromText(std::string_view text, std::string& error) override;
+  [[nodiscard]] int32_t ReadValue(uint32_t key, std::string_view text) override;
+  [[nodiscard]] int32_t SetFromText(std::string_view text, std::string& error) override;
   std::string RangeText() const override;
 
   // The chunk texts written under Key(0), Key(1), ...
@@ -437,9 +437,9 @@ class ParameterList {
   ParameterList& operator=(const ParameterList&) = delete;
 
   // 0, or -1 when all 256 entries are taken (the parameter is then dropped).
-  int32_t AddParameter(std::unique_ptr<FilterParameter> parameter);
+  [[nodiscard]] int32_t AddParameter(std::unique_ptr<FilterParameter> parameter);
   // Appends a page; its index is pages.size() after the call. 0 or -108.
-  int32_t AddPage(std::string label);
+  [[nodiscard]] int32_t AddPage(std::string label);
   // The host's 16.16 horizontal resolution, for the length parameters.
   void SetResolution(ps::Fixed hostResolution) { resolution = ResolutionFromFixed(hostResolution); }
 
@@ -457,9 +457,9 @@ class ParameterList {
   // Scripting: every key in list order; the read of one key the descriptor
   // yields (keys no parameter has are skipped); the write of every key.
   std::vector<uint32_t> Keys() const;
-  int32_t ReadDescriptorValue(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
+  [[nodiscard]] int32_t ReadDescriptorValue(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
                               const ps::HandleProcs& handles);
-  int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
+  [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const;
 
   std::array<std::unique_ptr<FilterParameter>, kCapacity> items;

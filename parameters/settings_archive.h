@@ -39,7 +39,7 @@ std::string SettingsText(const std::string& settingsName, const ParameterList& l
 // and is reported; keys no parameter has are skipped; every value is
 // clamped at the end. `where` names the text in
 // the problems.
-int32_t ReadSettingsText(std::string_view text, const std::string& settingsName, ParameterList& list,
+[[nodiscard]] int32_t ReadSettingsText(std::string_view text, const std::string& settingsName, ParameterList& list,
                          const std::string& where, SettingsProblems* problems = nullptr);
 bool IsSettingsText(std::string_view text, const std::string& settingsName);
 
@@ -48,10 +48,10 @@ enum class SettingsSource { User, Shipped };
 
 // The setting's file in the effect's user folder, created or replaced whole.
 // 0, -1 (the problem says why) or -108.
-int32_t WriteSettings(const std::string& effect, const std::string& name, const ParameterList& list,
+[[nodiscard]] int32_t WriteSettings(const std::string& effect, const std::string& name, const ParameterList& list,
                       SettingsProblems* problems = nullptr);
 // ReadSettingsText of the setting's file; 0, -1 or -108.
-int32_t ReadSettings(const std::string& effect, const std::string& name, ParameterList& list,
+[[nodiscard]] int32_t ReadSettings(const std::string& effect, const std::string& name, ParameterList& list,
                      SettingsSource source = SettingsSource::User, SettingsProblems* problems = nullptr);
 // Whether the file's first word is the effect's settings name; a file that
 // cannot be read is reported.
@@ -65,8 +65,8 @@ struct DialogOptions {
 
   friend bool operator==(const DialogOptions&, const DialogOptions&) = default;
 };
-int32_t WriteOptions(const DialogOptions& options, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t WriteOptions(const DialogOptions& options, SettingsProblems* problems = nullptr);
 // -1 when the file is missing or not an options file; `options` then stays.
-int32_t ReadOptions(DialogOptions& options, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t ReadOptions(DialogOptions& options, SettingsProblems* problems = nullptr);
 
 }  // namespace kv

@@ -28,20 +28,20 @@ std::string LastUsedName();
 bool IsValidSettingName(std::string_view name, std::string* why = nullptr);
 
 // Results 0, -1 (a problem says why) or -108 throughout.
-int32_t ProductFolder(FolderReference& folder, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t ProductFolder(FolderReference& folder, SettingsProblems* problems = nullptr);
 // The same places, nothing created: the product folder, an effect's folder,
 // and a setting's file in it (the name checked).
-int32_t ProductFolderReference(FolderReference& folder);
-int32_t SettingsFolder(const std::string& effect, SettingsSource source, FolderReference& folder);
-int32_t SettingFile(const std::string& effect, const std::string& name, SettingsSource source, FolderReference& file,
+[[nodiscard]] int32_t ProductFolderReference(FolderReference& folder);
+[[nodiscard]] int32_t SettingsFolder(const std::string& effect, SettingsSource source, FolderReference& folder);
+[[nodiscard]] int32_t SettingFile(const std::string& effect, const std::string& name, SettingsSource source, FolderReference& file,
                     SettingsProblems* problems = nullptr);
-int32_t UserSettingsFolder(const std::string& effect, FolderReference& folder, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t UserSettingsFolder(const std::string& effect, FolderReference& folder, SettingsProblems* problems = nullptr);
 
 // The names of the effect's settings in one folder, sorted without regard to
 // letter case. Files of other effects and "Last Used" are left out; a file
 // that cannot be read is reported and left out; a missing folder lists none.
-int32_t ListUserSettings(const std::string& effect, std::vector<std::string>& names, SettingsProblems* problems = nullptr);
-int32_t ListShippedSettings(const std::string& effect, std::vector<std::string>& names,
+[[nodiscard]] int32_t ListUserSettings(const std::string& effect, std::vector<std::string>& names, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t ListShippedSettings(const std::string& effect, std::vector<std::string>& names,
                             SettingsProblems* problems = nullptr);
 
 // For names people type: `typed` when a setting of that name exists (the
@@ -50,22 +50,22 @@ int32_t ListShippedSettings(const std::string& effect, std::vector<std::string>&
 std::string MatchingSettingName(const std::string& effect, const std::string& typed);
 
 // In the user's folder.
-int32_t SettingExists(const std::string& effect, const std::string& name, bool& exists,
+[[nodiscard]] int32_t SettingExists(const std::string& effect, const std::string& name, bool& exists,
                       SettingsProblems* problems = nullptr);
 // Refuses a new name that is taken; renaming to the same name does nothing.
-int32_t RenameSetting(const std::string& effect, const std::string& oldName, const std::string& newName,
+[[nodiscard]] int32_t RenameSetting(const std::string& effect, const std::string& oldName, const std::string& newName,
                       SettingsProblems* problems = nullptr);
-int32_t DeleteSetting(const std::string& effect, const std::string& name, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t DeleteSetting(const std::string& effect, const std::string& name, SettingsProblems* problems = nullptr);
 
 // The values of `list` as the user's setting `name`, replacing one of that
 // name; "Last Used" is refused, StoreLastUsed writes it.
-int32_t SaveSetting(const std::string& effect, const std::string& name, const ParameterList& list,
+[[nodiscard]] int32_t SaveSetting(const std::string& effect, const std::string& name, const ParameterList& list,
                     SettingsProblems* problems = nullptr);
-int32_t StoreLastUsed(const std::string& effect, const ParameterList& list, SettingsProblems* problems = nullptr);
+[[nodiscard]] int32_t StoreLastUsed(const std::string& effect, const ParameterList& list, SettingsProblems* problems = nullptr);
 // Reads the setting `name` into `list`: the user's own when there is one,
 // else the shipped one (`source` says which). Values the file lacks keep
 // theirs. -1 when there is neither.
-int32_t LoadSetting(const std::string& effect, const std::string& name, ParameterList& list,
+[[nodiscard]] int32_t LoadSetting(const std::string& effect, const std::string& name, ParameterList& list,
                     SettingsProblems* problems = nullptr, SettingsSource* source = nullptr);
 
 }  // namespace kv

@@ -16,9 +16,9 @@ inline constexpr char16_t kLostString[] = u"Lost String!!!";
 // and adds its entries to the table. 0 on success; -1 on failure with
 // `errorText` = "Failed processing string table at line N." (entries before
 // that line stay in the table); -108 when memory runs out.
-int32_t Load(std::string& errorText);
+[[nodiscard]] int32_t Load(std::string& errorText);
 // The same from bytes already in memory (the resource's whole content).
-int32_t LoadFromBytes(const std::vector<uint8_t>& bytes, std::string& errorText);
+[[nodiscard]] int32_t LoadFromBytes(const std::vector<uint8_t>& bytes, std::string& errorText);
 // Line at which the last load failed, counted from 1; 0 when none failed.
 int FailedLine();
 void Clear();

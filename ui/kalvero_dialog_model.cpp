@@ -134,7 +134,8 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
                               // Only full-resolution pixels can stand in for the final render's.
                               [this] { return shownScale_ == 1 ? std::move(shown_) : nullptr; },
                               [this](std::unique_ptr<ByteImage> preview) { run_.previewResult = std::move(preview); },
-                              [this](std::span<const uint8_t> b) { StoreLastUsed(*run_.filter, b); }},
+                              // A Last Used that cannot be kept leaves OK as it was.
+                              [this](std::span<const uint8_t> b) { (void)StoreLastUsed(*run_.filter, b); }},
                         queue, run.errorText),
       host_(host),
       run_(run),

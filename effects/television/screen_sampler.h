@@ -104,7 +104,6 @@ class ScreenSampler {
   }
 
  private:
-  static uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
   // Far-off positions stay in int range; they read as background.
   // Without a call to floor, which the baseline instruction set lacks.
   static int32_t Floor(double v) {

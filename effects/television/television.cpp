@@ -105,8 +105,6 @@ double WrapNear(double a, double b) {
 // needs no call into the maths library.
 int32_t GhostStep(double v) { return v > 0.0 ? int32_t(std::min(v, 255.0)) : 0; }
 
-uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
-
 double ThicknessInPixels(const RenderContext& c, const TelevisionBlock& b) {
   const double resolution = c.host != nullptr ? ResolutionFromFixed(c.host->imageHRes) : 72.0;
   return std::max(LengthToPixels(b.scanlineThickness, resolution), 0.0);

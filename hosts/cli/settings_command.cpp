@@ -56,8 +56,8 @@ int List(const EffectValues& effect) {
   const int32_t shippedResult = ListShippedSettings(folderName, shipped, &problems);
   if (result == 0) result = shippedResult;
   FolderReference folder;
-  SettingsFolder(folderName, SettingsSource::User, folder);
-  std::printf("Your settings for %s (%s):\n", effect.Name().c_str(), folder != nullptr ? folder->Path().c_str() : "");
+  const bool known = SettingsFolder(folderName, SettingsSource::User, folder) == 0;
+  std::printf("Your settings for %s (%s):\n", effect.Name().c_str(), known ? folder->Path().c_str() : "");
   for (const std::string& name : mine) std::printf("  %s\n", name.c_str());
   if (mine.empty()) std::printf("  (none)\n");
   std::printf("Shipped settings:\n");

@@ -38,7 +38,7 @@ class EntryTest : public ::testing::Test {
   }
   static std::string Text(const char* key) {
     std::string error;
-    strings::Load(error);
+    EXPECT_EQ(strings::Load(error), 0) << error;
     std::string text = strings::Text(key);
     strings::Clear();
     return text;

@@ -79,7 +79,7 @@ class Preview : public ::testing::Test {
   static void SetUpTestSuite() {
     platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
     std::string error;
-    strings::Load(error);
+    ASSERT_EQ(strings::Load(error), 0) << error;
   }
   static void TearDownTestSuite() { strings::Clear(); }
 
