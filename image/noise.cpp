@@ -12,7 +12,8 @@
 
 #include "image/image.h"
 #include "image/random.h"
-#include "image/noise_rounding.h"
+
+#include "image/noise_rounding.h"  // last
 
 namespace kv {
 namespace {

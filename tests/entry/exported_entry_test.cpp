@@ -110,5 +110,39 @@ TEST(ExportedEntry, AFailedStringTableLoadLeavesNoRunBehind) {
   fs::remove_all(folder);
 }
 
+// A host loads one small module per effect; each hands every call to the
+// core beside it with its effect's number.
+TEST(PluginModules, EachDrivesTheCoreBesideItWithItsEffect) {
+  using PluginMain = void (*)(int16_t, void*, intptr_t*, int16_t*);
+  const fs::path file = fs::path(KV_CORE_FILE).parent_path() / "Kalvero2-Television.so";
+  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  const auto plugin = reinterpret_cast<PluginMain>(dlsym(module, "PluginMain"));
+  ASSERT_NE(plugin, nullptr);
+  FakeHost host = Host();
+  const std::vector<uint8_t> before = host.pixels;
+  int16_t result = -1;
+  for (int16_t selector : {ps::filterSelectorPrepare, ps::filterSelectorStart, ps::filterSelectorContinue,
+                           ps::filterSelectorFinish}) {
+    plugin(selector, &host.record, &host.data, &result);
+    ASSERT_EQ(result, 0) << selector;
+  }
+  EXPECT_EQ(host.data, 0);
+  EXPECT_EQ(Block(host).filterId, kTelevision);
+  dlclose(module);
+
+  // Without a core beside it, every call fails plainly.
+  const fs::path alone = fs::temp_directory_path() / ("kv-plugin-alone-" + std::to_string(::getpid()));
+  fs::create_directories(alone);
+  fs::copy_file(file, alone / file.filename(), fs::copy_options::overwrite_existing);
+  void* orphan = dlopen((alone / file.filename()).c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(orphan, nullptr);
+  reinterpret_cast<PluginMain>(dlsym(orphan, "PluginMain"))(ps::filterSelectorPrepare, &host.record, &host.data,
+                                                             &result);
+  EXPECT_EQ(result, -1);
+  dlclose(orphan);
+  fs::remove_all(alone);
+}
+
 }  // namespace
 }  // namespace kv::test
