@@ -16,6 +16,8 @@ namespace {
 
 bool Empty(const ps::Rect16& r) { return r.right <= r.left || r.bottom <= r.top; }
 
+Rect FromHost(const ps::Rect16& r) { return {r.left, r.top, r.right, r.bottom}; }
+
 ps::RGBColor16 Wide(Rgb c) { return {uint16_t(c.red * 257), uint16_t(c.green * 257), uint16_t(c.blue * 257)}; }
 
 ps::Fixed ToFixed(double v) { return ps::Fixed(std::lround(v * 65536.0)); }
@@ -243,8 +245,8 @@ int16_t FilterHost::Deliver(const ps::Rect16& rect, int16_t lo, int16_t hi, int3
   // never feed later ones.
   const uint8_t* source = &t == &in_ && !original_.empty() ? original_.data() : d.pixels.data();
 
-  const int32_t left = rect.left / n, top = rect.top / n;
-  const int32_t width = (rect.right + n - 1) / n - left, height = (rect.bottom + n - 1) / n - top;
+  const Rect reduced = ReducedRect(FromHost(rect), n);
+  const int32_t left = reduced.left, top = reduced.top, width = reduced.Width(), height = reduced.Height();
   const int32_t count = hi - lo + 1, planes = d.Planes();
   t.buffer.resize(size_t(width) * size_t(height) * size_t(count));
   for (int32_t y = 0; y < height; ++y) {
@@ -274,8 +276,8 @@ int16_t FilterHost::DeliverMask() {
   if (selection_.empty() || Empty(m)) return ps::noErr;
   if (m.left < 0 || m.top < 0 || m.right > document_.width || m.bottom > document_.height) return ps::generalFailure;
   const int32_t n = std::max(1, r.maskRate >> 16);
-  const int32_t left = m.left / n, top = m.top / n;
-  const int32_t width = (m.right + n - 1) / n - left, height = (m.bottom + n - 1) / n - top;
+  const Rect reduced = ReducedRect(FromHost(m), n);
+  const int32_t left = reduced.left, top = reduced.top, width = reduced.Width(), height = reduced.Height();
   mask_.buffer.resize(size_t(width) * size_t(height));
   const size_t stride = size_t(document_.width);
   for (int32_t y = 0; y < height; ++y) {

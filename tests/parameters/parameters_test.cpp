@@ -32,14 +32,6 @@ void Sets(FilterParameter& p, const char* text) {
   EXPECT_EQ(p.SetFromText(text, error), 0) << text << ": " << error;
 }
 
-TEST(ParameterList, HoldsAtMost256) {
-  ParameterList list;
-  std::vector<double> values(257);
-  for (int i = 0; i < 256; ++i) ASSERT_EQ(list.AddParameter(std::make_unique<SliderParameter>()), 0);
-  EXPECT_EQ(list.AddParameter(std::make_unique<SliderParameter>()), -1);
-  EXPECT_EQ(list.count, 256);
-}
-
 TEST(ParameterList, FindsByNameAsPeopleTypeIt) {
   ParameterList list;
   double a = 0, b = 0;

@@ -141,19 +141,29 @@ TEST(SettingsText, SkipsUnknownKeysAndClampsWhatItReads) {
   EXPECT_DOUBLE_EQ(read.block().length.amount, 1000.0 / 72.0);
 }
 
-TEST(SettingsText, ReportsABadValueByFileAndLineAndReadsOn) {
+// Values read as the file's scanf forms read them: what such a form would
+// take is taken, and each value cut or unread is reported by file and line.
+TEST(SettingsText, ReportsBadAndCutValuesByFileAndLineAndReadsOn) {
   BoundAllKinds read;
   const std::string text = "AllKinds\n" + Line(ps::FourCC("ALsl"), "lots") + "\n\nnokey 5\n" +
-                           Line(ps::FourCC("ALc0"), "Purple: 1 2 3") + "\n" + Line(ps::FourCC("ALcb"), "1") + "\n";
+                           Line(ps::FourCC("ALc0"), "Purple: 1 2 3") + "\n" + Line(ps::FourCC("ALcb"), "1") + "\n" +
+                           Line(ps::FourCC("RndS"), "70000") + "\n" + Line(ps::FourCC("ALch"), "20 apples") + "\n" +
+                           Line(kNegativeKey, "12.5abc") + "\n";
   SettingsProblems problems;
   EXPECT_EQ(ReadSettingsText(text, "AllKinds", read.list, "/s/Mine", &problems), 0);
   EXPECT_EQ(read.block().slider, 50.0);
   EXPECT_EQ(read.block().colors[0], Color::RGB(1, 2, 3));
   EXPECT_TRUE(read.block().checkbox);
-  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(read.block().seed, 70000 - 65536);
+  EXPECT_EQ(read.block().choice, 20);
+  EXPECT_EQ(read.block().direction, 12.5);
+  ASSERT_EQ(problems.size(), 6u);
   EXPECT_EQ(problems[0], "/s/Mine:2: cannot read 'lots' as Slider; it keeps its value");
   EXPECT_EQ(problems[1].rfind("/s/Mine:4: 'nokey'", 0), 0u) << problems[1];
   EXPECT_EQ(problems[2].rfind("/s/Mine:5: cannot read 'Purple: 1 2 3' as Colour", 0), 0u) << problems[2];
+  EXPECT_EQ(problems[3], "/s/Mine:7: '70000' reads as '4464' for Random Seed");
+  EXPECT_EQ(problems[4], "/s/Mine:8: '20 apples' reads as '20' for Choice");
+  EXPECT_EQ(problems[5], "/s/Mine:9: '12.5abc' reads as '12.500' for Direction");
 }
 
 TEST(SettingsText, StopsAtALineThatIsNotAKeyAndAValue) {
