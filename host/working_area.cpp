@@ -111,6 +111,7 @@ int32_t ReadAreaMask(const ps::FilterRecord& host, const RunRecord* run, const R
   out.Fill(0);
   const bool haveArea = run != nullptr && run->area;
   const Rect common = r.Intersect(haveArea ? run->area->rect : FromHost(host.filterRect));
+  if (common.IsEmpty()) return 0;  // a tile beside the area
   for (int32_t y = common.top; y < common.bottom; ++y) {
     uint8_t* dst = out.Address(common.left, y);
     if (haveArea) std::memcpy(dst, run->area->mask.Address(common.left, y), size_t(common.Width()));

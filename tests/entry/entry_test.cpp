@@ -225,14 +225,19 @@ TEST_F(EntryTest, TilesAreVisitedFromTheBottomLeft) {
 }
 
 TEST_F(EntryTest, OddTilesCoverTheImageOnce) {
-  onePiece = false;
-  tileSize = 7;
-  FakeHost host(23, 17, ps::plugInModeCMYKColor, 4);
-  Fill(host);
-  const std::vector<uint8_t> before = host.pixels;
-  ASSERT_TRUE(host.Run(kTestEffect));
-  EXPECT_EQ(log.tiles.size(), 4u * 3u);
-  for (size_t i = 0; i < before.size(); ++i) ASSERT_EQ(host.pixels[i], 255 - before[i]) << i;
+  // The effect's own tiles, and a one-piece effect cut by the host's tile property.
+  for (const bool forced : {false, true}) {
+    onePiece = forced;
+    tileSize = forced ? 500 : 7;
+    log = {};
+    FakeHost host(23, 17, ps::plugInModeCMYKColor, 4);
+    if (forced) host.tileSize = 7;
+    Fill(host);
+    const std::vector<uint8_t> before = host.pixels;
+    ASSERT_TRUE(host.Run(kTestEffect));
+    EXPECT_EQ(log.tiles.size(), 4u * 3u) << forced;
+    for (size_t i = 0; i < before.size(); ++i) ASSERT_EQ(host.pixels[i], 255 - before[i]) << i;
+  }
 }
 
 TEST_F(EntryTest, AbortStopsTheRenderAndFinishStillRuns) {
