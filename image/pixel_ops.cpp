@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace kv {
 
@@ -28,6 +29,15 @@ int32_t FloorToInt(double v) { return int32_t(std::clamp(std::floor(v), -1073741
 
 }  // namespace
 
+namespace {
+
+template <int32_t N, bool Alpha>
+void Bilinear(const uint8_t* const c[4], double fx, double fy, uint8_t* out) {
+  BilinearFromCorners<N, Alpha>(c[0], c[1], c[2], c[3], fx, fy, out);
+}
+
+}  // namespace
+
 void SampleBilinear(const ByteImage& img, const Rect& valid, PointD p, const BytePixel& background, BytePixel& out) {
   if (img.Width() < 2 || img.Height() < 2) return;
   const Rect inside = valid.Intersect(img.bounds);
@@ -39,29 +49,38 @@ void SampleBilinear(const ByteImage& img, const Rect& valid, PointD p, const Byt
     const int32_t x = x0 + (i & 1), y = y0 + (i >> 1);
     c[i] = inside.Contains(x, y) ? img.Address(x, y) : background.values;
   }
-  uint8_t result[5] = {};
   const PixelFormat& f = img.format;
-  if (!f.hasAlpha) {
-    for (int32_t k = 0; k < f.channelCount; ++k) {
-      const double left = c[0][k] + (c[2][k] - c[0][k]) * fy;
-      const double right = c[1][k] + (c[3][k] - c[1][k]) * fy;
-      result[k] = ToByte(left + (right - left) * fx);
-    }
-  } else {
-    const int32_t a = f.colorChannels;
-    const double w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
-    double alpha = 0;
-    for (int i = 0; i < 4; ++i) alpha += w[i] * c[i][a];
-    result[a] = ToByte(alpha);
-    if (result[a] != 0) {
-      for (int32_t k = 0; k < a; ++k) {
-        double v = 0;
-        for (int i = 0; i < 4; ++i) v += w[i] / result[a] * c[i][a] * c[i][k];
-        result[k] = ToByte(v);
-      }
-    }
+  switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
+    case 2: return Bilinear<1, false>(c, fx, fy, out.values);
+    case 4: return Bilinear<2, false>(c, fx, fy, out.values);
+    case 5: return Bilinear<2, true>(c, fx, fy, out.values);
+    case 6: return Bilinear<3, false>(c, fx, fy, out.values);
+    case 7: return Bilinear<3, true>(c, fx, fy, out.values);
+    case 8: return Bilinear<4, false>(c, fx, fy, out.values);
+    case 9: return Bilinear<4, true>(c, fx, fy, out.values);
+    case 10: return Bilinear<5, false>(c, fx, fy, out.values);
+    case 11: return Bilinear<5, true>(c, fx, fy, out.values);
+    default: return;
   }
-  std::copy_n(result, f.channelCount, out.values);
+}
+
+int32_t MaskAtScale(const ByteMask& full, double scale, const Rect& area, ByteMask& out) {
+  if (int32_t err = out.Allocate(area, ByteMask::kFormat)) return err;
+  const Rect& F = full.bounds;
+  std::vector<int32_t> columns;
+  try {
+    columns.resize(static_cast<size_t>(std::max(area.Width(), 0)));
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (int32_t x = area.left; x < area.right; ++x) columns[size_t(x - area.left)] = FloorToInt(x * scale);
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    const int32_t v = FloorToInt(y * scale);
+    uint8_t* row = out.Row(y);
+    for (size_t i = 0; i < columns.size(); ++i)
+      row[i] = F.Contains(columns[i], v) ? *full.Address(columns[i], v) : uint8_t(0);
+  }
+  return 0;
 }
 
 void BlendByMask(uint8_t m, const BytePixel& oldPx, const BytePixel& newPx, BytePixel& out) {

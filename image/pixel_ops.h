@@ -23,6 +23,34 @@ inline uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
 // gets colours 0. A raster smaller than 2 x 2 leaves `out` unchanged.
 void SampleBilinear(const ByteImage& img, const Rect& valid, PointD p, const BytePixel& background, BytePixel& out);
 
+// SampleBilinear's arithmetic over its corners (x0, y0), (x0 + 1, y0),
+// (x0, y0 + 1), (x0 + 1, y0 + 1) at the fractions fx, fy, for N channels, the
+// last of them alpha when Alpha is set: samplers that find their corners
+// faster come out byte for byte the same.
+template <int32_t N, bool Alpha>
+inline void BilinearFromCorners(const uint8_t* c0, const uint8_t* c1, const uint8_t* c2, const uint8_t* c3, double fx,
+                                double fy, uint8_t* out) {
+  const auto toByte = [](double v) { return uint8_t(v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v); };
+  if constexpr (!Alpha) {
+    for (int32_t k = 0; k < N; ++k) {
+      const double left = c0[k] + (c2[k] - c0[k]) * fy;
+      const double right = c1[k] + (c3[k] - c1[k]) * fy;
+      out[k] = toByte(left + (right - left) * fx);
+    }
+  } else {
+    constexpr int32_t a = N - 1;
+    const double w0 = (1 - fx) * (1 - fy), w1 = fx * (1 - fy), w2 = (1 - fx) * fy, w3 = fx * fy;
+    const uint8_t alpha = toByte(w0 * c0[a] + w1 * c1[a] + w2 * c2[a] + w3 * c3[a]);
+    out[a] = alpha;
+    for (int32_t k = 0; k < a; ++k) {
+      // Nothing to weigh the colours by: they are 0.
+      out[k] = alpha == 0 ? 0
+                          : toByte(w0 / alpha * c0[a] * c0[k] + w1 / alpha * c1[a] * c1[k] +
+                                   w2 / alpha * c2[a] * c2[k] + w3 / alpha * c3[a] * c3[k]);
+    }
+  }
+}
+
 // Weighs `newPx` by m (0..255) against `oldPx`; all three share oldPx's layout.
 // With alpha, a blend of two fully transparent pixels sets out's alpha to 0
 // and leaves its colours as they were.
@@ -48,6 +76,11 @@ void CopyChannel(const ByteImage& src, int32_t srcChannel, ByteImage& dst, int32
 // Every channel, alpha included, becomes min(value * factor, 255), truncated
 // (and never below 0).
 void ScaleValues(ByteImage& img, double factor);
+
+// A full-size mask as a render at `scale` (full-size pixels per render pixel)
+// sees it over `area`, in render pixels: each pixel takes the full-size pixel
+// under its top-left corner, and 0 beyond `full`. 0, or -108.
+int32_t MaskAtScale(const ByteMask& full, double scale, const Rect& area, ByteMask& out);
 
 // The bounds of the non-zero bytes of one plane, `size` pixels whose bytes lie
 // `step` apart in a row and rows `rowBytes` apart, in the plane's own

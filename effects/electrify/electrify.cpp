@@ -7,6 +7,7 @@
 #include "effects/lightning/arc_parameters.h"
 #include "host/host_calls.h"
 #include "host/working_area.h"
+#include "image/pixel_ops.h"
 #include "parameters/effect_parameters.h"
 #include "parameters/parameters.h"
 
@@ -176,25 +177,6 @@ void Electrify::InputAreaForTile(const Rect& tile, Rect& neededInput, Rect& need
 
 // --- render ------------------------------------------------------------------
 
-namespace {
-
-// The whole mask at a preview's scale, sampled as the preview samples it.
-int32_t ReducedMask(const ByteMask& full, double scale, ByteMask& reduced) {
-  const Rect& F = full.bounds;
-  const Rect r{int32_t(std::ceil(F.left / scale)), int32_t(std::ceil(F.top / scale)),
-               int32_t(std::ceil(F.right / scale)), int32_t(std::ceil(F.bottom / scale))};
-  if (int32_t err = reduced.Allocate(r, ByteMask::kFormat)) return err;
-  for (int32_t y = r.top; y < r.bottom; ++y) {
-    const int32_t v = std::min(F.bottom - 1, int32_t(std::floor(y * scale)));
-    uint8_t* row = reduced.Row(y);
-    for (int32_t x = r.left; x < r.right; ++x)
-      row[x - r.left] = full(std::min(F.right - 1, int32_t(std::floor(x * scale))), v);
-  }
-  return 0;
-}
-
-}  // namespace
-
 int32_t Electrify::Render(RenderContext& c) {
   const ElectrifyBlock& b = *static_cast<const ElectrifyBlock*>(c.block);
   const Sizes s = SizesOf(b, c.host);
@@ -204,23 +186,23 @@ int32_t Electrify::Render(RenderContext& c) {
   // Without one, the mask the render was handed is taken as the whole.
   const WorkingArea* area = c.areaRecord;
   const ByteMask* placing = area != nullptr ? &area->mask : c.maskSource;
-  const ByteMask* glowing = c.mask;
+  if (placing == nullptr) return kErrGeneral;
+  // What the final render draws in one piece: the area and the arcs' reach
+  // on the image, as the mask is delivered for it.
+  const Rect drawn =
+      area != nullptr ? area->rect.Inflate(s.margin, s.margin).Intersect(*c.imageBounds) : placing->bounds;
+
+  const ByteMask* glowing = placing;
   ByteMask reduced;
-  if (placing != nullptr && b.glowFromObject && !placing->bounds.IsEmpty()) {
-    if (c.scale == 1.0) glowing = placing;
-    else if (int32_t err = ReducedMask(*placing, c.scale, reduced)) return err;
-    else glowing = &reduced;
+  if (b.glowFromObject && c.scale != 1.0) {
+    if (int32_t err = MaskAtScale(*placing, c.scale, RectAtScale(drawn, c.scale), reduced)) return err;
+    glowing = &reduced;
   }
 
   ArcNetwork network(*c.imageBounds, b.branching, b.branchSpread, b.jaggedness, 3.0);
   ReportProgress(c.progress, 0.0, 1.0, 0.1);
-  if (placing != nullptr) {
-    // The mask as the one-piece render hands it over spans the area and the
-    // margin on the image, whatever the tile or the preview's view.
-    const Rect R = area != nullptr ? area->rect.Inflate(s.margin, s.margin).Intersect(*c.imageBounds) : placing->bounds;
-    const ArcPlacement how{s.coreRadius * 0.5, s.length, s.spacing, b.randomSeed, b.radiateFromCenter};
-    if (int32_t err = PlaceArcs(network, *placing, R, *c.imageBounds, how, c.abortTester)) return err;
-  }
+  const ArcPlacement how{s.coreRadius * 0.5, s.length, s.spacing, b.randomSeed, b.radiateFromCenter};
+  if (int32_t err = PlaceArcs(network, *placing, drawn, *c.imageBounds, how, c.abortTester)) return err;
 
   ArcLook look;
   look.glowOpacity = b.glowOpacity / 100.0;
@@ -229,7 +211,7 @@ int32_t Electrify::Render(RenderContext& c) {
   look.inner = b.innerColor;
   look.outer = b.outerColor;
   look.useMask = b.glowFromObject;
-  return RenderArcs(network, *c.output, c.scale, look, glowing, c.abortTester, c.progress, 0.1, 1.0);
+  return RenderArcs(network, *c.output, drawn, c.scale, look, glowing, c.abortTester, c.progress, 0.1, 1.0);
 }
 
 }  // namespace kv

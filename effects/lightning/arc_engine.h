@@ -87,10 +87,17 @@ struct ArcLook {
   bool useMask = false;
 };
 
-// Draws the network over `output` at `scale`. `mask` is read at the render's
-// pixels, 0 beyond its rectangle. 0, or 1 when stopped, -108 out of memory;
-// the output is untouched unless the result is 0.
-int32_t RenderArcs(const ArcNetwork& network, ByteImage& output, double scale, const ArcLook& look,
+// Draws the network over `output` at `scale`. `drawn` is the rectangle, in
+// full-size pixels, that the final render draws in one piece: the glow is
+// computed and blurred over all of it, taken at the scale, so that a tile or
+// a preview shows its own part of that one piece, and pixels of `output`
+// beyond it are left alone. `mask` is read at the render's pixels, 0 beyond
+// its rectangle. 0, or 1 when stopped, -108 out of memory; the output is
+// untouched unless the result is 0.
+int32_t RenderArcs(const ArcNetwork& network, ByteImage& output, const Rect& drawn, double scale, const ArcLook& look,
                    const ByteMask* mask, Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to);
+
+// A rectangle of full-size pixels as a render at `scale` covers it.
+Rect RectAtScale(const Rect& r, double scale);
 
 }  // namespace kv

@@ -7,11 +7,16 @@
 
 #include "effects/lightning/arc_engine.h"
 #include "effects/lightning/core_tiles.h"
-#include "effects/lightning/glow_field.h"
 #include "host/host_color.h"
+#include "image/blur.h"
 #include "image/pixel_ops.h"
 
 namespace kv {
+
+Rect RectAtScale(const Rect& r, double scale) {
+  return {int32_t(std::floor(r.left / scale)), int32_t(std::floor(r.top / scale)), int32_t(std::ceil(r.right / scale)),
+          int32_t(std::ceil(r.bottom / scale))};
+}
 
 namespace {
 
@@ -21,6 +26,24 @@ void MaskRow(const ByteMask* mask, int32_t y, int32_t x0, int32_t x1, uint8_t* o
   if (mask == nullptr || y < mask->bounds.top || y >= mask->bounds.bottom) return;
   const int32_t from = std::max(x0, mask->bounds.left), to = std::min(x1, mask->bounds.right);
   if (from < to) std::copy_n(mask->Address(from, y), to - from, out + (from - x0));
+}
+
+// The glow's source: gain * k * core, or with a mask gain * max(mask, k * core).
+void GlowSource(SingleChannelImage<float>& glow, const CoreTiles& core, double gain, double k, const ByteMask* mask) {
+  const Rect& G = glow.bounds;
+  const size_t width = size_t(G.Width());
+  std::vector<double> a(width);
+  std::vector<uint8_t> m(mask != nullptr ? width : 0);
+  for (int32_t y = G.top; y < G.bottom; ++y) {
+    core.ReadRow(y, G.left, G.right, a.data());
+    float* g = glow.Row(y);
+    if (mask == nullptr) {
+      for (size_t i = 0; i < width; ++i) g[i] = float(gain * k * a[i]);
+      continue;
+    }
+    MaskRow(mask, y, G.left, G.right, m.data());
+    for (size_t i = 0; i < width; ++i) g[i] = float(gain * std::max(double(m[i]), k * a[i]));
+  }
 }
 
 struct Flash {
@@ -47,15 +70,16 @@ struct ColorTable {
   const uint8_t* At(int32_t t) const { return &entries[size_t(t) * size_t(format.channelCount)]; }
 };
 
-void Composite(ByteImage& output, const CoreTiles& core, GlowField& glow, const std::vector<Flash>& flashes,
-               const ColorTable& colors, const ByteMask* mask, ProgressUpdateSink* progress, double from, double to) {
-  const Rect T = output.bounds;
+void Composite(ByteImage& output, const Rect& T, const CoreTiles& core, const SingleChannelImage<float>& glow,
+               const std::vector<Flash>& flashes, const ColorTable& colors, const ByteMask* mask,
+               ProgressUpdateSink* progress, double from, double to) {
   const int32_t width = T.Width(), step = colors.format.channelCount, alpha = colors.format.colorChannels;
   std::vector<double> a(static_cast<size_t>(width)), g(static_cast<size_t>(width));
   std::vector<uint8_t> source(size_t(width) * size_t(step)), m(mask != nullptr ? size_t(width) : 0);
   for (int32_t y = T.top; y < T.bottom; ++y) {
     core.ReadRow(y, T.left, T.right, a.data());
-    glow.ReadRow(y, T.left, T.right, g.data());
+    std::copy_n(glow.Address(T.left, y), width, g.begin());
+    // Flashes are stamped row by row: each pixel sees them in the same order.
     SingleChannelImage<double> glowRow({T.left, y, T.right, y + 1}, g.data(), 0);
     for (const Flash& f : flashes) StampFlash(glowRow, f.centre, f.radius, f.value);
 
@@ -70,44 +94,56 @@ void Composite(ByteImage& output, const CoreTiles& core, GlowField& glow, const 
       s = source.data() + alpha;
       for (size_t i = 0; i < size_t(width); ++i, s += step) *s = uint8_t(*s * (255 - m[i]) / 255);
     }
-    uint8_t* out = output.Row(y);
-    CompositeRowOver(out, source.data(), colors.format, out, output.format, width);
+    // Where the colour is clear the output stays as it is: only the runs
+    // between are put over it.
+    uint8_t* out = output.Address(T.left, y);
+    const int32_t outStep = output.pixelStep;
+    for (int32_t x = 0; x < width;) {
+      while (x < width && source[size_t(x) * step + alpha] == 0) ++x;
+      int32_t end = x;
+      while (end < width && source[size_t(end) * step + alpha] != 0) ++end;
+      if (end > x)
+        CompositeRowOver(out + x * outStep, &source[size_t(x) * step], colors.format, out + x * outStep, output.format,
+                         end - x);
+      x = end;
+    }
     ReportProgress(progress, from, to, double(y - T.top + 1) / T.Height());
   }
 }
 
 }  // namespace
 
-int32_t RenderArcs(const ArcNetwork& network, ByteImage& output, double scale, const ArcLook& look,
+int32_t RenderArcs(const ArcNetwork& network, ByteImage& output, const Rect& drawn, double scale, const ArcLook& look,
                    const ByteMask* mask, Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to) {
-  const Rect T = output.bounds;
+  const Rect whole = RectAtScale(drawn, scale), T = output.bounds.Intersect(whole);
   if (T.IsEmpty()) return 0;
   try {
-    // The image at the render's scale.
-    const Rect& b = network.bounds;
-    const Rect image{std::min(T.left, int32_t(std::floor(b.left / scale))),
-                     std::min(T.top, int32_t(std::floor(b.top / scale))),
-                     std::max(T.right, int32_t(std::ceil(b.right / scale))),
-                     std::max(T.bottom, int32_t(std::ceil(b.bottom / scale)))};
-    const double radius = look.glowRadius / scale;
-    GlowField glow(radius, T, image);
-    CoreTiles core(glow.Source());
+    CoreTiles core(whole);
     core.Stamp(network, scale);
 
+    int32_t err = 0;
+    SingleChannelImage<float> glow(err, whole);
+    if (err != 0) return err;
     const ByteMask* glowMask = look.useMask ? mask : nullptr;
-    const double k = 0.5 * std::max(1.0, look.glowRadius / look.coreRadius) + 0.5;
-    if (int32_t err = glow.Compute(core, 1.5 * look.glowOpacity, k, glowMask, abort, progress, from,
-                                   from + 0.5 * (to - from)))
-      return err;
+    const double gain = 1.5 * look.glowOpacity, k = 0.5 * std::max(1.0, look.glowRadius / look.coreRadius) + 0.5;
+    GlowSource(glow, core, gain, k, glowMask);
+    const double middle = from + 0.5 * (to - from);
+    // Without opacity the glow is nothing, blurred or not.
+    if (gain > 0.0) {
+      RowBuffer* rows = nullptr;
+      if ((err = glow.RowView(rows)) != 0) return err;
+      Blur(err, *rows, look.glowRadius / scale, abort, false, nullptr, progress, from, middle);
+      if (err != 0) return err;
+    }
 
     std::vector<Flash> flashes;
-    const double flashRadius = 8.0 * radius * look.flashFactor, flashValue = look.glowOpacity * 240.0;
+    const double flashRadius = 8.0 * look.glowRadius / scale * look.flashFactor, flashValue = look.glowOpacity * 240.0;
     for (const Arc& arc : network.arcs)
       for (const ArcPoint* p : {&arc.front(), &arc.back()})
         if (p->flash) flashes.push_back({{p->x / scale, p->y / scale}, flashRadius, flashValue});
 
     const ColorTable colors(look.inner, look.outer, output.format);
-    Composite(output, core, glow, flashes, colors, glowMask, progress, from + 0.5 * (to - from), to);
+    Composite(output, T, core, glow, flashes, colors, glowMask, progress, middle, to);
     return 0;
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;

@@ -88,7 +88,8 @@ int32_t Lightning::Render(RenderContext& c) {
   const double endRadius = b.taperMainArc ? 0.0 : look.coreRadius / 2;
   network.AddMainArc({from.x, from.y, look.coreRadius / 2, false}, {to.x, to.y, endRadius, false}, b.taperMainArc,
                      b.randomSeed);
-  return RenderArcs(network, *c.output, c.scale, look, c.mask, c.abortTester, c.progress, 0.1, 1.0);
+  // The final render draws the whole image in one piece.
+  return RenderArcs(network, *c.output, *c.imageBounds, c.scale, look, nullptr, c.abortTester, c.progress, 0.1, 1.0);
 }
 
 }  // namespace kv

@@ -1,5 +1,5 @@
 // The arc engine on its own: the shape of the network, the stamps, and the
-// glow as drawn over whole images and over parts of them.
+// glow against its definition.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -69,39 +69,26 @@ TEST(ArcNetwork, NoBranchingOrJaggednessGivesOneStraightArc) {
   ASSERT_EQ(n.arcs.size(), 1u);
   const double dx = 350.0, dy = 230.0, length = std::hypot(dx, dy);
   for (const ArcPoint& p : n.arcs[0]) EXPECT_NEAR(((p.x - 20.0) * dy - (p.y - 30.0) * dx) / length, 0.0, 1e-9);
-  EXPECT_NEAR(n.maxTurn, 0.05 * 3.14159265358979, 1e-12);
 }
 
-TEST(ArcNetwork, BranchesEndWhereTheyLeaveTheBounds) {
-  // Tight bounds around the main arc cut many walks short.
-  const Rect tight{0, 0, 400, 300};
+TEST(ArcNetwork, BranchesEndInTheBoundsAndShorterThanTheirParent) {
   int nearEdge = 0;
   for (int64_t seed = 1; seed <= 5; ++seed) {
-    ArcNetwork n(tight, 100.0, 100.0, 100.0, 4.0);
+    ArcNetwork n(kBounds, 100.0, 100.0, 100.0, 4.0);
     n.AddMainArc({10.0, 150.0, 8.0, false}, {390.0, 150.0, 8.0, false}, false, seed);
     for (size_t i = 0; i + 1 < n.arcs.size(); ++i) {
       const Arc& arc = n.arcs[i];
       for (size_t j = 1; j < arc.size(); ++j) {
         const double reach = std::ceil(arc[j].radius);
-        ASSERT_GE(arc[j].x, tight.left - reach);
-        ASSERT_LT(arc[j].x, tight.right + reach);
-        ASSERT_GE(arc[j].y, tight.top - reach);
-        ASSERT_LT(arc[j].y, tight.bottom + reach);
+        ASSERT_TRUE(kBounds.Inflate(int32_t(reach), int32_t(reach)).Contains(int32_t(std::floor(arc[j].x)),
+                                                                             int32_t(std::floor(arc[j].y))));
       }
+      EXPECT_LE(double(arc.size() - 1) * 4.0, 0.8 * 380.0) << "arc " << i;
       const ArcPoint& end = arc.back();
       nearEdge += end.y < 4.0 + std::ceil(end.radius) || end.y >= 296.0 - std::ceil(end.radius);
     }
   }
   EXPECT_GT(nearEdge, 0) << "some walks must have run into the bounds";
-}
-
-TEST(ArcNetwork, BranchesAreShorterThanWhatTheyBranchFrom) {
-  const ArcNetwork n = Bolt(77, 100.0);
-  double mainLength = 0.0;
-  const Arc& main = n.arcs.back();
-  for (size_t i = 1; i < main.size(); ++i) mainLength += std::hypot(main[i].x - main[i - 1].x, main[i].y - main[i - 1].y);
-  for (size_t i = 0; i + 1 < n.arcs.size(); ++i)
-    EXPECT_LE(double(n.arcs[i].size() - 1) * 4.0, 0.8 * mainLength) << "arc " << i;
 }
 
 // --- stamps --------------------------------------------------------------------
@@ -135,16 +122,6 @@ TEST(ArcStamps, DiscsAndSegmentsKeepTheLargerValue) {
   EXPECT_DOUBLE_EQ(seg(32, 17), 0.0);    // the narrow end is narrow
   EXPECT_DOUBLE_EQ(seg(20, 25), 0.0);
   EXPECT_DOUBLE_EQ(seg(2, 15), 0.0) << "nothing beyond the ends";
-}
-
-TEST(ArcStamps, StampsClipToTheImage) {
-  SingleChannelImage<double> image = Blank({100, 50, 110, 60});
-  StampDisc(image, {99.0, 55.0}, 3.0, 255.0);
-  StampTaperedSegment(image, {90.0, 52.0}, 2.0, {130.0, 52.0}, 2.0, 255.0);
-  StampFlash(image, {200.0, 200.0}, 10.0, 255.0);
-  EXPECT_DOUBLE_EQ(image(100, 55), 255.0);
-  EXPECT_DOUBLE_EQ(image(109, 52), 255.0);
-  EXPECT_DOUBLE_EQ(image(109, 59), 0.0);
 }
 
 TEST(ArcStamps, FlashPullsTowardsItsValue) {
@@ -194,56 +171,54 @@ ArcLook WhiteOnBlack(double glowRadius) {
   return look;
 }
 
-TEST_F(ArcRender, GlowSaturatesAtTheCoreAndFadesOutward) {
-  // Grey: inner white, outer black, over black gives t * t / 255. The glow
-  // source is far above 255 at the core; flashes, which would pull it down
-  // towards their own value, are left out.
-  ArcNetwork n({0, 0, 200, 100}, 0.0, 0.0, 0.0, 4.0);
-  n.AddMainArc({20.0, 50.0, 3.0, false}, {180.0, 50.0, 3.0, false}, false, 1);
-  Canvas canvas({0, 0, 200, 100});
-  ArcLook look = WhiteOnBlack(30.0);
-  look.flashFactor = 0.0;
-  ASSERT_EQ(RenderArcs(n, canvas.image, 1.0, look, nullptr, nullptr, nullptr, 0.0, 1.0), 0);
-  for (int32_t x = 20; x <= 180; ++x)
-    for (int32_t y = 48; y <= 52; ++y) ASSERT_EQ(canvas.At(x, y), 255) << x << "," << y;
-  for (int32_t x = 60; x <= 140; x += 20) {
-    for (int32_t y = 51; y < 100; ++y) ASSERT_LE(canvas.At(x, y), canvas.At(x, y - 1)) << x << "," << y;
-    EXPECT_GT(canvas.At(x, 62), 0) << "the glow reaches out";
+// The glow by its definition, in doubles: the cores, gain * k * core blurred
+// round the rectangle's rows and columns with the whole Gaussian above a
+// radius of 16, with the cut kernel and repeated edges up to it.
+std::vector<double> DefinedGlow(const SingleChannelImage<double>& core, double gain, double radius) {
+  const double s = 2 / (radius + 1);
+  const bool circular = radius > 16.0;
+  std::vector<double> w;
+  if (circular) {
+    for (int i = 0; s * i < 7.0; ++i) w.push_back(std::exp(-(s * i) * (s * i)));
+  } else {
+    for (float v : BlurKernel(radius)) w.push_back(v);
   }
-}
-
-// The glow computed plainly: every pixel blurred at full resolution.
-std::vector<double> ReferenceGlow(const SingleChannelImage<double>& core, double gain, double radius) {
-  const std::vector<float> w = BlurKernel(radius);
+  double sum = w[0];
+  for (size_t i = 1; i < w.size(); ++i) sum += 2 * w[i];
   const int32_t W = core.Width(), H = core.Height(), h = int32_t(w.size()) - 1;
   std::vector<double> g(size_t(W) * H), t(g.size());
   for (int32_t y = 0; y < H; ++y)
     for (int32_t x = 0; x < W; ++x) g[size_t(y) * W + x] = gain * core(x, y);
   for (int pass = 0; pass < 2; ++pass) {
+    const int32_t n = pass == 0 ? W : H;
     for (int32_t y = 0; y < H; ++y)
       for (int32_t x = 0; x < W; ++x) {
-        double sum = 0.0;
-        for (int32_t i = -h; i <= h; ++i) {
-          const int32_t u = pass == 0 ? std::clamp(x + i, 0, W - 1) : x, v = pass == 0 ? y : std::clamp(y + i, 0, H - 1);
-          sum += w[size_t(std::abs(i))] * g[size_t(v) * W + u];
+        double acc = 0.0;
+        for (int32_t d = -h; d <= h; ++d) {
+          int32_t i = (pass == 0 ? x : y) + d;
+          i = circular ? (i % n + n) % n : std::clamp(i, 0, n - 1);
+          acc += w[size_t(std::abs(d))] / sum * g[pass == 0 ? size_t(y) * W + i : size_t(i) * W + x];
         }
-        t[size_t(y) * W + x] = sum;
+        t[size_t(y) * W + x] = acc;
       }
     g.swap(t);
   }
   return g;
 }
 
-TEST_F(ArcRender, CoarseGlowMatchesAFullResolutionBlur) {
-  for (const double glowRadius : {6.0, 45.0, 120.0, 220.0}) {
-    const Rect r{0, 0, 300, 200};
+TEST_F(ArcRender, GlowIsTheBlurOfTheCores) {
+  // White on black over black gives t * t / 255 for the intensity t. 101
+  // rows are carried round their circle into a longer transform; 150
+  // columns are transformed as they are. Flashes are left out.
+  const Rect r{0, 0, 150, 101};
+  for (const double glowRadius : {9.0, 16.0, 40.0, 400.0}) {
     ArcNetwork n(r, 60.0, 60.0, 80.0, 4.0);
-    n.AddMainArc({30.0, 40.0, 3.0, false}, {260.0, 170.0, 0.0, false}, true, 9);
+    n.AddMainArc({15.0, 20.0, 3.0, false}, {135.0, 90.0, 0.0, false}, true, 9);
     ArcLook look = WhiteOnBlack(glowRadius);
     look.glowOpacity = 0.4;
-    look.flashFactor = 0.0;  // the blur alone is compared
+    look.flashFactor = 0.0;
     Canvas canvas(r);
-    ASSERT_EQ(RenderArcs(n, canvas.image, 1.0, look, nullptr, nullptr, nullptr, 0.0, 1.0), 0);
+    ASSERT_EQ(RenderArcs(n, canvas.image, r, 1.0, look, nullptr, nullptr, nullptr, 0.0, 1.0), 0);
 
     SingleChannelImage<double> core = Blank(r);
     for (const Arc& arc : n.arcs) {
@@ -255,7 +230,7 @@ TEST_F(ArcRender, CoarseGlowMatchesAFullResolutionBlur) {
       }
     }
     const double k = 0.5 * std::max(1.0, glowRadius / look.coreRadius) + 0.5;
-    const std::vector<double> glow = ReferenceGlow(core, 1.5 * look.glowOpacity * k, glowRadius);
+    const std::vector<double> glow = DefinedGlow(core, 1.5 * look.glowOpacity * k, glowRadius);
     int worst = 0;
     for (int32_t y = 0; y < r.bottom; ++y)
       for (int32_t x = 0; x < r.right; ++x) {
@@ -263,25 +238,7 @@ TEST_F(ArcRender, CoarseGlowMatchesAFullResolutionBlur) {
         const int t = int(std::clamp(v, 0.0, 255.0));
         worst = std::max(worst, std::abs(canvas.At(x, y) - t * t / 255));
       }
-    EXPECT_LE(worst, 2) << "glow radius " << glowRadius;
-  }
-}
-
-TEST_F(ArcRender, PartsComeOutAsTheWhole) {
-  for (const double glowRadius : {8.0, 90.0}) {
-    const Rect r{0, 0, 230, 170};
-    ArcNetwork n(r, 90.0, 40.0, 90.0, 4.0);
-    n.AddMainArc({10.0, 10.0, 4.0, false}, {200.0, 150.0, 4.0, false}, false, 42);
-    const ArcLook look = WhiteOnBlack(glowRadius);
-    Canvas whole(r, 3, 40);
-    ASSERT_EQ(RenderArcs(n, whole.image, 1.0, look, nullptr, nullptr, nullptr, 0.0, 1.0), 0);
-    for (const Rect part : {Rect{0, 0, 37, 37}, Rect{37, 74, 111, 111}, Rect{185, 148, 230, 170}, Rect{100, 0, 230, 60}}) {
-      Canvas piece(part, 3, 40);
-      ASSERT_EQ(RenderArcs(n, piece.image, 1.0, look, nullptr, nullptr, nullptr, 0.0, 1.0), 0);
-      for (int32_t y = part.top; y < part.bottom; ++y)
-        ASSERT_TRUE(std::equal(piece.image.Row(y), piece.image.Row(y) + 3 * part.Width(), whole.image.Address(0, y) + 3 * part.left))
-            << "glow " << glowRadius << ", row " << y << " of part at " << part.left << "," << part.top;
-    }
+    EXPECT_LE(worst, 1) << "glow radius " << glowRadius;
   }
 }
 
@@ -296,7 +253,7 @@ TEST_F(ArcRender, MaskKeepsTheColourOffSelectedPixels) {
   ArcLook look = WhiteOnBlack(10.0);
   look.useMask = true;
   Canvas canvas(r, 1, 100);
-  ASSERT_EQ(RenderArcs(n, canvas.image, 1.0, look, &mask, nullptr, nullptr, 0.0, 1.0), 0);
+  ASSERT_EQ(RenderArcs(n, canvas.image, r, 1.0, look, &mask, nullptr, nullptr, 0.0, 1.0), 0);
   for (int32_t y = 20; y < 60; ++y)
     for (int32_t x = 40; x < 80; ++x) ASSERT_EQ(canvas.At(x, y), 100) << x << "," << y;
   EXPECT_EQ(canvas.At(20, 40), 255) << "the arc outside the mask";
@@ -312,7 +269,7 @@ TEST_F(ArcRender, StoppedRenderLeavesTheOutputAlone) {
   ArcNetwork n = Bolt(1);
   Canvas canvas(kBounds, 3, 77);
   AlwaysStop stop;
-  EXPECT_EQ(RenderArcs(n, canvas.image, 1.0, WhiteOnBlack(20.0), nullptr, &stop, nullptr, 0.0, 1.0), 1);
+  EXPECT_EQ(RenderArcs(n, canvas.image, kBounds, 1.0, WhiteOnBlack(20.0), nullptr, &stop, nullptr, 0.0, 1.0), 1);
   EXPECT_TRUE(std::all_of(canvas.bytes.begin(), canvas.bytes.end(), [](uint8_t v) { return v == 77; }));
 }
 
