@@ -53,9 +53,8 @@ class CreateBurnTransform final : public DistanceTransform {
   void UnreachedOutside(Point p) override;
 
  private:
-  // The band is painted a little past the output, for the blur to see.
   void Fill(Point p) {
-    if (s_.writeFill && output_.bounds.Contains(p)) std::copy_n(s_.fillPixel.values, output_.pixelStep, output_.Address(p.x, p.y));
+    if (s_.writeFill) std::copy_n(s_.fillPixel.values, output_.pixelStep, output_.Address(p.x, p.y));
   }
 
   const NoiseField& noise_;

@@ -76,7 +76,6 @@ void BurntEdges::TileInputArea(const Rect&, const Rect& area, const void* block,
 namespace {
 
 constexpr double kBlurRadius = 3.0;
-constexpr int32_t kBlurReach = 4;  // the blur's kernel ends 3 pixels out
 
 // Lengths derived from the block, in full-size pixels unless said otherwise.
 struct Sizes {
@@ -86,7 +85,7 @@ struct Sizes {
   double E;     // cell size of the edge noise
   double H;     // the hollow gap before the band, render pixels
   double end;   // where the band ends, render pixels
-  int32_t margin;  // how far the work reaches past the tile, render pixels
+  int32_t margin;  // how far the eroded edge is worked out past the tile, render pixels
 };
 
 Sizes Derive(const BurntEdgesBlock& b, double resolution, double s) {
@@ -100,10 +99,6 @@ Sizes Derive(const BurntEdgesBlock& b, double resolution, double s) {
   z.H = b.hollowEdges ? 0.5 * std::max(1.0, z.W * (1.0 - 0.99 * R)) + 1.0 : 0.0;
   z.end = z.H + 4.0 * z.burnWidth / s;
   z.margin = std::max(1, int32_t(std::floor((1.0 + z.H + z.W) - z.contract / s + 4.0 * z.burnWidth / s + 0.5)));
-  // A tile paints the band as far as the blur reaches past it, and must see
-  // the eroded edge as far as the band reaches from there, or the edge of the
-  // work would count as an edge of the burn.
-  z.margin = std::max(z.margin, kBlurReach + int32_t(std::ceil(z.end)) + 2);
   return z;
 }
 
@@ -148,10 +143,12 @@ int32_t BurntEdges::Render(RenderContext& c) {
     const double offset = -z.contract / s;
     const double reach = offset > 0.0 ? std::max(z.W - offset, offset) : z.W - offset;
     CreateEdgeTransform edge(edgeNoise, burnMask, offset, z.W);
-    // The whole selection, not only the tile's share: the edge may pass
-    // anywhere near the tile. A preview brings its own mask at its scale.
-    const ByteMask& selection = c.areaRecord != nullptr && s == 1.0 ? c.areaRecord->mask : *c.mask;
-    edge.Init(err, selection, reach, work, 0.0, 0.0);
+    // The whole selection, not only the tile's share, or the tile's border
+    // would count as the selection's edge; a preview sees it at its scale.
+    const ByteMask& whole = c.areaRecord != nullptr ? c.areaRecord->mask : *c.maskSource;
+    ByteMask scaled;
+    if (s != 1.0 && (err = MaskAtScale(whole, s, work, scaled)) != 0) return err;
+    edge.Init(err, s != 1.0 ? scaled : whole, reach, work, 0.0, 0.0);
     if (err == 0) edge.Run(err, c.abortTester, nullptr, 0.0, 1.0);
     if (err != 0) return err;
   }
@@ -169,8 +166,7 @@ int32_t BurntEdges::Render(RenderContext& c) {
     // The transform reads its own copy of the burn mask, so the hooks may
     // write the mask as they go.
     CreateBurnTransform burn(burnNoise, burnMask, burnImage, out, settings);
-    const Rect painted = out.bounds.Inflate(kBlurReach, kBlurReach).Intersect(*c.sourceBounds);
-    burn.Init(err, burnMask, settings.end, painted, 0.0, 0.9);
+    burn.Init(err, burnMask, settings.end, out.bounds, 0.0, 0.9);
     if (err == 0) burn.Run(err, c.abortTester, c.progress, 0.0, 0.9);
     if (err != 0) return err;
   }

@@ -168,6 +168,9 @@ class Density {
     mode_ = b.cloudMode;
     warp_ = warp;
     if (mode_ == kCloudPuffy) {
+      // A turbulence field takes the fractal field's arguments, and only its
+      // own initialisation sets its weights and the offset that its values
+      // are lowered by: without it the field would be neither.
       auto t = std::unique_ptr<TurbulenceField>(new (std::nothrow) TurbulenceField);
       if (!t) return kErrOutOfMemory;
       int32_t err = 0;
@@ -294,12 +297,13 @@ int32_t Cloud::Render(RenderContext& c) {
   view.pointsPerPixel = 72.0 / resolution;
   // A block from elsewhere may hold a size the slider would not allow.
   const double puffPixels = std::max(LengthToPixels(b.puffSize, resolution), 1.0);
-  double puff = puffPixels, fieldScale = c.scale, warp = puffPixels / c.scale * view.pointsPerPixel;
+  // The warp is divided by the scale in both views, though on the camera's
+  // plane, which is the same at every zoom, that shrinks it in previews.
+  double puff = puffPixels, fieldScale = c.scale;
+  const double warp = puffPixels / c.scale * view.pointsPerPixel;
   if (view.camera) {
-    // The plane is the same at every zoom, so the warp is too.
     puff *= view.pointsPerPixel;
     fieldScale = 1.0;
-    warp = puffPixels * view.pointsPerPixel;
     const Rect& image = *c.imageBounds;
     view.height = 10.0 * b.cloudHeight;
     view.tilt = (90.0 - (b.viewElevation + b.fieldOfView / 2.0)) * kDegree;

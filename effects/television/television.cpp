@@ -170,12 +170,12 @@ Settings Derive(const RenderContext& c, const TelevisionBlock& b) {
 
 int32_t Television::PrepareRender(RenderContext& c) {
   const TelevisionBlock& b = *static_cast<const TelevisionBlock*>(c.block);
-  // A full-size field sampled at full-size rows: the preview tears the same
-  // rows as the final render, by the same share of the width.
-  const double cell = NoiseCell(ThicknessInPixels(c, b));
-  const double amplitude = c.sourceArea->Width() * c.scale * 0.1 * b.breakup * 0.01;
+  // Cells and amplitude are divided by the scale, and the field divides its
+  // cells by the scale again.
+  const double cell = NoiseCell(ThicknessInPixels(c, b)) / c.scale;
+  const double amplitude = c.sourceArea->Width() / c.scale * 0.1 * b.breakup * 0.01;
   int32_t err = 0;
-  breakupNoise.Init(err, {cell, cell}, amplitude, b.randomSeed, 1.0, false, 0, 0);
+  breakupNoise.Init(err, {cell, cell}, amplitude, b.randomSeed, c.scale, false, 0, 0);
   return err;
 }
 
@@ -212,7 +212,7 @@ int32_t Television::RenderAs(RenderContext& c) {
   const int32_t band = int32_t(std::floor(0.1 * H + 0.5));
   const int32_t E = H + band, P = std::max(E - 2, 0);
 
-  const double cell = NoiseCell(s.thickness);
+  const double cell = NoiseCell(s.thickness) / c.scale;
   staticNoise.Init(err, {2.0 * cell, cell}, 1.0, b.randomSeed, c.scale, false, 0, 0);
   if (err != 0) return err;
 
@@ -226,15 +226,11 @@ int32_t Television::RenderAs(RenderContext& c) {
   const Sampler source(*c.input, A, black);
   typename Sampler::Row row(source);
   BytePixel p(f), q(f);
-  // Too small to sample: the tube shows black.
-  if (c.input->Width() < 2 || c.input->Height() < 2)
-    for (int32_t y = T0; y < B; ++y)
-      for (int32_t x = L; x < R; ++x) std::copy_n(black.values, step, screen.Address(x, y));
 
   // Pass 1: the picture as the tube draws it, over the whole area.
   for (int32_t y = T0; y < B; ++y) {
     if (c.ShouldAbort()) return kErrAborted;
-    const double j = s.breakup ? breakupNoise.Value(PointD{0.0, y * c.scale / (1.0 + s.thickness)}) / c.scale : 0.0;
+    const double j = s.breakup ? breakupNoise.Value(PointD{0.0, y / (1.0 + s.T)}) : 0.0;
     const double sy = s.V != 0.0 ? T0 + Wrap((y - T0) + P * s.V, E - 1) : double(y);
     const bool inBand = sy >= B;
     const double scan =
@@ -280,19 +276,22 @@ int32_t Television::RenderAs(RenderContext& c) {
 
   // Pass 2: the bulge of the glass, then the selection.
   const Rect tile = *c.tile;
-  const double cx0 = L + 0.5 * (W - 1), cy0 = T0 + 0.5 * (H - 1), hw = 0.5 * (W - 1), hh = 0.5 * (H - 1);
+  const double cx0 = L + 0.5 * (W - 1), cy0 = T0 + 0.5 * (H - 1);
+  const double hw = 0.5 * (W - 1), hh = 0.5 * (H - 1);
+  // A screen one pixel wide or high does not bulge along that side.
+  const auto across = [](double d, double half) { return half > 0.0 ? d / half : 0.0; };
   const Sampler glass(screen, A, background);
   std::vector<uint8_t> rowPixels(size_t(tile.Width()) * step);
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
     if (c.ShouldAbort()) return kErrAborted;
     uint8_t* px = rowPixels.data();
-    const double dy = y - cy0, stretchX = 1.0 + s.K * (dy / hh) * (dy / hh);
+    const double dy = y - cy0, stretchX = 1.0 + s.K * across(dy, hh) * across(dy, hh);
     for (int32_t x = tile.left; x < tile.right; ++x, px += step) {
       p.values = px;
       if (s.K > 0.0) {
         const double dx = x - cx0;
         std::fill_n(px, step, uint8_t(255));
-        glass.Sample(cx0 + dx * stretchX, cy0 + dy * (1.0 + s.K * (dx / hw) * (dx / hw)), px);
+        glass.Sample(cx0 + dx * stretchX, cy0 + dy * (1.0 + s.K * across(dx, hw) * across(dx, hw)), px);
       } else {
         std::copy_n(A.Contains(x, y) ? screen.Address(x, y) : background.values, step, px);
       }
