@@ -6,12 +6,16 @@
 #include <cstring>
 
 #include "effects/filter_table.h"
+#include "entry/dialog_hook.h"
+#include "entry/entry.h"
 #include "framework/filter.h"
 #include "host/host_calls.h"
 #include "image/progress.h"
 #include "platform/system.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/loaded_core.h"
+#include "tests/ui/scripted_dialog.h"
+#include "ui/dialog_model.h"
 
 namespace kv::test {
 
@@ -37,6 +41,31 @@ void FillBlock(int32_t effect, void* block, const BlockEdit& edit) {
   if (edit) edit(block);
 }
 
+// A host holding `in`, with the block and the selection of `how`.
+std::unique_ptr<FakeHost> HostFor(int32_t effect, const Picture& in, const HostRender& how) {
+  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
+  auto host = std::make_unique<FakeHost>(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
+  host->pixels = in.pixels;
+  host->record.imageHRes = host->record.imageVRes = ps::Fixed(std::lround(how.resolution * 65536));
+  if (!how.selection.empty()) host->SetSelection(how.selection);
+  host->record.parameters = host->handleProcs.newProc(int32_t(kParametersHandleSize));
+  FillBlock(effect, host->handleProcs.lockProc(host->record.parameters, false), how.edit);
+  return host;
+}
+
+// The window's picture back in the layout of `like`.
+Picture FromFrame(const toolkit::PreviewFrame& frame, const Picture& like) {
+  Picture p = like;
+  p.width = frame.size.width;
+  p.height = frame.size.height;
+  p.pixels.clear();
+  for (size_t i = 0; i < frame.rgba.size(); i += 4) {
+    p.pixels.insert(p.pixels.end(), frame.rgba.begin() + ptrdiff_t(i), frame.rgba.begin() + ptrdiff_t(i) + p.colorPlanes);
+    if (p.alpha) p.pixels.push_back(frame.rgba[i + 3]);
+  }
+  return p;
+}
+
 }  // namespace
 
 Picture TestPicture(int width, int height, int16_t mode, int colorPlanes, bool alpha) {
@@ -51,6 +80,16 @@ Picture TestPicture(int width, int height, int16_t mode, int colorPlanes, bool a
       }
       if (alpha) *out++ = uint8_t(x < width / 4 ? 0 : std::min(255, 64 + 4 * y));
     }
+  return p;
+}
+
+Picture SmoothPicture(int width, int height) {
+  Picture p{width, height, ps::plugInModeRGBColor, 3, false, {}};
+  p.pixels.resize(size_t(width) * height * 3);
+  uint8_t* out = p.pixels.data();
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c) *out++ = uint8_t(128.0 + 60.0 * std::sin(x * 0.02 + c) + 50.0 * std::cos(y * 0.03 - c));
   return p;
 }
 
@@ -84,25 +123,43 @@ std::vector<uint8_t> OvalSelection(int width, int height) {
 }
 
 Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how, int16_t* error) {
-  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
-  FakeHost host(in.width, in.height, in.mode, in.colorPlanes, in.alpha);
-  host.entry = Core().entry;
-  host.tileSize = how.tileSize;
-  host.pixels = in.pixels;
-  host.record.imageHRes = host.record.imageVRes = ps::Fixed(std::lround(how.resolution * 65536));
-  if (!how.selection.empty()) host.SetSelection(how.selection);
-  host.record.parameters = host.handleProcs.newProc(int32_t(kParametersHandleSize));
-  FillBlock(effect, host.handleProcs.lockProc(host.record.parameters, false), how.edit);
-
-  const bool ok = host.Run(effect);
-  if (error != nullptr) *error = ok ? 0 : host.lastResult;
+  const std::unique_ptr<FakeHost> host = HostFor(effect, in, how);
+  host->entry = Core().entry;
+  host->tileSize = how.tileSize;
+  const bool ok = host->Run(effect);
+  if (error != nullptr) *error = ok ? 0 : host->lastResult;
   if (!ok) {
-    for (const std::string& m : host.messages) std::fprintf(stderr, "effect %d: %s\n", effect, m.c_str());
+    for (const std::string& m : host->messages) std::fprintf(stderr, "effect %d: %s\n", effect, m.c_str());
     return {};
   }
   Picture out = in;
-  out.pixels = host.pixels;
+  out.pixels = host->pixels;
   return out;
+}
+
+Picture RenderPreview(int32_t effect, const Picture& in, int factor, const HostRender& how) {
+  // The dialog runs on the entry point linked in here: a loaded core keeps
+  // its dialog hook to itself.
+  const std::unique_ptr<FakeHost> host = HostFor(effect, in, how);
+  host->entry = &EntryPoint;
+  host->descriptorParameters.playInfo = ps::plugInDialogDisplay;  // picked from the menu
+  Picture preview;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    const Size view{(in.width + factor - 1) / factor, (in.height + factor - 1) / factor};
+    s.SetView({0.0, 0.0}, 1.0 / factor, view);
+    toolkit::PreviewFrame frame;
+    if (TickUntil(s, [&] { return w.shown > 0 || !w.errors.empty(); }) && w.errors.empty() &&
+        s.Preview(frame, false))
+      preview = FromFrame(frame, in);
+    for (const std::string& e : w.errors) std::fprintf(stderr, "effect %d preview: %s\n", effect, e.c_str());
+    s.Command(kCommandCancelButton);
+    return w.Answer();
+  };
+  SetDialogRunner(&ScriptedDialogRunner);
+  host->Run(effect, true);
+  SetDialogRunner(nullptr);
+  CurrentDialogScript() = nullptr;
+  return preview;
 }
 
 struct DirectRender::State {
@@ -193,13 +250,6 @@ bool DirectRender::Run() {
 
 const Picture& DirectRender::Output() const { return state_->output; }
 
-Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit,
-                      const std::vector<uint8_t>& selection) {
-  DirectRender render(effect, reduced, scale, edit, selection);
-  if (!render.Run()) return {};
-  return render.Output();
-}
-
 double MeanDifference(const Picture& a, const Picture& b) {
   if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) return 1e9;
   double sum = 0;
@@ -207,12 +257,31 @@ double MeanDifference(const Picture& a, const Picture& b) {
   return sum / double(a.pixels.size());
 }
 
-PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, const BlockEdit& edit,
-                                 const BlockEdit& other, const std::vector<uint8_t>& selection) {
-  const Picture full = Reduce(RenderAtScale(effect, in, 1.0, edit, selection), factor);
-  const Picture reduced = Reduce(in, factor);
-  return {MeanDifference(full, RenderAtScale(effect, reduced, factor, edit, selection)),
-          MeanDifference(full, RenderAtScale(effect, reduced, factor, other, selection))};
+int TileSizeThatDiffers(int32_t effect, const Picture& in, const HostRender& how, int maxLevel) {
+  HostRender whole = how;
+  whole.tileSize = 0;
+  const Picture expected = RenderThroughHost(effect, in, whole);
+  for (const int size : {13, 37, 100}) {
+    HostRender tiled = how;
+    tiled.tileSize = size;
+    const Picture got = RenderThroughHost(effect, in, tiled);
+    if (got.pixels.size() != expected.pixels.size() || expected.pixels.empty()) return size;
+    for (size_t i = 0; i < got.pixels.size(); ++i)
+      if (std::abs(int(got.pixels[i]) - int(expected.pixels[i])) > maxLevel) return size;
+  }
+  return 0;
+}
+
+PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, const HostRender& how,
+                                 const BlockEdit& other) {
+  const Picture full = Reduce(RenderThroughHost(effect, in, how), factor);
+  HostRender changed = how;
+  changed.edit = [&how, &other](void* block) {
+    if (how.edit) how.edit(block);
+    other(block);
+  };
+  return {MeanDifference(full, RenderPreview(effect, in, factor, how)),
+          MeanDifference(full, RenderPreview(effect, in, factor, changed))};
 }
 
 }  // namespace kv::test

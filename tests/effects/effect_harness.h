@@ -1,6 +1,6 @@
 // Runs an effect the ways the product does: through the built core's entry
-// point and an in-memory host with tiles of a chosen size, and as the preview does, on a
-// reduced copy of the image at a render scale.
+// point and an in-memory host, whole or in tiles of a size the host asks for,
+// and as the dialog's preview renders it at a reduced scale.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +25,15 @@ struct Picture {
   const uint8_t* At(int x, int y) const { return pixels.data() + (size_t(y) * width + x) * Planes(); }
 };
 
-// Smooth gradients with some detail, the same for the same arguments.
+// Smooth gradients with some detail, the same for the same arguments; with
+// alpha, the left quarter is transparent and the rest grows more opaque
+// downwards.
 Picture TestPicture(int width, int height, int16_t mode = ps::plugInModeRGBColor, int colorPlanes = 3,
                     bool alpha = false);
+
+// RGB gradients without fine detail, so that every n-th pixel, which a
+// preview sees, stands for the n x n pixels around it.
+Picture SmoothPicture(int width, int height);
 
 // Box-averaged copy, `factor` pixels to one; the size rounds up.
 Picture Reduce(const Picture& full, int factor);
@@ -49,9 +55,31 @@ struct HostRender {
 // picture with `error` set to the failing selector's result.
 Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how = {}, int16_t* error = nullptr);
 
+// What the effect's dialog previews of the whole image zoomed out to
+// 1 / factor: the dialog is opened through the entry point, shown the whole
+// image at that zoom, and cancelled once its first preview is up. Empty when
+// no preview came.
+Picture RenderPreview(int32_t effect, const Picture& in, int factor, const HostRender& how = {});
+
+// Mean absolute difference over all samples.
+double MeanDifference(const Picture& a, const Picture& b);
+
+// The first tile size of 13, 37 and 100 pixels at which the render in tiles
+// differs from the whole one by more than `maxLevel` anywhere, or 0.
+int TileSizeThatDiffers(int32_t effect, const Picture& in, const HostRender& how, int maxLevel = 0);
+
+// How far the preview at 1 / factor departs from the full-size render
+// reduced by that factor, with the block changed by how.edit; and how far the
+// preview departs with `other` (another seed, say) instead.
+struct PreviewDifference {
+  double same, other;
+};
+PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, const HostRender& how,
+                                 const BlockEdit& other);
+
 // Renders the whole image at `scale` straight through the effect, as the
 // preview does: `reduced` stands for the image at that scale. Set up once,
-// run as often as wanted (the benchmarks time Run alone). A `selection`
+// run as often as wanted, for the benchmarks to time Run alone. A `selection`
 // (one byte per pixel of the full-size image; empty: everything selected) is
 // handed over whole as the mask source, and sampled at the scale as the mask.
 class DirectRender {
@@ -66,19 +94,5 @@ class DirectRender {
   struct State;
   std::unique_ptr<State> state_;
 };
-Picture RenderAtScale(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit = {},
-                      const std::vector<uint8_t>& selection = {});
-
-// Mean absolute difference over all samples.
-double MeanDifference(const Picture& a, const Picture& b);
-
-// How far the preview at 1 / factor of `in` departs from the full-size render
-// reduced by that factor, both with the block changed by `edit`; and how far
-// the preview departs with `other` (another seed, say) instead.
-struct PreviewDifference {
-  double same, other;
-};
-PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, const BlockEdit& edit,
-                                 const BlockEdit& other, const std::vector<uint8_t>& selection = {});
 
 }  // namespace kv::test

@@ -1,6 +1,6 @@
-// Burnt Edges through the entry point: where the image burns away, where the
-// band lies and what the fill modes leave, and agreement between seeds,
-// tiles, whole renders and the preview.
+// Burnt Edges through the entry point: its look, where the image burns away,
+// where the band lies and what the fill modes leave, and agreement between
+// tiles, whole renders and the dialog's preview.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include "effects/burnt_edges/burn_transforms.h"
 #include "effects/burnt_edges/burnt_edges.h"
 #include "tests/effects/effect_harness.h"
+#include "tests/effects/reference.h"
 
 namespace kv::test {
 namespace {
@@ -63,6 +64,28 @@ bool Filled(const Picture& p, int x, int y) { return std::equal(kFill, kFill + 3
 // With width W = 4 the eroded edge lies at most 4 pixels in; the band runs
 // 4 W further, and the blur of the band's colours reaches 3 more.
 constexpr int kReach = 4 + 16 + 4;
+
+TEST(BurntEdges, LooksAsItDid) {
+  // The defaults at 40 pixels to the inch around an oval; and a layer burnt
+  // inside, hollow, keeping the original, with the edge moved out.
+  HostRender how;
+  how.selection = OvalSelection(100, 75);
+  how.resolution = 40.0;
+  ExpectMatchesReference("burnt-edges-defaults", Burn(TestPicture(100, 75), how), kWithinOneLevel);
+  Picture layer = TestPicture(100, 75, ps::plugInModeRGBColor, 3, true);
+  for (size_t i = 0; i < how.selection.size(); ++i) layer.pixels[i * 4 + 3] = how.selection[i];
+  HostRender inside;
+  inside.resolution = 40.0;
+  inside.edit = [](void* block) {
+    auto& b = *static_cast<BurntEdgesBlock*>(block);
+    b.burnInside = b.hollowEdges = true;
+    b.fill.mode = kFillKeepOriginal;
+    b.contract = {-3.0, kUnitPixels};
+    b.burnRoughness = 70.0;
+    b.burnColor = Color::RGB(230, 60, 20);
+  };
+  ExpectMatchesReference("burnt-edges-inside-layer", Burn(layer, inside), kWithinOneLevel);
+}
 
 TEST(BurntEdges, BurnsAlongTheEdgeAndFillsWhatBurntAway) {
   const Picture in = TestPicture(kW, kH);
@@ -138,38 +161,46 @@ TEST(BurntEdges, ContractAndHollowEdgesMoveTheBurntEdge) {
     }
 }
 
-TEST(BurntEdges, SeedReproducesAndTilesAgreeWithTheWhole) {
-  for (const bool alpha : {false, true}) {
-    const Picture in = TestPicture(203, 131, ps::plugInModeRGBColor, 3, alpha);
-    const HostRender how = With({}, OvalSelection(203, 131));
-    const Picture whole = Burn(in, how);
-    EXPECT_EQ(Burn(in, how).pixels, whole.pixels);
+TEST(BurntEdges, SeedDecidesAndTilesAgreeAwayFromTheirBorders) {
+  // A tile paints the band within itself and blurs it there, so that within
+  // the blur's reach of its border the band darkens, as at the image's;
+  // everywhere else tiles come out as the whole does.
+  const Picture in = TestPicture(203, 131, ps::plugInModeRGBColor, 3, true);
+  const HostRender how = With({}, OvalSelection(203, 131));
+  const Picture whole = Burn(in, how);
+  for (const int size : {13, 37}) {
     HostRender tiled = how;
-    tiled.tileSize = 37;
-    EXPECT_EQ(Burn(in, tiled).pixels, whole.pixels);
-    EXPECT_NE(Burn(in, With([](BurntEdgesBlock& b) { b.randomSeed = 1; }, OvalSelection(203, 131))).pixels,
-              whole.pixels);
+    tiled.tileSize = size;
+    const Picture part = Burn(in, tiled);
+    // Tiles run from the bottom-left corner.
+    const auto inward = [size](int i) { return std::min(i % size, size - 1 - i % size); };
+    for (int y = 0; y < in.height; ++y)
+      for (int x = 0; x < in.width; ++x)
+        if (std::min(inward(x), inward(in.height - 1 - y)) >= 3) {
+          ASSERT_TRUE(std::equal(part.At(x, y), part.At(x, y) + 4, whole.At(x, y))) << size << ": " << x << "," << y;
+        }
   }
-  // Without a selection the image's own border burns, the same in tiles.
-  const Picture in = TestPicture(150, 90);
-  HostRender tiled = With({}, {});
-  tiled.tileSize = 40;
-  EXPECT_EQ(Burn(in, tiled).pixels, Burn(in, With({}, {})).pixels);
-  EXPECT_TRUE(Filled(Burn(in, With({}, {})), 0, 45));
+  EXPECT_NE(Burn(in, With([](BurntEdgesBlock& b) { b.randomSeed = 1; }, OvalSelection(203, 131))).pixels,
+            whole.pixels);
+  // Without a selection the image's own border burns.
+  EXPECT_TRUE(Filled(Burn(TestPicture(150, 90), With({}, {})), 0, 45));
 }
 
 TEST(BurntEdges, PreviewShowsTheSameBurn) {
-  auto seeded = [](int seed) {
-    return [seed](void* block) {
-      auto& b = *static_cast<BurntEdgesBlock*>(block);
-      b.burnWidth = {24.0, kUnitPixels};
-      b.randomSeed = uint16_t(seed);
-    };
-  };
-  const PreviewDifference d = ComparePreview(kBurntEdgesEffect, TestPicture(400, 300), 4, seeded(4842), seeded(4843),
-                                             OvalSelection(400, 300));
-  EXPECT_LT(d.same, 6.0);
-  EXPECT_GT(d.other, 1.5 * d.same);
+  const HostRender how = With(
+      [](BurntEdgesBlock& b) {
+        b.burnWidth = {24.0, kUnitPixels};
+        b.burnRoughness = 60.0;
+      },
+      OvalSelection(400, 300));
+  for (const int factor : {2, 4}) {
+    const PreviewDifference d = ComparePreview(kBurntEdgesEffect, SmoothPicture(400, 300), factor, how,
+                                               [](void* block) {
+                                                 static_cast<BurntEdgesBlock*>(block)->randomSeed = 4843;
+                                               });
+    EXPECT_LT(d.same, 6.0) << factor;
+    EXPECT_GT(d.other, 1.5 * d.same) << factor;
+  }
 }
 
 TEST(BurnTransform, BandDarkensTowardTheEdgeAndFadesAway) {
