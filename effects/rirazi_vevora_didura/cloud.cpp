@@ -168,9 +168,9 @@ class Density {
     mode_ = b.cloudMode;
     warp_ = warp;
     if (mode_ == kCloudPuffy) {
-      // A turbulence field takes the fractal field's arguments, and only its
-      // own initialisation sets its weights and the offset that its values
-      // are lowered by: without it the field would be neither.
+      // Turbulence, initialised as turbulence: its own initialisation takes
+      // the fractal field's arguments and alone sets the turbulence's extra
+      // weight and the offset its values are lowered by.
       auto t = std::unique_ptr<TurbulenceField>(new (std::nothrow) TurbulenceField);
       if (!t) return kErrOutOfMemory;
       int32_t err = 0;
