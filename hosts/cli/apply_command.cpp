@@ -96,6 +96,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   const Descriptor handed = values.Values();
   host.SetColors(o.foreground, o.background);
   host.SetScript(handed);
+  host.SetTileSize(o.tileSize);
 
   ProgressBar bar(values.Name(), !o.quiet && ::isatty(STDERR_FILENO));
   host.hooks.shouldAbort = Interrupted;

@@ -35,6 +35,7 @@ struct ApplyOptions {
   std::vector<std::string> sets;  // "NAME=VALUE", over the defaults and any script
   bool quiet = false;
   bool dialog = false;  // show the effect's dialog first, as a pick from a menu does
+  int32_t tileSize = 0;  // the core renders in tiles of this size; 0: as the effect asks
 };
 
 // A successful apply stores its values as the effect's "Last Used", as the

@@ -40,6 +40,9 @@ class FilterHost {
   // selection, else of the layer's visible pixels, else the whole image.
   Rect WorkingArea() const;
   void SetColors(Rgb foreground, Rgb background);
+  // Asks the core to render in tiles of `size` pixels, so that tiled and
+  // whole renders can be compared; 0 leaves the tiles to the effect.
+  void SetTileSize(int32_t size) { tileSize_ = size; }
   // The values the core reads at start, as from a recorded action.
   void SetScript(const Descriptor& script);
   // The number of the effect whose block the parameters handle holds after
@@ -108,6 +111,7 @@ class FilterHost {
   std::vector<uint8_t> selection_;
   std::vector<uint8_t> original_;  // the image as the run found it
   Rgb foreground_{0, 0, 0}, background_{255, 255, 255};
+  int32_t tileSize_ = 0;
   bool haveScript_ = false;
   uint64_t scriptSerial_ = 0;
   Transfer in_, out_, mask_;

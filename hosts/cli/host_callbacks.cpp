@@ -63,8 +63,12 @@ ps::OSErr FilterHost::Callbacks::DisplayPixels(const ps::PSPixelMap* source, con
 
 ps::OSErr FilterHost::Callbacks::GetProperty(uint32_t signature, uint32_t key, int32_t, intptr_t* simple,
                                              ps::Handle* complex) {
-  if (signature != ps::kPhotoshopSignature) return kPropertyUndefined;
   if (complex != nullptr) *complex = nullptr;
+  if (signature == ps::kKalveroSignature && key == ps::propTileSize && active != nullptr && active->tileSize_ > 0) {
+    if (simple != nullptr) *simple = active->tileSize_;
+    return ps::noErr;
+  }
+  if (signature != ps::kPhotoshopSignature) return kPropertyUndefined;
   if (key == ps::propVersion) {
     if (simple != nullptr) *simple = intptr_t(kVersion[0] << 16 | kVersion[1] << 8 | kVersion[2]);
     if (complex != nullptr) {

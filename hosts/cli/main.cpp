@@ -130,6 +130,9 @@ int main(int argc, char** argv) {
   apply->add_flag("--dialog", options.dialog,
                   "Show the effect's dialog with a live preview first, starting from the values the other "
                   "options give; OK writes OUT, Cancel writes nothing (exit 130). Needs a display");
+  // Not in the help: cuts the render into tiles of N pixels, to compare
+  // tiled renders with whole ones.
+  apply->add_option("--tile-size", options.tileSize)->check(CLI::Range(1, 32767))->group("");
 
   try {
     app.parse(argc, argv);

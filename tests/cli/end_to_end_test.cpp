@@ -138,6 +138,28 @@ TEST_F(Apply, BadValuesScriptsAndFilesAreRefusedAndNothingIsWritten) {
   EXPECT_EQ(Run(in), kExitOk);
 }
 
+TEST_F(Apply, AHiddenTileSizeCutsTheRenderAndChangesNoPixel) {
+  const Document in = Pattern(48, 32, Mode::RGB, false);
+  ASSERT_EQ(Run(in), kExitOk);
+  options.tileSize = 13;
+  ASSERT_EQ(Run(in, "in.png", "tiled.png"), kExitOk);
+  EXPECT_EQ(Output("tiled.png").pixels, Output().pixels);
+
+  // The core asks and gets 4 x 3 tiles: its progress counts a thousand a tile.
+  std::string why;
+  Document document = in;
+  FilterHost host(document, core->Entry(), core->Find("television", why)->description.number);
+  host.SetTileSize(13);
+  int32_t total = 0;
+  host.hooks.progress = [&total](int32_t, int32_t t) { total = t; };
+  ASSERT_EQ(host.Run(false), 0);
+  EXPECT_EQ(total, 12 * 1000);
+
+  const Outcome help = RunKalvero("apply --help");
+  EXPECT_EQ(help.output.find("tile"), std::string::npos) << help.output;
+  EXPECT_EQ(RunKalvero("apply television in.png out.png --tile-size 0").status, kExitUsage);
+}
+
 // Positions typed in pixels are fractions of this area, so it must be the
 // one the core will find.
 TEST(FilterHostResults, TheWorkingAreaIsTheSelectionElseTheVisibleLayer) {
