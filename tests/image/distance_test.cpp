@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "image/bevel.h"
 #include "image/contour.h"
 #include "image/distance.h"
 #include "image/random.h"
@@ -133,6 +134,24 @@ class RecordingTransform final : public DistanceTransform {
     r.distance = d;
     r.origin = o;
   }
+};
+
+// The bevel's hooks, recorded the same way; distances come unsigned.
+class RecordingBevel final : public Precision_Bevel {
+ public:
+  explicit RecordingBevel(const Rect& r) : recorder(r) {}
+  void Reached(Point p, PointD origin, double d) override { recorder.Reached(p, origin, d); }
+  void UnreachedInside(Point p) override { recorder.UnreachedInside(p); }
+  void UnreachedOutside(Point p) override { recorder.UnreachedOutside(p); }
+  int32_t Run(const ByteMask& mask, double maxDistance, bool into) {
+    int32_t err = -1;
+    Init(err, mask, maxDistance, recorder.bounds, into, 0.0, 1.0);
+    if (err == 0) Precision_Bevel::Run(err, nullptr, nullptr, 0.0, 1.0);
+    return err;
+  }
+  Record& At(int32_t x, int32_t y) { return recorder.At(x, y); }
+
+  RecordingTransform recorder;
 };
 
 // Runs the transform over `area` and compares every pixel with the brute
@@ -485,6 +504,58 @@ TEST(DistanceTransform, MasksWithoutContourReachNothing) {
   }
 }
 
+TEST(Precision_Bevel, StraightEdgeOnEitherSide) {
+  // Column 10 unselected, 11 selected: the contour runs down x = 10.5.
+  const Rect r{0, 0, 30, 40};
+  ByteMask m = MakeMask(r);
+  for (int32_t y = r.top; y < r.bottom; ++y)
+    for (int32_t x = 11; x < r.right; ++x) m(x, y) = 255;
+  RecordingBevel in(r), out(r);
+  ASSERT_EQ(in.Run(m, 5.0, true), 0);
+  ASSERT_EQ(out.Run(m, 5.0, false), 0);
+  for (int32_t y = 10; y < 30; ++y) {
+    EXPECT_DOUBLE_EQ(in.At(11, y).distance, std::sqrt(0.5));
+    EXPECT_DOUBLE_EQ(in.At(14, y).distance, std::hypot(3.5, 0.5));
+    EXPECT_EQ(in.At(16, y).kind, kInside);
+    EXPECT_EQ(in.At(10, y).kind, kOutside);
+    EXPECT_DOUBLE_EQ(out.At(10, y).distance, std::sqrt(0.5));
+    EXPECT_DOUBLE_EQ(out.At(7, y).distance, std::hypot(3.5, 0.5));
+    EXPECT_EQ(out.At(11, y).kind, kInside);
+    EXPECT_EQ(out.At(4, y).kind, kOutside);
+  }
+}
+
+TEST(Precision_Bevel, ReachesOnlyItsOwnSideAndMeasuresTrueDistances) {
+  double worst = 0.0;
+  for (int seed = 1; seed <= 6; ++seed) {
+    const Rect r{-5, 3, 39, 41};
+    const ByteMask m = RandomMask(seed, r);
+    const std::vector<PointD> contour = ReferenceContour(m);
+    for (const bool into : {true, false}) {
+      // An area past the raster: the bevel measures there too, unselected.
+      const Rect area = into ? r : r.Inflate(3, 2);
+      RecordingBevel t(area);
+      ASSERT_EQ(t.Run(m, 7.5, into), 0);
+      for (int32_t y = area.top; y < area.bottom; ++y)
+        for (int32_t x = area.left; x < area.right; ++x) {
+          const Record& rec = t.At(x, y);
+          ASSERT_EQ(rec.calls, 1) << x << "," << y;
+          if (rec.kind != kReached) {
+            EXPECT_EQ(rec.kind, In(m, x, y) ? kInside : kOutside);
+            continue;
+          }
+          ASSERT_EQ(In(m, x, y), into) << x << "," << y;
+          EXPECT_NEAR(rec.distance, std::hypot(x - rec.origin.x, y - rec.origin.y), 1e-9);
+          EXPECT_LE(rec.distance, 7.5);
+          const double exact = Nearest(contour, {x, y});
+          EXPECT_GE(rec.distance, exact - 1e-9);
+          worst = std::max(worst, rec.distance - exact);
+        }
+    }
+  }
+  EXPECT_LT(worst, 0.25);
+}
+
 TEST(DistanceTransform, AbortAndMisuseAreReported) {
   struct Always final : Abort_Tester {
     bool ShouldAbort() override { return true; }
@@ -496,6 +567,9 @@ TEST(DistanceTransform, AbortAndMisuseAreReported) {
   RecordingTransform never(r);
   int32_t err = 0;
   never.DistanceTransform::Run(err, nullptr, nullptr, 0.0, 1.0);
+  EXPECT_EQ(err, kErrGeneral);
+  RecordingBevel bevel(r);
+  bevel.Precision_Bevel::Run(err, nullptr, nullptr, 0.0, 1.0);
   EXPECT_EQ(err, kErrGeneral);
 }
 
