@@ -8,6 +8,7 @@
 #include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
+#include "effects/stain/stain.h"
 #include "effects/television/television.h"
 
 namespace kv {
@@ -52,7 +53,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     nullptr,  // 9 Classic Mosaic
     nullptr,  // 10 Rip Open
     nullptr,  // 11 Puzzle
-    nullptr,  // 12 Stain
+    Make<Stain>,  // 12 Stain
     KV_TELEVISION,  // 13 Television
 };
 
