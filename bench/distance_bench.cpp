@@ -1,6 +1,7 @@
 // The distance transform on a large mask, against an exact Euclidean
 // transform in the same run (OpenCV's when it is installed, otherwise a plain
-// separable one written here), and Burnt Edges, which runs two of them.
+// separable one written here), the precision bevel on the same front, and
+// Burnt Edges, which runs two transforms.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -8,6 +9,7 @@
 
 #include "bench/bench_support.h"
 #include "effects/burnt_edges/burnt_edges.h"
+#include "image/bevel.h"
 #include "image/distance.h"
 #include "image/random.h"
 
@@ -76,6 +78,38 @@ void FrontPropagation(benchmark::State& state) {
 }
 // 5000 reaches every pixel, as a full transform does.
 BENCHMARK(FrontPropagation)->Arg(32)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// The bevel into the selection, keeping every distance as an effect would.
+class BevelImage final : public Precision_Bevel {
+ public:
+  BevelImage() : out_(size_t(kFullWidth) * kFullHeight) {}
+  void Reached(Point p, PointD, double d) override { out_[size_t(p.y) * kFullWidth + p.x] = float(d); }
+  void UnreachedInside(Point p) override { out_[size_t(p.y) * kFullWidth + p.x] = float(maxDistance); }
+  void UnreachedOutside(Point p) override { out_[size_t(p.y) * kFullWidth + p.x] = 0.0f; }
+  const float* Data() const { return out_.data(); }
+
+ private:
+  std::vector<float> out_;
+};
+
+void PrecisionBevel(benchmark::State& state) {
+  const ByteMask& mask = BenchMask();
+  const double limit = double(state.range(0));
+  for (auto _ : state) {
+    BevelImage bevel;
+    int32_t err = 0;
+    bevel.Init(err, mask, limit, mask.bounds, true, 0.0, 1.0);
+    if (err == 0) bevel.Run(err, nullptr, nullptr, 0.0, 1.0);
+    if (err != 0) {
+      state.SkipWithError("the bevel failed");
+      return;
+    }
+    benchmark::DoNotOptimize(bevel.Data());
+  }
+  state.counters["MP/s"] =
+      benchmark::Counter(double(kFullWidth) * kFullHeight * 1e-6 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(PrecisionBevel)->Arg(32)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 #ifdef KV_HAVE_OPENCV
 // Both sides, as the front propagation measures both: two exact transforms.

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "effects/burnt_edges/burnt_edges.h"
+#include "effects/cracks/cracks.h"
 #include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
@@ -44,7 +45,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     Make<BurntEdges>,  // 0 Burnt Edges
     Make<Cloud>,  // 1 Rirazi Vevora Didura
     nullptr,  // 2 Constellation
-    nullptr,  // 3 Cracks
+    Make<Cracks>,  // 3 Cracks
     nullptr,  // 4 Crumple
     KV_ELECTRIFY,  // 5 Electrify
     nullptr,  // 6 Shatter
