@@ -18,20 +18,6 @@ constexpr guint kSettleMs = 150;  // a slider's value reaches the session once t
 constexpr std::array<const char*, 6> kUnitWords = {"pixels", "inches", "centimeters", "millimeters", "points", "picas"};
 constexpr std::array<double, 6> kUnitPoints = {0.0, 72.0, 72.0 / 2.54, 72.0 / 25.4, 1.0, 12.0};
 
-bool ParseNumber(std::string_view text, double& value) {
-  const std::string t(Trim(text));
-  if (t.empty()) return false;
-  char* end = nullptr;
-  value = g_ascii_strtod(t.c_str(), &end);
-  return end != nullptr && *end == '\0' && std::isfinite(value);
-}
-
-std::string FormatNumber(double value, int decimals) {
-  char format[16], buffer[G_ASCII_DTOSTR_BUF_SIZE];
-  std::snprintf(format, sizeof format, "%%.%df", std::clamp(decimals, 0, 9));
-  return g_ascii_formatd(buffer, sizeof buffer, format, value);
-}
-
 double Step(int32_t decimals) { return std::pow(10.0, -std::clamp(decimals, 0, 6)); }
 
 // --- numbers on an adjustment ---------------------------------------------------
@@ -562,6 +548,22 @@ void Control::Answer(const std::string& refusal) {
   Refresh();
 }
 
+// --- texts ----------------------------------------------------------------------
+
+bool ParseNumber(std::string_view text, double& value) {
+  const std::string t(Trim(text));
+  if (t.empty()) return false;
+  char* end = nullptr;
+  value = g_ascii_strtod(t.c_str(), &end);
+  return end != nullptr && *end == '\0' && std::isfinite(value);
+}
+
+std::string FormatNumber(double value, int decimals) {
+  char format[16], buffer[G_ASCII_DTOSTR_BUF_SIZE];
+  std::snprintf(format, sizeof format, "%%.%df", std::clamp(decimals, 0, 9));
+  return g_ascii_formatd(buffer, sizeof buffer, format, value);
+}
+
 // --- markers --------------------------------------------------------------------
 
 bool ParsePoint(std::string_view text, PointD& point) {
@@ -608,6 +610,7 @@ std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, 
     case ControlKind::kSeed:
       return std::make_unique<SeedControl>(session, host, index, spec, grid, row, session.Text("New Seed"));
     case ControlKind::kPosition: return std::make_unique<MarkerControl>(session, host, index, spec);
+    case ControlKind::kLighting: return MakeLightingControl(session, host, index, spec, grid, row);
     case ControlKind::kText: break;
   }
   return std::make_unique<TextControl>(session, host, index, spec, grid, row);

@@ -90,7 +90,15 @@ class MarkerControl : public Control {
 std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, int32_t index,
                                      const ControlSpec& spec, GtkGrid* grid, int row);
 
+// The lighting control: direction, height, brightness, sharpness and the
+// highlight's colour of one parameter, grouped around a disc that places the light.
+std::unique_ptr<Control> MakeLightingControl(DialogSession& session, ControlHost& host, int32_t index,
+                                             const ControlSpec& spec, GtkGrid* grid, int row);
+
 // "x,y" as a point; false for anything else.
 bool ParsePoint(std::string_view text, PointD& point);
+// A number in the C locale, the whole text; "1.50" with `decimals` places.
+bool ParseNumber(std::string_view text, double& value);
+std::string FormatNumber(double value, int decimals);
 
 }  // namespace kv::toolkit

@@ -320,6 +320,18 @@ std::string Dialog::Click(std::string_view name) {
   return {};
 }
 
+std::string Dialog::ShowPage(std::string_view label) {
+  GtkNotebook* pages = GTK_NOTEBOOK(notebook_);
+  for (int i = 0; i < gtk_notebook_get_n_pages(pages); ++i) {
+    const char* text = gtk_notebook_get_tab_label_text(pages, gtk_notebook_get_nth_page(pages, i));
+    if (text != nullptr && g_ascii_strcasecmp(text, std::string(label).c_str()) == 0) {
+      gtk_notebook_set_current_page(pages, i);
+      return {};
+    }
+  }
+  return "no page \"" + std::string(label) + "\"";
+}
+
 Control* Dialog::FindControl(std::string_view name) const {
   for (auto& c : controls_)
     if (g_ascii_strcasecmp(c->Spec().name.c_str(), std::string(name).c_str()) == 0) return c.get();

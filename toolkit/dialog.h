@@ -57,6 +57,8 @@ class Dialog final : public DialogWindow, public ControlHost {
   bool PreviewCurrent() const { return preview_ != nullptr && preview_->Current(); }
   bool Ready() const { return preview_ != nullptr && preview_->Ready(); }
   std::string Screenshot(const std::string& file) const;
+  // Brings the page with that label (any letter case) to the front.
+  std::string ShowPage(std::string_view label);
   void FailScript(const std::string& reason);
   const std::vector<std::string>& Errors() const { return errors_; }
 

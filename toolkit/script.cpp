@@ -76,6 +76,8 @@ bool Script::Step(const std::string& step) {
     else failure = "no preview after " + std::to_string(static_cast<int>(limit)) + " s";
   } else if (verb == "wait") {
     return waited * 1000 >= std::atof(rest.c_str());
+  } else if (verb == "page") {
+    failure = dialog_.ShowPage(rest);
   } else if (verb == "screenshot") {
     failure = dialog_.Screenshot(rest);
   } else {

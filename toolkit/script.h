@@ -2,8 +2,8 @@
 // such as "set Amount=40; wait-preview; screenshot out.png; ok", they are
 // played through the same widgets and signals a user's actions reach, so
 // that end-to-end tests need no pointer-driving tool. Steps: set NAME=VALUE,
-// click BUTTON, wait-preview [SECONDS], wait MILLISECONDS, screenshot FILE,
-// ok, cancel.
+// click BUTTON, page LABEL, wait-preview [SECONDS], wait MILLISECONDS,
+// screenshot FILE, ok, cancel.
 #pragma once
 
 #include <glib.h>

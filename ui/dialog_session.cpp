@@ -66,6 +66,13 @@ ControlSpec SpecOf(const FilterParameter& p) {
   } else if (dynamic_cast<const RandomSeedParameter*>(&p) != nullptr) {
     spec.kind = ControlKind::kSeed;
     spec.maximum = 65535;
+  } else if (const auto* light = dynamic_cast<const LightingParameter*>(&p)) {
+    spec.kind = ControlKind::kLighting;
+    spec.minimum = light->minInclination;
+    spec.maximum = 90;
+    for (const char* part : {"Lighting Direction", "Lighting Inclination", "Lighting Brightness",
+                             "Lighting Sharpness", "Lighting Highlight"})
+      spec.items.push_back(strings::Text(part));
   } else if (dynamic_cast<const PositionParameter*>(&p) != nullptr) {
     spec.kind = ControlKind::kPosition;
     spec.label.clear();  // a marker in the preview

@@ -95,6 +95,8 @@ enum class ControlKind : int32_t {
   kDirection,  // number: degrees 0..360
   kSeed,       // number: 0..65535, with a "new seed" button
   kPosition,   // a marker in the preview: text "x,y" in image pixels
+  kLighting,   // text "direction inclination brightness sharpness #rrggbb"; inclination
+               // minimum..maximum; `items` names the five parts
   kText,       // any other parameter: its value text in an edit field
 };
 

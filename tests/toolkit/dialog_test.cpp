@@ -42,6 +42,10 @@ class FakeSession : public DialogSession {
     add(ControlKind::kSeed, "Random Seed", 0, "7");
     add(ControlKind::kPosition, "Centre", 0, "100,100");
     add(ControlKind::kText, "Note", 1, "hello");
+    add(ControlKind::kLighting, "Light", 1, "135 50 60 40 #ffffff");
+    specs.back().minimum = 45;
+    specs.back().maximum = 90;
+    specs.back().items = {"Direction", "Height", "Brightness", "Sharpness", "Highlight"};
   }
 
   int32_t Open(DialogWindow& w) override {
@@ -149,7 +153,8 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   const std::string shot = std::string(KV_ARTEFACT_DIR) + "/fake-dialog.png";
   std::filesystem::remove(shot);
   ASSERT_EQ(Run(s, "set Amount=40; set Width=2.5 cm; set Mode=Third; set Colour=#ff8000; set Angle=45;"
-                   "set Random Seed=new; set Centre=30,40; set Note=bye; click zoom-in; wait-preview;"
+                   "set Random Seed=new; set Centre=30,40; set Note=bye; set Light=200.5 30 10 90 #ffff00;"
+                   "click zoom-in; page More; wait-preview;"
                    "screenshot " + shot + "; ok"),
             0);
 
@@ -163,6 +168,8 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   EXPECT_EQ(ChangesOf(s, "Random Seed").size(), 1u);
   EXPECT_EQ(ChangesOf(s, "Centre"), std::vector<std::string>{"30,40"});
   EXPECT_EQ(ChangesOf(s, "Note"), std::vector<std::string>{"bye"});
+  // The light's five parts as one change; its height no lower than the minimum.
+  EXPECT_EQ(ChangesOf(s, "Light"), std::vector<std::string>{"200.5 45 10 90 #ffff00"});
   EXPECT_EQ(s.commands.back(), kCommandOKButton);
 
   // The view first zoomed out until the whole image fitted, then took the
