@@ -44,23 +44,29 @@ struct Field {
   }
 };
 
-// Distance from the selection's edge into it, in full-size pixels.
+// Distance from the selection's edge into it, in full-size pixels, kept
+// where `out` reaches.
 class CracksPrecisionBevel final : public Precision_Bevel {
  public:
   CracksPrecisionBevel(Field& out, double scale) : out_(out), scale_(scale) {}
-  void Reached(Point p, PointD, double d) override { out_(p.x, p.y) = d * scale_; }
-  void UnreachedInside(Point p) override { out_(p.x, p.y) = maxDistance * scale_; }
-  void UnreachedOutside(Point p) override { out_(p.x, p.y) = 0.0; }
+  void Reached(Point p, PointD, double d) override { Store(p, d * scale_); }
+  void UnreachedInside(Point p) override { Store(p, maxDistance * scale_); }
+  void UnreachedOutside(Point p) override { Store(p, 0.0); }
 
  private:
+  void Store(Point p, double d) {
+    if (out_.r.Contains(p)) out_(p.x, p.y) = d;
+  }
   Field& out_;
   double scale_;
 };
 
-double DistanceToPiece(PointD p, const CrackSegment& s) {
+// The squared distance from p to the segment's piece.
+double SquaredDistanceToPiece(PointD p, const CrackSegment& s) {
   const double wx = p.x - s.start.x, wy = p.y - s.start.y;
   const double t = std::clamp(wx * s.direction.x + wy * s.direction.y, 0.0, s.step);
-  return std::hypot(wx - s.direction.x * t, wy - s.direction.y * t);
+  const double dx = wx - s.direction.x * t, dy = wy - s.direction.y * t;
+  return dx * dx + dy * dy;
 }
 
 // What the strips share.
@@ -80,21 +86,31 @@ struct Relief {
 // The widest a segment's groove gets, as a half width in full-size pixels.
 double HalfWidthLimit(const CrackSegment& seg) { return 0.5 * seg.width * (seg.nearEdge ? 3.0 : 1.0); }
 
-int32_t EdgeDistances(const Relief& z, const Rect& need, Field& e) {
+// Measures the edge distance over each cluster of `need` (rectangles in
+// render pixels) into `e`, which covers them all.
+int32_t EdgeDistances(const Relief& z, std::vector<Rect>& need, Field& e) {
   const double maxDistance = (3.0 + z.network.EdgeLength()) / z.s;
   const int32_t m = int32_t(std::ceil(maxDistance));
-  // A margin of one reach more keeps the front's paths to every pixel needed
-  // inside the bevel's work, whatever the strip.
-  const Rect area = need.Inflate(m, m);
-  e.Cover(area, 0.0);
-  int32_t err = 0;
-  ByteMask scaled;
-  const ByteMask& selection = SelectionAtScale(z.c, area.Inflate(m + 1, m + 1), scaled, err);
-  if (err != 0) return err;
-  CracksPrecisionBevel bevel(e, z.s);
-  bevel.Init(err, selection, maxDistance, area, true, 0.0, 0.0);
-  if (err == 0) bevel.Run(err, z.c.abortTester, nullptr, 0.0, 1.0);
-  return err;
+  // Rectangles that lie near each other are measured together; a margin of
+  // one reach more keeps the front's paths to every pixel needed inside the
+  // bevel's work, whatever the strip.
+  std::sort(need.begin(), need.end(), [](const Rect& a, const Rect& b) { return a.left < b.left; });
+  for (size_t i = 0; i < need.size();) {
+    Rect cluster = need[i];
+    for (++i; i < need.size() && need[i].left <= cluster.right + 2 * m; ++i)
+      cluster = {cluster.left, std::min(cluster.top, need[i].top), std::max(cluster.right, need[i].right),
+                 std::max(cluster.bottom, need[i].bottom)};
+    const Rect area = cluster.Inflate(m, m);
+    int32_t err = 0;
+    ByteMask scaled;
+    const ByteMask& selection = SelectionAtScale(z.c, area.Inflate(m + 1, m + 1), scaled, err);
+    if (err != 0) return err;
+    CracksPrecisionBevel bevel(e, z.s);
+    bevel.Init(err, selection, maxDistance, area, true, 0.0, 0.0);
+    if (err == 0) bevel.Run(err, z.c.abortTester, nullptr, 0.0, 1.0);
+    if (err != 0) return err;
+  }
+  return 0;
 }
 
 // Carves the grooves of `segments` into height and shade over their rectangle.
@@ -103,9 +119,12 @@ void Carve(const Relief& z, const std::vector<int32_t>& segments, const Field& e
   for (const int32_t k : segments) {
     const CrackSegment& seg = z.network.Segments()[size_t(k)];
     const Rect box = z.boxes[size_t(k)].Intersect(height.r);
+    const double reach = HalfWidthLimit(seg);
     for (int32_t y = box.top; y < box.bottom; ++y)
       for (int32_t x = box.left; x < box.right; ++x) {
-        const double q = DistanceToPiece({x * z.s, y * z.s}, seg);
+        const double q2 = SquaredDistanceToPiece({x * z.s, y * z.s}, seg);
+        if (q2 >= reach * reach) continue;
+        const double q = std::sqrt(q2);
         double g = seg.width, f = 0.0;
         if (seg.nearEdge) {
           const double d = e(x, y);
@@ -247,6 +266,7 @@ int32_t RenderRelief(RenderContext& c, const CrackNetwork& network, const Relief
 
     Field e, carvedHeight, carvedShade, height, shade;
     std::vector<int32_t> near;
+    std::vector<Rect> edges;  // where segments near the selection's edge carve
     std::vector<double> dx, dy;
     for (int32_t top = tile.top; top < tile.bottom; top += kStripRows) {
       const Rect rows{tile.left, top, tile.right, std::min(tile.bottom, top + kStripRows)};
@@ -256,17 +276,18 @@ int32_t RenderRelief(RenderContext& c, const CrackNetwork& network, const Relief
       const Rect F = rows.Inflate(z.shadowReach + 1, z.shadowReach + 1);
       const Rect C = F.Inflate(z.wanderReach, z.wanderReach);
       near.clear();
-      Rect edge;
+      edges.clear();
       for (size_t k = 0; k < segments.size(); ++k) {
         const Rect box = z.boxes[k].Intersect(C);
         if (box.IsEmpty()) continue;
         near.push_back(int32_t(k));
-        if (segments[k].nearEdge)
-          edge = edge.IsEmpty() ? box : Rect{std::min(edge.left, box.left), std::min(edge.top, box.top),
-                                             std::max(edge.right, box.right), std::max(edge.bottom, box.bottom)};
+        if (segments[k].nearEdge) edges.push_back(box);
       }
       if (near.empty()) continue;
-      if (!edge.IsEmpty() && (err = EdgeDistances(z, edge, e)) != 0) return err;
+      if (!edges.empty()) {
+        e.Cover(C, 0.0);
+        if ((err = EdgeDistances(z, edges, e)) != 0) return err;
+      }
       carvedHeight.Cover(C, z.top);
       carvedShade.Cover(C, 1.0);
       Carve(z, near, e, carvedHeight, carvedShade);
