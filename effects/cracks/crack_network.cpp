@@ -13,8 +13,6 @@ constexpr double kPersistence = 0.7;  // the pull back to a crack's first direct
 constexpr double kBranchJitter = std::numbers::pi / 8.0;
 constexpr double kTurnJitter = 1.0;  // radians either way per step
 
-int32_t FloorDiv(int32_t a, int32_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
 PointD Rotate(PointD v, double angle) {
   const double c = std::cos(angle), s = std::sin(angle);
   return {v.x * c - v.y * s, v.x * s + v.y * c};

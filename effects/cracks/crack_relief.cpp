@@ -5,8 +5,8 @@
 #include <new>
 #include <vector>
 
-#include "effects/host_color.h"
-#include "effects/render_selection.h"
+#include "host/host_color.h"
+#include "framework/render_selection.h"
 #include "image/bevel.h"
 #include "image/lighting.h"
 #include "image/noise.h"

@@ -4,9 +4,9 @@
 
 #include "effects/cracks/crack_network.h"
 #include "effects/cracks/crack_relief.h"
-#include "effects/effect_parameters.h"
-#include "effects/render_selection.h"
-#include "framework/parameters.h"
+#include "parameters/effect_parameters.h"
+#include "framework/render_selection.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
-#include "effects/render_selection.h"
-#include "framework/parameters.h"
+#include "parameters/effect_parameters.h"
+#include "host/host_color.h"
+#include "framework/render_selection.h"
+#include "parameters/parameters.h"
 #include "image/bevel.h"
 #include "image/noise.h"
 #include "image/pixel_ops.h"

@@ -136,8 +136,10 @@ TEST(Cracks, PreviewShowsTheSameCracks) {
       b.randomSeed = uint16_t(seed);
     };
   };
-  const PreviewDifference d =
-      ComparePreview(kCracksEffect, TestPicture(400, 300), 4, seeded(3897), seeded(3898), OvalSelection(400, 300));
+  HostRender how;
+  how.edit = seeded(3897);
+  how.selection = OvalSelection(400, 300);
+  const PreviewDifference d = ComparePreview(kCracksEffect, SmoothPicture(400, 300), 2, how, seeded(3898));
   EXPECT_LT(d.same, 5.0);
   EXPECT_GT(d.other, 2.0 * d.same);
 }

@@ -113,8 +113,10 @@ TEST(Stain, UnselectedPixelsStayAndTilesSeedsAndPreviewAgree) {
       b.randomSeed = uint16_t(seed);
     };
   };
-  const PreviewDifference d =
-      ComparePreview(kStainEffect, TestPicture(400, 300), 4, seeded(1), seeded(2), OvalSelection(400, 300));
+  HostRender how;
+  how.edit = seeded(1);
+  how.selection = OvalSelection(400, 300);
+  const PreviewDifference d = ComparePreview(kStainEffect, SmoothPicture(400, 300), 2, how, seeded(2));
   EXPECT_LT(d.same, 1.5);
   EXPECT_GT(d.other, 1.5 * d.same);
 }

@@ -1,4 +1,4 @@
-#include "effects/render_selection.h"
+#include "framework/render_selection.h"
 
 #include <cmath>
 
