@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "effects/burnt_edges/burn_transforms.h"
+#include "framework/render_selection.h"
 #include "host/host_color.h"
 #include "host/working_area.h"
 #include "image/blur.h"
@@ -145,7 +146,7 @@ int32_t BurntEdges::Render(RenderContext& c) {
     CreateEdgeTransform edge(edgeNoise, burnMask, offset, z.W);
     // The whole selection, not only the tile's share, or the tile's border
     // would count as the selection's edge; a preview sees it at its scale.
-    const ByteMask& whole = c.areaRecord != nullptr ? c.areaRecord->mask : *c.maskSource;
+    const ByteMask& whole = FullSizeSelection(c);
     ByteMask scaled;
     if (s != 1.0 && (err = MaskAtScale(whole, s, work, scaled)) != 0) return err;
     edge.Init(err, s != 1.0 ? scaled : whole, reach, work, 0.0, 0.0);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "effects/lightning/arc_parameters.h"
+#include "framework/render_selection.h"
 #include "host/host_calls.h"
 #include "host/working_area.h"
 #include "image/pixel_ops.h"
@@ -185,8 +186,7 @@ int32_t Electrify::Render(RenderContext& c) {
   // preview of part of the image glows as that part of the whole does.
   // Without one, the mask the render was handed is taken as the whole.
   const WorkingArea* area = c.areaRecord;
-  const ByteMask* placing = area != nullptr ? &area->mask : c.maskSource;
-  if (placing == nullptr) return kErrGeneral;
+  const ByteMask* placing = &FullSizeSelection(c);
   // What the final render draws in one piece: the area and the arcs' reach
   // on the image, as the mask is delivered for it.
   const Rect drawn =
