@@ -6,7 +6,6 @@
 #include "effects/burnt_edges/burn_transforms.h"
 #include "framework/render_selection.h"
 #include "host/host_color.h"
-#include "host/working_area.h"
 #include "image/blur.h"
 #include "parameters/effect_parameters.h"
 #include "parameters/parameters.h"
