@@ -7,6 +7,7 @@
 set(KV_ROOMS
   "platform                        kv_platform"
   "image                           kv_image                       platform"
+  "g3d                             kv_g3d                         image"
   "parameters                      kv_parameters                  image"
   "host                            kv_host                        parameters"
   "framework                       kv_framework                   host"
@@ -31,6 +32,7 @@ set(KV_ROOMS
   "tests/support                   kv_test_support                platform"
   "tests/platform                  test_platform                  platform tests/support"
   "tests/image                     test_image                     image tests/support"
+  "tests/g3d                       test_g3d                       g3d tests/support"
   "tests/parameters                test_parameters                parameters tests/support"
   "tests/host                      test_host                      host tests/support"
   "tests/framework                 test_framework                 framework tests/support"
