@@ -9,6 +9,7 @@
 #include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
+#include "effects/shatter/shatter.h"
 #include "effects/stain/stain.h"
 #include "effects/television/television.h"
 
@@ -48,7 +49,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     Make<Cracks>,  // 3 Cracks
     nullptr,  // 4 Crumple
     KV_ELECTRIFY,  // 5 Electrify
-    nullptr,  // 6 Shatter
+    Make<Explode>,  // 6 Shatter
     nullptr,  // 7 Flag
     Make<Lightning>,  // 8 Lightning
     nullptr,  // 9 Classic Mosaic

@@ -37,9 +37,9 @@ void OpenGLRenderingLibrary::SetDefaultState(RLResult& r) {
   gl_.ShadeModel(gl::kSmooth);
   gl_.Enable(gl::kNormalize);
   gl_.Enable(gl::kAutoNormal);
-  // OpenGL's own dim ambient; a local viewer, so that highlights move
+  // OpenGL's own dim ambient, and a local viewer, so that highlights move
   // across a flat face as a real reflection does.
-  constexpr float kAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+  constexpr float kAmbient[4] = {kDefaultAmbient, kDefaultAmbient, kDefaultAmbient, 1.0f};
   gl_.LightModelfv(gl::kLightModelAmbient, kAmbient);
   gl_.LightModeli(gl::kLightModelLocalViewer, 1);
   gl_.TexEnvf(gl::kTextureEnv, gl::kTextureEnvMode, float(gl::kModulate));

@@ -38,6 +38,10 @@ enum RLCode : int32_t {
 
 using VertexList = std::span<const Vertex>;
 
+// The scene's ambient light after SetDefaultState, which materials' ambient
+// colours scale.
+inline constexpr float kDefaultAmbient = 0.2f;
+
 class RenderingLibrary {
  public:
   virtual ~RenderingLibrary() = default;
