@@ -21,9 +21,13 @@ struct GLLibraries {
   std::string gluPackage = "libglu1-mesa";
 };
 
+// What new libraries load unless told otherwise; tests point it at files
+// that are not there.
+GLLibraries& DefaultLibraries();
+
 class OpenGLRenderingLibrary final : public RenderingLibrary {
  public:
-  explicit OpenGLRenderingLibrary(GLLibraries libraries = {});
+  explicit OpenGLRenderingLibrary(GLLibraries libraries = DefaultLibraries());
   ~OpenGLRenderingLibrary() override;
   OpenGLRenderingLibrary(const OpenGLRenderingLibrary&) = delete;
   OpenGLRenderingLibrary& operator=(const OpenGLRenderingLibrary&) = delete;

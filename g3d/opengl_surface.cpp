@@ -36,6 +36,11 @@ void* OpenLibrary(const std::string& file, bool global) {
 
 }  // namespace
 
+GLLibraries& DefaultLibraries() {
+  static GLLibraries libraries;
+  return libraries;
+}
+
 OpenGLRenderingLibrary::OpenGLRenderingLibrary(GLLibraries libraries) : libraries_(std::move(libraries)) {}
 
 OpenGLRenderingLibrary::~OpenGLRenderingLibrary() {

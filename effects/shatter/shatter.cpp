@@ -275,9 +275,9 @@ int32_t Explode::Render(RenderContext& c) {
   look.passes = std::clamp(int32_t(b.passes + 0.5), 1, 64);
   const float shadowOpacity = float(int32_t(std::clamp(b.shadowOpacity, 0.0, 100.0) + 0.5)) / 100.0f;
   look.shadows = shadowOpacity > 0.0f;
-  // Shadows fall no longer than a light at 45 degrees throws them: from
-  // lower, they would land far from pieces that have barely risen.
-  look.shadowElevation = std::max(look.elevation, std::numbers::pi / 4.0);
+  // Shadows fall no longer than a light at 60 degrees throws them: from
+  // lower, they land so far from the pieces that they read as stains.
+  look.shadowElevation = std::max(look.elevation, std::numbers::pi / 3.0);
 
   g3d::OpenGLRenderingLibrary lib;
   g3d::RLResult r;
