@@ -15,6 +15,7 @@ namespace g3d {
 
 // Column-major, as OpenGL takes matrices.
 using Matrix4 = std::array<float, 16>;
+inline constexpr Matrix4 kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 struct Vec3 {
   double x = 0.0, y = 0.0, z = 0.0;

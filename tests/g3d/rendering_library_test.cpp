@@ -7,7 +7,6 @@
 #include <memory>
 #include <numbers>
 
-#include "g3d/matrix.h"
 #include "g3d/opengl_library.h"
 #include "g3d/pixel_format.h"
 
@@ -62,7 +61,7 @@ TEST(OpenGLLoading, MissingLibrariesAndEntryPointsGiveTheirCodes) {
 
 // glOrtho over the surface's own pixels, y up.
 Matrix4 PixelOrtho(double width, double height) {
-  Matrix4 m = IdentityMatrix();
+  Matrix4 m = kIdentity;
   m[0] = float(2.0 / width), m[5] = float(2.0 / height), m[10] = -1.0f;
   m[12] = -1.0f, m[13] = -1.0f;
   return m;
@@ -178,7 +177,7 @@ TEST_F(Scene, TextureComesBackUprightAndListsReplayTheDrawing) {
   lib.EnableTexturing(r);
   lib.BindTexture(r, texture);
   lib.LoadProjection(r, PixelOrtho(64, 64));
-  lib.LoadModelView(r, IdentityMatrix());
+  lib.LoadModelView(r, kIdentity);
   uint32_t list = 0;
   lib.BeginList(r, list);
   lib.DrawQuads(r, Quad(0, 0, 64, 64));  // t = 0 at the top
@@ -208,7 +207,7 @@ TEST_F(Scene, SupersamplingAveragesBlocksIntoTheRequestedSize) {
     lib.Clear(r);
     lib.DisableLighting(r);
     lib.LoadProjection(r, PixelOrtho(10.0 * s, 6.0 * s));
-    lib.LoadModelView(r, IdentityMatrix());
+    lib.LoadModelView(r, kIdentity);
     // One surface column of the top-left image pixel, white.
     lib.DrawQuads(r, Quad(0, float(6 * s - s), 1, float(6 * s)));
     lib.ReadImage(r);
@@ -285,7 +284,7 @@ TEST_F(Scene, TrimmedNurbsPatchIsDrawnAroundItsHole) {
   lib.Clear(r);
   lib.DisableLighting(r);
   lib.LoadProjection(r, PixelOrtho(64, 64));
-  lib.LoadModelView(r, IdentityMatrix());
+  lib.LoadModelView(r, kIdentity);
   // A flat bilinear patch over the whole surface.
   NurbsSurface patch;
   patch.sKnots = patch.tKnots = {0, 0, 1, 1};
