@@ -334,7 +334,9 @@ int32_t Explode::Render(RenderContext& c) {
 
   const int32_t columns = (tile.Width() + coreWidth - 1) / coreWidth;
   const int32_t bands = (tile.Height() + coreHeight - 1) / coreHeight;
+  // One window's buffers, used by every window in turn.
   std::vector<uint16_t> sums;
+  std::vector<uint8_t> shadowBytes(look.shadows ? size_t(window.width) * size_t(window.height) : 0);
   int32_t err = 0;
   for (int32_t band = 0; band < bands; ++band) {
     for (int32_t column = 0; column < columns; ++column) {
@@ -342,9 +344,8 @@ int32_t Explode::Render(RenderContext& c) {
       const Rect core = Rect{tile.left + column * coreWidth, tile.top + band * coreHeight, 0, 0};
       const Rect area{core.left - margin, core.top - margin, core.left - margin + window.width,
                       core.top - margin + window.height};
-      ByteMask shadows;
+      ByteMask shadows(area, shadowBytes.data(), 0);
       if (look.shadows) {
-        if ((err = shadows.Allocate(area, ByteMask::kFormat)) != 0) return err;
         scene.DrawShadows(r, area, *result, shadows);
         if (!r.Succeeded()) return kErrGeneral;
         RowBuffer* buffer = nullptr;
