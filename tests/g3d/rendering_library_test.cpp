@@ -9,6 +9,7 @@
 
 #include "g3d/opengl_library.h"
 #include "g3d/pixel_format.h"
+#include "tests/g3d/mesa_leaks.h"
 
 namespace g3d {
 namespace {

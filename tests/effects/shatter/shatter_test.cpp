@@ -9,6 +9,7 @@
 #include "g3d/opengl_library.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
+#include "tests/g3d/mesa_leaks.h"
 
 namespace kv::test {
 namespace {
