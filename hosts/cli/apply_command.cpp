@@ -109,6 +109,12 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     Complain("cancelled; nothing written");
     return kExitCancelled;
   }
+  // An image editor greys such an effect out for CMYK images; here the
+  // core's refusal says nothing.
+  if (result == ps::reportedToUser && document.mode == Mode::CMYK && !values.Effect().supportsCMYK) {
+    Complain(values.Name() + " does not work on CMYK images; convert the image to RGB first");
+    return kExitEffect;
+  }
   if (result == ps::reportedToUser) {  // the core has said why
     // Its words are an image editor's; here the selection is an option.
     if (values.Effect().needsSelectionOrLayer && o.selection.empty() && !document.hasAlpha)
