@@ -6,16 +6,16 @@
 #include <cstring>
 #include <numbers>
 
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
+#include "parameters/effect_parameters.h"
+#include "host/host_color.h"
 #include "effects/shatter/glass_scene.h"
-#include "framework/parameters.h"
+#include "parameters/parameters.h"
 #include "g3d/opengl_library.h"
 #include "host/host_calls.h"
 #include "host/run_record.h"
 #include "image/blur.h"
-#include "ui/format.h"
-#include "ui/string_table.h"
+#include "platform/format.h"
+#include "platform/string_table.h"
 
 namespace kv {
 

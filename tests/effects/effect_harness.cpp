@@ -124,7 +124,7 @@ std::vector<uint8_t> OvalSelection(int width, int height) {
 
 Picture RenderThroughHost(int32_t effect, const Picture& in, const HostRender& how, int16_t* error) {
   const std::unique_ptr<FakeHost> host = HostFor(effect, in, how);
-  host->entry = Core().entry;
+  host->entry = how.entry != nullptr ? how.entry : Core().entry;
   host->tileSize = how.tileSize;
   const bool ok = host->Run(effect);
   if (error != nullptr) *error = ok ? 0 : host->lastResult;

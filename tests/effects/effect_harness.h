@@ -49,6 +49,9 @@ struct HostRender {
   std::vector<uint8_t> selection;   // width * height; empty: none
   double resolution = 72.0;         // pixels per inch
   BlockEdit edit;                   // changes the default block before the run
+  // The entry point to run: null for the built core, loaded as a host loads
+  // it; a test that changes the core's state in this process links it in.
+  ps::EntryPointProc entry = nullptr;
 };
 
 // The result of one application through the entry point, or an empty

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "effects/shatter/shatter.h"
+#include "entry/entry.h"
 #include "g3d/opengl_library.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
@@ -93,8 +94,10 @@ TEST(Shatter, PreviewShowsTheSamePieces) {
       b.time = 50.0;
     };
   };
-  const PreviewDifference d =
-      ComparePreview(kShatterEffect, TestPicture(240, 160), 2, seed(3), seed(4), OvalSelection(240, 160));
+  HostRender how;
+  how.edit = seed(3);
+  how.selection = OvalSelection(240, 160);
+  const PreviewDifference d = ComparePreview(kShatterEffect, SmoothPicture(240, 160), 2, how, seed(4));
   EXPECT_LT(d.same, 4.0);
   EXPECT_GT(d.other, 5.0 * d.same);
 }
@@ -135,8 +138,10 @@ TEST(Shatter, RefusalsNeedNoOpenGL) {
   // Without the libraries the user is told which package brings them.
   const g3d::GLLibraries saved = g3d::DefaultLibraries();
   g3d::DefaultLibraries().gl = "libno-such-gl.so.8";
+  HostRender linked;
+  linked.entry = &EntryPoint;
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(RenderThroughHost(kShatterEffect, TestPicture(20, 20), {}, &error).pixels.empty());
+  EXPECT_TRUE(RenderThroughHost(kShatterEffect, TestPicture(20, 20), linked, &error).pixels.empty());
   const std::string said = testing::internal::GetCapturedStderr();
   g3d::DefaultLibraries() = saved;
   EXPECT_NE(error, 0);
