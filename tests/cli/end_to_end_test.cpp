@@ -132,6 +132,14 @@ TEST_F(Apply, BadValuesScriptsAndFilesAreRefusedAndNothingIsWritten) {
   EXPECT_EQ(RunApply(options, *core), kExitFile);
   EXPECT_EQ(dir.Names().size(), 3u) << "only in.png, bad.json and broken.png";
 
+  // An effect that takes no CMYK image says so, as an editor greys it out.
+  options.effect = "shatter";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Run(Pattern(30, 30, Mode::CMYK, false), "k.tif", "k-out.tif"), kExitEffect);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("CMYK"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "k-out.tif"));
+  options.effect = "television";
+
   // A key the effect does not have is no reason to refuse the rest.
   Script("extra.json", R"({"XXXX": {"type": "integer", "value": 1}, "TEcu": {"type": "float", "value": 0}})");
   options.script = (dir / "extra.json").string();
