@@ -8,6 +8,7 @@
 #include "effects/cracks/cracks.h"
 #include "effects/electrify/electrify.h"
 #include "effects/lightning/lightning.h"
+#include "effects/puzzle/puzzle.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
 #include "effects/shatter/shatter.h"
 #include "effects/stain/stain.h"
@@ -54,7 +55,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     Make<Lightning>,  // 8 Lightning
     nullptr,  // 9 Classic Mosaic
     nullptr,  // 10 Rip Open
-    nullptr,  // 11 Puzzle
+    Make<Puzzle>,  // 11 Puzzle
     Make<Stain>,  // 12 Stain
     KV_TELEVISION,  // 13 Television
 };

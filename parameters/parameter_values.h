@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "image/geometry.h"
+#include "image/random.h"
 #include "platform/protocol.h"
 
 namespace kv {
@@ -172,5 +173,18 @@ std::string ArrangementText(const PuzzleArrangement& arrangement);
 // Leaves `arrangement` alone and returns false unless the text is exactly
 // that form for a grid of 1..50 by 1..50.
 bool ParseArrangementText(std::string_view text, PuzzleArrangement& arrangement);
+
+// The commands of the puzzle's preview control. Flags outside the active
+// grid are kept, so a grid made smaller and larger again comes back as it was.
+// `columns` across, and as many rows as keep the pieces of an area of
+// `areaWidth` x `areaHeight` about square; both within 1..50.
+void SetPuzzleColumns(PuzzleArrangement& arrangement, int32_t columns, int32_t areaWidth, int32_t areaHeight);
+// Knocks out round(present * fraction) of the present pieces, at least one,
+// chosen by `random`; nothing happens when no piece is present.
+void KnockOutPieces(PuzzleArrangement& arrangement, double fraction, RandomNumberGenerator& random);
+void RestoreAllPieces(PuzzleArrangement& arrangement);
+void InvertAllPieces(PuzzleArrangement& arrangement);
+// Every connector flag of both grids, horizontal edges first, a coin toss.
+void RandomizeConnectors(PuzzleArrangement& arrangement, RandomNumberGenerator& random);
 
 }  // namespace kv
