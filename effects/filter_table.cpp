@@ -7,6 +7,7 @@
 #include "effects/burnt_edges/burnt_edges.h"
 #include "effects/cracks/cracks.h"
 #include "effects/electrify/electrify.h"
+#include "effects/flag/flag.h"
 #include "effects/lightning/lightning.h"
 #include "effects/puzzle/puzzle.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
@@ -51,7 +52,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     nullptr,  // 4 Crumple
     KV_ELECTRIFY,  // 5 Electrify
     Make<Explode>,  // 6 Shatter
-    nullptr,  // 7 Flag
+    Make<Flag>,  // 7 Flag
     Make<Lightning>,  // 8 Lightning
     nullptr,  // 9 Classic Mosaic
     nullptr,  // 10 Rip Open
