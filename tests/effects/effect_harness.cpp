@@ -250,6 +250,8 @@ bool DirectRender::Run() {
 
 const Picture& DirectRender::Output() const { return state_->output; }
 
+void* DirectRender::Block() { return state_->block.data(); }
+
 double MeanDifference(const Picture& a, const Picture& b) {
   if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) return 1e9;
   double sum = 0;

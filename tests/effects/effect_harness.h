@@ -92,6 +92,8 @@ class DirectRender {
   ~DirectRender();
   bool Run();  // false when the effect failed
   const Picture& Output() const;
+  // The parameter block the runs use, to change between them.
+  void* Block();
 
  private:
   struct State;
