@@ -8,8 +8,9 @@
 #include <numbers>
 #include <vector>
 
-#include "parameters/effect_parameters.h"
 #include "host/host_color.h"
+#include "host/working_area.h"
+#include "parameters/effect_parameters.h"
 #include "parameters/parameters.h"
 #include "image/noise.h"
 #include "image/pixel_ops.h"
@@ -120,9 +121,10 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr int32_t kRestart = 64;
 
 // How far the cloth is displaced per pixel of height: fixed in the
-// simplified mode, `movement` otherwise (10 giving the same).
+// simplified mode, growing with the root of `movement` otherwise. Much
+// beyond 0.3 the steepest waves would fold the cloth over itself.
 constexpr double kSimplifiedDisplacement = 0.25;
-constexpr double kDisplacementPerMovement = 0.025;
+constexpr double kMostDisplacement = 0.3;
 // The waves are steep; lit at their full slope the cloth's far sides would
 // go black.
 constexpr double kShadingSlope = 0.35;
@@ -287,7 +289,7 @@ int32_t Flag::RenderAs(RenderContext& c) {
   // displaced across the wind by its height.
   const double scale = b.simplifiedMode ? 1.0 - std::clamp(b.shrink, 0.0, 100.0) / 200.0 : 1.0;
   const double displacement =
-      b.simplifiedMode ? kSimplifiedDisplacement : kDisplacementPerMovement * std::clamp(b.movement, 0.0, 100.0);
+      b.simplifiedMode ? kSimplifiedDisplacement : kMostDisplacement * std::sqrt(std::clamp(b.movement, 0.0, 100.0) / 100.0);
   const PointD centre = cloth.Centre(), across = cloth.Across();
 
   // The light from the shared set-up at 60 degrees; the contrast steepens
@@ -296,8 +298,8 @@ int32_t Flag::RenderAs(RenderContext& c) {
   const double el = std::numbers::pi / 3.0;
   const double lx = std::cos(az) * std::cos(el), ly = -std::sin(az) * std::cos(el), lz = std::sin(el);
   const double gain = 0.5 + 1.5 * std::clamp(b.increaseContrast, 0.0, 100.0) / 100.0;
-  const BytePixel black = HostColorPixel(Color{kSpaceGray, {0, 0, 0, 0}}, format, 255);
-  const BytePixel white = HostColorPixel(Color{kSpaceGray, {255, 0, 0, 0}}, format, 255);
+  const BytePixel black = HostColorPixel(Color::RGB(0, 0, 0), format, 255);
+  const BytePixel white = HostColorPixel(Color::RGB(255, 255, 255), format, 255);
   // On a layer the cloth leaves transparency behind.
   const BytePixel background = HostColorPixel(b.backgroundColor, format, 255);
 
@@ -323,6 +325,11 @@ int32_t Flag::RenderAs(RenderContext& c) {
   const auto computeRow = [&](int32_t y) { cloth.Row(centre.y + (y - centre.y) / scale, x0, dx, width + 2, heightRow(y)); };
   computeRow(tile.top - 1);
   computeRow(tile.top);
+
+  // The selection shows the flag through its mask, which the run's working
+  // area holds whole; a layer's cloth carries its own transparency.
+  const ByteMask* selection = c.areaRecord != nullptr ? &c.areaRecord->mask : c.mask;
+  if (c.hasTransparency || selection == nullptr || !selection->bounds.Contains(tile)) selection = nullptr;
 
   const double left = area.left, top = area.top, right = area.right - 1, bottom = area.bottom - 1;
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
@@ -388,10 +395,8 @@ int32_t Flag::RenderAs(RenderContext& c) {
 
     uint8_t* out = c.output->Address(tile.left, y);
     CompositeRowOver(row.data(), clothRow.data(), clothFormat, backRow.data(), format, width);
-    // The selection shows the flag through its mask; a layer's cloth carries
-    // its own transparency.
-    if (c.hasTransparency) std::copy(row.begin(), row.end(), out);
-    else BlendRowByMask(c.mask->Address(tile.left, y), out, row.data(), out, width, format);
+    if (selection != nullptr) BlendRowByMask(selection->Address(tile.left, y), out, row.data(), out, width, format);
+    else std::copy(row.begin(), row.end(), out);
     ReportProgress(c.progress, 0.0, 1.0, double(y - tile.top + 1) / tile.Height());
   }
   return 0;

@@ -263,8 +263,8 @@ int32_t Puzzle::RenderAs(RenderContext& c) {
   g.lx = std::cos(az) * std::cos(el);
   g.ly = -std::sin(az) * std::cos(el);
   g.lz = std::sin(el);
-  const BytePixel black = HostColorPixel(Color{kSpaceGray, {0, 0, 0, 0}}, f, 255);
-  const BytePixel white = HostColorPixel(Color{kSpaceGray, {255, 0, 0, 0}}, f, 255);
+  const BytePixel black = HostColorPixel(Color::RGB(0, 0, 0), f, 255);
+  const BytePixel white = HostColorPixel(Color::RGB(255, 255, 255), f, 255);
   for (int32_t k = 0; k < colors; ++k) g.black[k] = black[k], g.white[k] = white[k];
 
   uint32_t fillMode = b.knockoutFill.mode;

@@ -2,6 +2,8 @@
 // the host's scripting descriptor and come back unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "parameters/parameters.h"
 #include "tests/support/fake_host.h"
 
@@ -196,6 +198,43 @@ TEST(PuzzleArrangement, TravelsInChunksInAnyOrder) {
   std::string complete;
   for (size_t i = chunks.size(); i-- > 0;) ASSERT_GE(p.TakeChunk(chunks[i], complete), 0) << i;
   EXPECT_EQ(complete, text);
+}
+
+TEST(PuzzleArrangement, CommandsOfThePreviewControl) {
+  PuzzleArrangement a;
+  RestoreAllPieces(a);
+  SetPuzzleColumns(a, 12, 1200, 800);
+  EXPECT_EQ(a.rows, 8);
+  SetPuzzleColumns(a, 7, 4000, 100);
+  EXPECT_EQ(a.rows, 1) << "never fewer than one row";
+  SetPuzzleColumns(a, 80, 100, 300);
+  EXPECT_EQ(a.columns, 50);
+  EXPECT_EQ(a.rows, 50);
+
+  SetPuzzleColumns(a, 10, 100, 100);
+  const auto present = [&] {
+    int n = 0;
+    for (int y = 0; y < a.rows; ++y)
+      for (int x = 0; x < a.columns; ++x) n += a.Piece(x, y);
+    return n;
+  };
+  RandomNumberGenerator random(5);
+  KnockOutPieces(a, 0.5, random);
+  EXPECT_EQ(present(), 50);
+  KnockOutPieces(a, 0.5, random);
+  EXPECT_EQ(present(), 25);
+  InvertAllPieces(a);
+  EXPECT_EQ(present(), 75);
+  EXPECT_TRUE(a.Piece(20, 20)) << "pieces beyond the grid are left alone";
+  InvertAllPieces(a);
+  for (int i = 0; i < 30; ++i) KnockOutPieces(a, 0.5, random);
+  EXPECT_EQ(present(), 0) << "at least one goes each time, until none is left";
+  RestoreAllPieces(a);
+  EXPECT_EQ(present(), 100);
+
+  RandomizeConnectors(a, random);
+  const int up = int(std::count(std::begin(a.connectorUp), std::end(a.connectorUp), true));
+  EXPECT_NEAR(up, int(std::size(a.connectorUp)) / 2, 150);
 }
 
 TEST(FlagConnections, ShortTextsLeaveTheRestFree) {
