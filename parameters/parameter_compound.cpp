@@ -430,12 +430,22 @@ int32_t PuzzleArrangementParameter::ReadValue(uint32_t, std::string_view text) {
 }
 
 int32_t PuzzleArrangementParameter::SetFromText(std::string_view text, std::string& error) {
-  if (!ParseArrangementText(text, *value)) return Refuse(error, RangeText());
-  return 0;
+  if (ParseArrangementText(text, *value)) return 0;
+  // The size alone, "12x8" or "12 8": the pieces and connectors stay.
+  const std::string size(param_io::Trim(text));
+  int columns = 0, rows = 0, used = 0;
+  if (std::sscanf(size.c_str(), "%d%*[ xX]%d%n", &columns, &rows, &used) == 2 && size_t(used) == size.size() &&
+      columns >= 1 && columns <= kPuzzleMaxSize && rows >= 1 && rows <= kPuzzleMaxSize) {
+    value->columns = int16_t(columns);
+    value->rows = int16_t(rows);
+    return 0;
+  }
+  return Refuse(error, RangeText());
 }
 
 std::string PuzzleArrangementParameter::RangeText() const {
-  return "an arrangement text: \"columns rows\", then V/I per piece, a space, U/D per horizontal edge, a space, "
+  return "the grid's size \"columns x rows\" (1 to 50 each), or the whole arrangement as settings files keep it: "
+         "\"columns rows\", then V/I per piece (present or knocked out), a space, U/D per horizontal edge, a space, "
          "L/R per vertical edge";
 }
 

@@ -235,6 +235,18 @@ TEST(PuzzleArrangement, CommandsOfThePreviewControl) {
   RandomizeConnectors(a, random);
   const int up = int(std::count(std::begin(a.connectorUp), std::end(a.connectorUp), true));
   EXPECT_NEAR(up, int(std::size(a.connectorUp)) / 2, 150);
+
+  // On the command line the size alone will do; the pieces stay.
+  ParameterList list;
+  a.Piece(3, 2) = false;
+  auto& p = Add<PuzzleArrangementParameter>(list, &a, "Arrangement", nullptr);
+  Sets(p, "12 x 8");
+  EXPECT_EQ(a.columns, 12);
+  EXPECT_EQ(a.rows, 8);
+  EXPECT_FALSE(a.Piece(3, 2));
+  Fails(p, "51x2");
+  Fails(p, "12x");
+  EXPECT_EQ(a.columns, 12);
 }
 
 TEST(FlagConnections, ShortTextsLeaveTheRestFree) {
