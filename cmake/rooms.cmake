@@ -20,7 +20,7 @@ set(KV_ROOMS
   "effects/stain                   kv_effect_stain                framework"
   "effects/television              kv_effect_television           framework"
   "effects                         kv_effects                     effects/burnt_edges effects/cracks effects/electrify effects/lightning effects/rirazi_vevora_didura effects/shatter effects/stain effects/television"
-  "ui/toolkit_api.h                kv_toolkit_seam                image"
+  "ui/toolkit_api.h                kv_toolkit_seam                parameters"
   "ui                              kv_ui                          ui/toolkit_api.h effects"
   "entry                           kv_entry                       ui"
   "plugins                         kalvero_plugins                platform"

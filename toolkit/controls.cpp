@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <sstream>
+#include <utility>
 
 namespace kv::toolkit {
 
@@ -512,7 +514,258 @@ class TextControl : public Control {
   std::string shown_;
 };
 
+// The sides and corners of a flag, held or free: eight checks around a
+// square that stands for the flag, each where its side or corner lies.
+class ConnectionsControl : public Control {
+ public:
+  ConnectionsControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec,
+                     GtkGrid* grid, int row)
+      : Control(session, host, index, spec) {
+    AddLabel(grid, row);
+    GtkWidget* square = gtk_grid_new();
+    gtk_widget_set_halign(square, GTK_ALIGN_START);
+    // Top-left, top, top-right, left, right, bottom-left, bottom, bottom-right.
+    constexpr int kPlaces[kFlagAttachmentCount][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
+    for (int i = 0; i < kFlagAttachmentCount; ++i) {
+      checks_[i] = gtk_check_button_new();
+      gtk_widget_set_halign(checks_[i], GTK_ALIGN_CENTER);
+      gtk_grid_attach(GTK_GRID(square), checks_[i], kPlaces[i][0], kPlaces[i][1], 1, 1);
+      if (size_t(i) < spec.itemHelp.size()) gtk_widget_set_tooltip_text(checks_[i], spec.itemHelp[size_t(i)].c_str());
+      widgets_.push_back(checks_[i]);
+      g_signal_connect(checks_[i], "toggled", G_CALLBACK(+[](GtkToggleButton*, gpointer self) {
+                         auto* control = static_cast<ConnectionsControl*>(self);
+                         if (control->updating_ == 0) control->Answer(control->session_.SetNumber(control->index_, control->Bits()));
+                       }),
+                       this);
+    }
+    GtkWidget* flag = gtk_frame_new(nullptr);
+    gtk_widget_set_size_request(flag, 36, 24);
+    gtk_grid_attach(GTK_GRID(square), flag, 1, 1, 1, 1);
+    gtk_grid_attach(grid, square, 1, row, 3, 1);
+    for (GtkWidget* w : widgets_) Own(w);
+    Refresh();
+  }
+
+  void Refresh() override {
+    const int bits = static_cast<int>(session_.Number(index_));
+    ++updating_;
+    for (int i = 0; i < kFlagAttachmentCount; ++i)
+      gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checks_[i]), (bits >> i & 1) != 0);
+    --updating_;
+  }
+
+  // The held ones by name, as on the command line: "left, top-right" or "none".
+  std::string Enter(std::string_view text) override {
+    std::string words(text);
+    std::replace(words.begin(), words.end(), ',', ' ');
+    int bits = 0;
+    std::istringstream in(words);
+    for (std::string word; in >> word;) {
+      if (g_ascii_strcasecmp(word.c_str(), "none") == 0) continue;
+      const auto it = std::find_if(spec_.items.begin(), spec_.items.end(), [&](const std::string& name) {
+        return g_ascii_strcasecmp(name.c_str(), word.c_str()) == 0;
+      });
+      if (it == spec_.items.end()) return spec_.name + " has no side or corner \"" + word + "\"";
+      bits |= 1 << (it - spec_.items.begin());
+    }
+    // Clicked one by one, as a user would.
+    for (int i = 0; i < kFlagAttachmentCount; ++i)
+      if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(checks_[i])) != ((bits >> i & 1) != 0))
+        gtk_button_clicked(GTK_BUTTON(checks_[i]));
+    return {};
+  }
+
+ private:
+  int Bits() const {
+    int bits = 0;
+    for (int i = 0; i < kFlagAttachmentCount; ++i)
+      bits |= gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(checks_[i])) ? 1 << i : 0;
+    return bits;
+  }
+
+  GtkWidget* checks_[kFlagAttachmentCount] = {};
+  std::vector<GtkWidget*> widgets_;
+};
+
 }  // namespace
+
+// --- the puzzle ------------------------------------------------------------------
+
+namespace {
+
+constexpr double kArrowSize = 5.0;  // screen pixels from an arrow's middle to its tip
+
+}  // namespace
+
+ArrangementControl::ArrangementControl(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec,
+                                       GtkGrid* grid, int row)
+    : Control(session, host, index, std::move(spec)) {
+  GtkWidget* box = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(box), 6);
+  gtk_grid_set_column_spacing(GTK_GRID(box), 6);
+  GtkWidget* columns = gtk_label_new(session.Text("Columns").c_str());
+  gtk_label_set_xalign(GTK_LABEL(columns), 0.0f);
+  columns_ = gtk_spin_button_new_with_range(1, kPuzzleMaxSize, 1);
+  gtk_widget_set_halign(columns_, GTK_ALIGN_START);
+  gtk_grid_attach(GTK_GRID(box), columns, 0, 0, 1, 1);
+  gtk_grid_attach(GTK_GRID(box), columns_, 1, 0, 1, 1);
+  Own(columns);
+  Own(columns_);
+  gtk_widget_set_tooltip_text(columns, session.Text("Columns Help").c_str());
+  gtk_widget_set_tooltip_text(columns_, session.Text("Columns Help").c_str());
+  g_signal_connect(columns_, "value-changed", G_CALLBACK(+[](GtkSpinButton* b, gpointer self) {
+                     // The spin button says its value again once a refresh inside
+                     // its own signal has set it: only a change is a command.
+                     auto* control = static_cast<ArrangementControl*>(self);
+                     const int columns = gtk_spin_button_get_value_as_int(b);
+                     if (control->updating_ == 0 && columns != control->arrangement_.columns)
+                       control->Send(ArrangeCommand::kColumns, columns);
+                   }),
+                   this);
+  struct Command {
+    const char* key;
+    ArrangeCommand command;
+  };
+  constexpr Command kCommands[] = {{"Knockout 50% of Pieces", ArrangeCommand::kKnockOutHalf},
+                                   {"Restore All Pieces", ArrangeCommand::kRestoreAll},
+                                   {"Invert All Pieces", ArrangeCommand::kInvertAll},
+                                   {"Randomize Connectors", ArrangeCommand::kRandomizeConnectors}};
+  for (size_t i = 0; i < std::size(kCommands); ++i) {
+    GtkWidget* button = gtk_button_new_with_label(session.Text(kCommands[i].key).c_str());
+    gtk_grid_attach(GTK_GRID(box), button, int(i % 2), 1 + int(i / 2), 1, 1);
+    g_object_set_data(G_OBJECT(button), "kv-command", GINT_TO_POINTER(int(kCommands[i].command)));
+    g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton* b, gpointer self) {
+                       const int command = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(b), "kv-command"));
+                       static_cast<ArrangementControl*>(self)->Send(ArrangeCommand(command));
+                     }),
+                     this);
+    Own(button);
+    gtk_widget_set_tooltip_text(button, session.Text(std::string(kCommands[i].key) + " Help").c_str());
+  }
+  // How the preview is used, where the user looks for it.
+  GtkWidget* hint = gtk_label_new(spec_.help.c_str());
+  gtk_label_set_line_wrap(GTK_LABEL(hint), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(hint), 40);
+  gtk_label_set_xalign(GTK_LABEL(hint), 0.0f);
+  gtk_style_context_add_class(gtk_widget_get_style_context(hint), "dim-label");
+  gtk_grid_attach(GTK_GRID(box), hint, 0, 3, 2, 1);
+  gtk_grid_attach(grid, box, 0, row, 4, 1);
+  Refresh();
+}
+
+void ArrangementControl::Refresh() {
+  known_ = session_.Arrangement(index_, arrangement_, area_);
+  if (known_) {
+    ++updating_;
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(columns_), arrangement_.columns);
+    --updating_;
+  }
+  host_.MarkersChanged();
+}
+
+void ArrangementControl::Enable(bool enabled) {
+  Control::Enable(enabled);
+  host_.MarkersChanged();
+}
+
+void ArrangementControl::Send(ArrangeCommand command, int32_t x, int32_t y) {
+  Answer(session_.Arrange(index_, command, x, y));
+}
+
+double ArrangementControl::ArrowRadius() const {
+  if (!known_ || arrangement_.columns < 1 || arrangement_.rows < 1) return 0.0;
+  const double cell = std::min(double(area_.Width()) / arrangement_.columns, double(area_.Height()) / arrangement_.rows);
+  // Arrows crowding the pieces would hide them; a click then picks pieces.
+  return cell * zoom_ >= 6 * kArrowSize ? 2.0 * kArrowSize / zoom_ : 0.0;
+}
+
+std::vector<ArrangementControl::Arrow> ArrangementControl::Arrows() const {
+  std::vector<Arrow> arrows;
+  const PuzzleArrangement& a = arrangement_;
+  const double cw = double(area_.Width()) / a.columns, ch = double(area_.Height()) / a.rows;
+  for (int32_t y = 0; y < a.rows; ++y)
+    for (int32_t x = 0; x < a.columns; ++x) {
+      // The knob points up or down across a horizontal edge, left or right
+      // across a vertical one.
+      if (y > 0)
+        arrows.push_back({{area_.left + (x + 0.5) * cw, area_.top + y * ch}, ArrangeCommand::kFlipHorizontalEdge, x, y,
+                          {0.0, a.HorizontalEdge(x, y) ? -1.0 : 1.0}});
+      if (x > 0)
+        arrows.push_back({{area_.left + x * cw, area_.top + (y + 0.5) * ch}, ArrangeCommand::kFlipVerticalEdge, x, y,
+                          {a.VerticalEdge(x, y) ? -1.0 : 1.0, 0.0}});
+    }
+  return arrows;
+}
+
+void ArrangementControl::DrawOver(cairo_t* cr, PointD origin, double zoom) {
+  zoom_ = zoom;
+  if (ArrowRadius() <= 0.0) return;
+  for (const Arrow& arrow : Arrows()) {
+    const double x = (arrow.at.x - origin.x) * zoom, y = (arrow.at.y - origin.y) * zoom;
+    const double px = -arrow.way.y, py = arrow.way.x;  // across the arrow
+    for (int pass = 0; pass < 2; ++pass) {  // a dark outline under a light arrow, seen on any image
+      cairo_move_to(cr, x + kArrowSize * arrow.way.x, y + kArrowSize * arrow.way.y);
+      cairo_line_to(cr, x - 0.6 * kArrowSize * (arrow.way.x - px), y - 0.6 * kArrowSize * (arrow.way.y - py));
+      cairo_line_to(cr, x - 0.6 * kArrowSize * (arrow.way.x + px), y - 0.6 * kArrowSize * (arrow.way.y + py));
+      cairo_close_path(cr);
+      if (pass == 0) {
+        cairo_set_source_rgba(cr, 0, 0, 0, 0.7);
+        cairo_set_line_width(cr, 2.0);
+        cairo_stroke(cr);
+      } else {
+        if (Enabled()) cairo_set_source_rgba(cr, 1.0, 0.9, 0.2, 0.85);
+        else cairo_set_source_rgba(cr, 0.6, 0.6, 0.6, 0.85);
+        cairo_fill(cr);
+      }
+    }
+  }
+}
+
+bool ArrangementControl::ClickAt(PointD point) {
+  if (!known_ || !Enabled() || !area_.Contains(int32_t(std::floor(point.x)), int32_t(std::floor(point.y)))) return false;
+  const double reach = ArrowRadius();
+  const Arrow* nearest = nullptr;
+  double best = reach * reach;
+  const std::vector<Arrow> arrows = reach > 0.0 ? Arrows() : std::vector<Arrow>{};
+  for (const Arrow& arrow : arrows) {
+    const double d = (arrow.at.x - point.x) * (arrow.at.x - point.x) + (arrow.at.y - point.y) * (arrow.at.y - point.y);
+    if (d < best) best = d, nearest = &arrow;
+  }
+  if (nearest != nullptr) {
+    Send(nearest->flip, nearest->x, nearest->y);
+    return true;
+  }
+  const int32_t x = std::clamp(int32_t((point.x - area_.left) * arrangement_.columns / area_.Width()), 0, arrangement_.columns - 1);
+  const int32_t y = std::clamp(int32_t((point.y - area_.top) * arrangement_.rows / area_.Height()), 0, arrangement_.rows - 1);
+  Send(ArrangeCommand::kTogglePiece, x, y);
+  return true;
+}
+
+std::string ArrangementControl::Enter(std::string_view text) {
+  std::string t = Trim(text);
+  std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return char(g_ascii_tolower(char(c))); });
+  if (t.rfind("columns ", 0) == 0) {
+    double n;
+    if (!ParseNumber(t.substr(8), n)) return spec_.name + ": columns takes a number";
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(columns_), n);
+    return {};
+  }
+  if (t.rfind("click ", 0) == 0) {
+    PointD p;
+    if (!ParsePoint(t.substr(6), p)) return spec_.name + ": click takes an image point \"x,y\"";
+    return ClickAt(p) ? "" : spec_.name + ": no piece at " + t.substr(6);
+  }
+  const std::pair<const char*, ArrangeCommand> kWords[] = {{"knock out half", ArrangeCommand::kKnockOutHalf},
+                                                           {"restore", ArrangeCommand::kRestoreAll},
+                                                           {"invert", ArrangeCommand::kInvertAll},
+                                                           {"randomize", ArrangeCommand::kRandomizeConnectors}};
+  for (const auto& [word, command] : kWords)
+    if (t == word) {
+      Send(command);
+      return {};
+    }
+  return spec_.name + " takes columns N, knock out half, restore, invert, randomize or click x,y";
+}
 
 // --- base -----------------------------------------------------------------------
 
@@ -611,6 +864,10 @@ std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, 
       return std::make_unique<SeedControl>(session, host, index, spec, grid, row, session.Text("New Seed"));
     case ControlKind::kPosition: return std::make_unique<MarkerControl>(session, host, index, spec);
     case ControlKind::kLighting: return MakeLightingControl(session, host, index, spec, grid, row);
+    case ControlKind::kConnections:
+      return std::make_unique<ConnectionsControl>(session, host, index, spec, grid, row);
+    case ControlKind::kArrangement:
+      return std::make_unique<ArrangementControl>(session, host, index, spec, grid, row);
     case ControlKind::kText: break;
   }
   return std::make_unique<TextControl>(session, host, index, spec, grid, row);

@@ -21,7 +21,8 @@ class ControlHost {
   virtual ~ControlHost() = default;
   // A change the session refused, or "" to clear the last one.
   virtual void ShowRefusal(const std::string& text) = 0;
-  // A position marker moved or changed its enabled state.
+  // Something drawn over the preview (a marker, the puzzle's grid) moved or
+  // changed its enabled state.
   virtual void MarkersChanged() = 0;
 };
 
@@ -83,6 +84,46 @@ class MarkerControl : public Control {
  private:
   PointD position_{};
   bool known_ = false;
+};
+
+// The puzzle's control: its commands among the other controls, and the
+// knobs' arrows drawn over the preview, where a click on an arrow turns
+// that knob and a click elsewhere in a piece knocks it out or puts it back.
+class ArrangementControl : public Control {
+ public:
+  ArrangementControl(DialogSession& session, ControlHost& host, int32_t index, ControlSpec spec, GtkGrid* grid,
+                     int row);
+  void Refresh() override;
+  // "columns N", "knock out half", "restore", "invert", "randomize", or
+  // "click X,Y" at an image point as the preview last showed it.
+  std::string Enter(std::string_view text) override;
+  void Enable(bool enabled) override;
+
+  // Over the preview whose top-left shows image point `origin` at `zoom`.
+  void DrawOver(cairo_t* cr, PointD origin, double zoom);
+  // A click at an image point; false when it falls outside the grid.
+  bool ClickAt(PointD point);
+
+ private:
+  // An inner edge's arrow: its place in image pixels, the edge, and which
+  // way the knob points.
+  struct Arrow {
+    PointD at;
+    ArrangeCommand flip;
+    int32_t x, y;
+    PointD way;
+  };
+  std::vector<Arrow> Arrows() const;
+  // The arrows' reach in image pixels at the last zoom; 0 when the pieces
+  // are too small on screen to show them.
+  double ArrowRadius() const;
+  void Send(ArrangeCommand command, int32_t x = 0, int32_t y = 0);
+
+  PuzzleArrangement arrangement_;
+  Rect area_;
+  bool known_ = false;
+  double zoom_ = 1.0;
+  GtkWidget* columns_ = nullptr;
 };
 
 // Makes the control for `spec`; controls with widgets add them as row `row`

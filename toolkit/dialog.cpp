@@ -193,14 +193,17 @@ void Dialog::BuildPages() {
     gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), grids.back(), gtk_label_new(session_.Text("Basic").c_str()));
   }
   std::vector<MarkerControl*> markers;
+  std::vector<ArrangementControl*> arrangements;
   for (size_t i = 0; i < specs.size(); ++i) {
     const size_t page = specs[i].page >= 0 && static_cast<size_t>(specs[i].page) < grids.size() ? specs[i].page : 0;
     auto control = MakeControl(session_, *this, static_cast<int32_t>(i), specs[i], GTK_GRID(grids[page]), rows[page]);
     if (specs[i].kind == ControlKind::kPosition) markers.push_back(static_cast<MarkerControl*>(control.get()));
     else ++rows[page];
+    if (specs[i].kind == ControlKind::kArrangement) arrangements.push_back(static_cast<ArrangementControl*>(control.get()));
     controls_.push_back(std::move(control));
   }
   preview_->SetMarkers(markers);
+  preview_->SetArrangements(arrangements);
   // Bound last: Bind may grey controls out at once.
   for (auto& c : controls_) session_.Bind(c->Index(), *c);
 }
@@ -380,6 +383,7 @@ void Dialog::RefreshControls() {
   gtk_window_set_title(GTK_WINDOW(window_), title_.c_str());
   for (auto& c : controls_) c->Detach();
   preview_->SetMarkers({});
+  preview_->SetArrangements({});
   while (gtk_notebook_get_n_pages(GTK_NOTEBOOK(notebook_)) > 0) gtk_notebook_remove_page(GTK_NOTEBOOK(notebook_), -1);
   controls_.clear();
   BuildPages();

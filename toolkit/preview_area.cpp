@@ -86,6 +86,12 @@ void PreviewArea::SetMarkers(std::vector<MarkerControl*> markers) {
   gtk_widget_queue_draw(area_);
 }
 
+void PreviewArea::SetArrangements(std::vector<ArrangementControl*> arrangements) {
+  arrangements_ = std::move(arrangements);
+  drag_ = {};
+  gtk_widget_queue_draw(area_);
+}
+
 void PreviewArea::ShowNew() {
   Fetch();
   current_ = image_ != nullptr;
@@ -210,6 +216,7 @@ void PreviewArea::Draw(cairo_t* cr) {
   }
   cairo_restore(cr);
 
+  for (ArrangementControl* a : arrangements_) a->DrawOver(cr, origin_, zoom_);
   for (const MarkerControl* m : markers_) {
     if (!m->Known()) continue;
     const PointD p = drag_.kind == Drag::kMarker && drag_.marker == m ? drag_.at : m->Position();
@@ -263,6 +270,9 @@ void PreviewArea::Motion(double x, double y) {
   if (drag_.kind == Drag::kMarker) {
     drag_.at = ToImage(x, y);
   } else if (drag_.kind == Drag::kPan) {
+    constexpr double kJitter = 3.0;  // screen pixels a click may wander
+    drag_.moved = drag_.moved || std::hypot(x - drag_.startX, y - drag_.startY) > kJitter;
+    if (!drag_.moved) return;
     origin_ = {drag_.startOrigin.x - (x - drag_.startX) / zoom_, drag_.startOrigin.y - (y - drag_.startY) / zoom_};
     ClampOrigin();
   }
@@ -301,6 +311,10 @@ void PreviewArea::Release() {
     done.marker->MoveTo({std::clamp(done.at.x, 0.0, size.width - 1.0), std::clamp(done.at.y, 0.0, size.height - 1.0)});
   } else if (done.kind == Drag::kPan && !(origin_ == done.startOrigin)) {
     SendView();
+  } else if (done.kind == Drag::kPan && !done.moved) {
+    const PointD at = ToImage(done.startX, done.startY);
+    for (ArrangementControl* a : arrangements_)
+      if (a->ClickAt(at)) break;
   }
   gtk_widget_queue_draw(area_);
 }

@@ -1,5 +1,6 @@
 // The dialog's preview: the session's last finished preview drawn where the
-// view shows it, panned by dragging, with the position markers on top.
+// view shows it, panned by dragging, with the position markers and the
+// puzzle's grid on top; a click that does not drag goes to the grid.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -22,6 +23,8 @@ class PreviewArea {
 
   GtkWidget* Widget() const { return area_; }
   void SetMarkers(std::vector<MarkerControl*> markers);
+  // Controls drawn over the preview that take its clicks.
+  void SetArrangements(std::vector<ArrangementControl*> arrangements);
   void MarkersChanged() { gtk_widget_queue_draw(area_); }
 
   void ShowNew();
@@ -45,6 +48,7 @@ class PreviewArea {
     MarkerControl* marker = nullptr;
     double startX = 0, startY = 0;
     PointD startOrigin, at;
+    bool moved = false;  // beyond a click's jitter
   };
 
   void Fetch();
@@ -64,6 +68,7 @@ class PreviewArea {
   std::function<void(double)> zoomShown_;
   GtkWidget* area_;
   std::vector<MarkerControl*> markers_;
+  std::vector<ArrangementControl*> arrangements_;
   cairo_surface_t* image_ = nullptr;  // the frame, premultiplied for cairo
   PointD imageOrigin_;
   double imageZoom_ = 1.0;

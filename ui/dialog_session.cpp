@@ -13,6 +13,7 @@
 #include "framework/settings_block.h"
 #include "host/host_calls.h"
 #include "host/run_record.h"
+#include "host/working_area.h"
 #include "parameters/parameters.h"
 #include "platform/format.h"
 #include "platform/product.h"
@@ -76,8 +77,29 @@ ControlSpec SpecOf(const FilterParameter& p) {
   } else if (dynamic_cast<const PositionParameter*>(&p) != nullptr) {
     spec.kind = ControlKind::kPosition;
     spec.label.clear();  // a marker in the preview
+  } else if (const auto* c = dynamic_cast<const FlagConnectionsParameter*>(&p)) {
+    spec.kind = ControlKind::kConnections;
+    spec.label = strings::Text("Attachments");
+    spec.maximum = (1 << kFlagAttachmentCount) - 1;
+    spec.items = c->Choices();
+    for (const char* key : {"Attachments Top Left Help", "Attachments Top Center Help", "Attachments Top Right Help",
+                            "Attachments Center Left Help", "Attachments Center Right Help",
+                            "Attachments Bottom Left Help", "Attachments Bottom Center Help",
+                            "Attachments Bottom Right Help"})
+      spec.itemHelp.push_back(strings::Text(key));
+  } else if (dynamic_cast<const PuzzleArrangementParameter*>(&p) != nullptr) {
+    spec.kind = ControlKind::kArrangement;
+    spec.maximum = kPuzzleMaxSize;
+    spec.help = p.owner != nullptr && !p.owner->dialogHelp.empty() ? strings::Text(p.owner->dialogHelp) : spec.help;
   }
   return spec;
+}
+
+// The attachments as the bits of a number, first attachment lowest.
+int32_t ConnectionBits(const FlagConnections& c) {
+  int32_t bits = 0;
+  for (int32_t i = 0; i < kFlagAttachmentCount; ++i) bits |= c.attached[i] ? 1 << i : 0;
+  return bits;
 }
 
 int32_t SelectedIndex(const ListboxParameter& list) {
@@ -88,7 +110,9 @@ int32_t SelectedIndex(const ListboxParameter& list) {
 }  // namespace
 
 ToolkitSession::ToolkitSession(ps::FilterRecord& host, RunRecord& run, std::span<uint8_t> block)
-    : host_(host), run_(run), block_(block) {}
+    : host_(host), run_(run), block_(block) {
+  random_.SeedFromClock();
+}
 
 ToolkitSession::~ToolkitSession() { Finish(DialogWindow::kCancel); }
 
@@ -173,6 +197,7 @@ double ToolkitSession::Number(int32_t control) const {
   if (const auto* list = dynamic_cast<const ListboxParameter*>(p)) return SelectedIndex(*list);
   if (const auto* d = dynamic_cast<const DirectionParameter*>(p)) return *d->value;
   if (const auto* seed = dynamic_cast<const RandomSeedParameter*>(p)) return *seed->value;
+  if (const auto* c = dynamic_cast<const FlagConnectionsParameter*>(p)) return ConnectionBits(*c->value);
   return 0.0;
 }
 
@@ -201,6 +226,10 @@ std::string ToolkitSession::SetNumber(int32_t control, double value) {
     *d->value = value;
   } else if (auto* seed = dynamic_cast<RandomSeedParameter*>(p)) {
     *seed->value = uint16_t(std::clamp(std::lround(value), 0L, 65535L));
+  } else if (auto* c = dynamic_cast<FlagConnectionsParameter*>(p)) {
+    const long bits = std::lround(value);
+    if (bits < 0 || bits >= 1 << kFlagAttachmentCount) return p->Name() + " takes the bits of its eight holds";
+    for (int32_t i = 0; i < kFlagAttachmentCount; ++i) c->value->attached[i] = (bits >> i & 1) != 0;
   } else {
     return p->Name() + " takes " + p->RangeText();
   }
@@ -216,6 +245,42 @@ std::string ToolkitSession::SetValue(int32_t control, std::string_view text) {
   if (p->SetFromText(text, error) != 0) {
     model_->Preview().Invalidate();  // the stopped render starts again
     return error.empty() ? p->Name() + " takes " + p->RangeText() : error;
+  }
+  model_->ParametersChanged();
+  return {};
+}
+
+bool ToolkitSession::Arrangement(int32_t control, PuzzleArrangement& out, Rect& area) const {
+  const auto* p = dynamic_cast<const PuzzleArrangementParameter*>(At(control));
+  if (p == nullptr) return false;
+  out = *p->value;
+  area = AreaRect(host_, &run_);
+  return true;
+}
+
+std::string ToolkitSession::Arrange(int32_t control, toolkit::ArrangeCommand command, int32_t x, int32_t y) {
+  auto* p = dynamic_cast<PuzzleArrangementParameter*>(At(control));
+  if (p == nullptr) return "there is no puzzle control " + std::to_string(control);
+  PuzzleArrangement& a = *p->value;
+  using C = toolkit::ArrangeCommand;
+  const bool piece = x >= 0 && y >= 0 && x < a.columns && y < a.rows;
+  const bool edge = command == C::kFlipHorizontalEdge ? piece && y > 0 : piece && x > 0;
+  if ((command == C::kTogglePiece && !piece) ||
+      ((command == C::kFlipHorizontalEdge || command == C::kFlipVerticalEdge) && !edge))
+    return "no piece or inner edge at " + std::to_string(x) + "," + std::to_string(y);
+  if (command == C::kColumns && (x < 1 || x > kPuzzleMaxSize))
+    return p->Name() + " has 1 to " + std::to_string(kPuzzleMaxSize) + " columns";
+  model_->StopRendering();
+  const Rect area = AreaRect(host_, &run_);
+  switch (command) {
+    case C::kColumns: SetPuzzleColumns(a, x, area.Width(), area.Height()); break;
+    case C::kKnockOutHalf: KnockOutPieces(a, 0.5, random_); break;
+    case C::kRestoreAll: RestoreAllPieces(a); break;
+    case C::kInvertAll: InvertAllPieces(a); break;
+    case C::kRandomizeConnectors: RandomizeConnectors(a, random_); break;
+    case C::kTogglePiece: a.Piece(x, y) = !a.Piece(x, y); break;
+    case C::kFlipHorizontalEdge: a.HorizontalEdge(x, y) = !a.HorizontalEdge(x, y); break;
+    case C::kFlipVerticalEdge: a.VerticalEdge(x, y) = !a.VerticalEdge(x, y); break;
   }
   model_->ParametersChanged();
   return {};

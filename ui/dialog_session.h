@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "image/random.h"
 #include "parameters/parameters.h"
 #include "platform/message_queue.h"
 #include "platform/protocol.h"
@@ -38,6 +39,8 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string Value(int32_t control) const override;
   std::string SetNumber(int32_t control, double value) override;
   std::string SetValue(int32_t control, std::string_view text) override;
+  bool Arrangement(int32_t control, PuzzleArrangement& out, Rect& area) const override;
+  std::string Arrange(int32_t control, toolkit::ArrangeCommand command, int32_t x, int32_t y) override;
   bool Command(int32_t command) override;
   std::vector<std::string> StoredSettings(bool shipped) override;
   bool DeleteStoredSetting(const std::string& name) override;
@@ -76,6 +79,8 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::unique_ptr<KalveroFilterDialogModel> model_;
   std::vector<std::unique_ptr<ShownControl>> shown_;
   int32_t switchTo_ = -1;
+  // For the puzzle's random commands: a new choice every time.
+  RandomNumberGenerator random_;
 };
 
 // Runs the dialog through a toolkit's run procedure, again on another

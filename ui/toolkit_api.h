@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "image/geometry.h"
+#include "parameters/parameter_values.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -97,7 +98,22 @@ enum class ControlKind : int32_t {
   kPosition,   // a marker in the preview: text "x,y" in image pixels
   kLighting,   // text "direction inclination brightness sharpness #rrggbb"; inclination
                // minimum..maximum; `items` names the five parts
+  kConnections,  // number: bit i set when side or corner i is held; `items` name them
+  kArrangement,  // the puzzle's grid over the preview, changed through Arrange
   kText,       // any other parameter: its value text in an edit field
+};
+
+// What the puzzle's control asks of its arrangement: piece and edge
+// positions count from the grid's top-left.
+enum class ArrangeCommand : int32_t {
+  kColumns,              // x columns, rows to suit the area
+  kKnockOutHalf,
+  kRestoreAll,
+  kInvertAll,
+  kRandomizeConnectors,
+  kTogglePiece,          // the piece (x, y)
+  kFlipHorizontalEdge,   // the knob of the edge above piece (x, y)
+  kFlipVerticalEdge,     // the knob of the edge left of piece (x, y)
 };
 
 // A control of the window as the core sees it: the effect's rules enable
@@ -117,7 +133,8 @@ struct ControlSpec {
   int32_t page = 0;   // index into DialogSession::PageLabels()
   double minimum = 0.0, maximum = 0.0;
   int32_t decimals = 0;
-  std::vector<std::string> items;  // list box items, or length units
+  std::vector<std::string> items;  // list box items, length units, or connections' names
+  std::vector<std::string> itemHelp;  // connections: each one's help
   // Lengths: the image's pixels per inch, so that a change of unit keeps
   // the length and the slider spans the same range in every unit.
   double pixelsPerInch = 72.0;
@@ -157,6 +174,15 @@ class DialogSession {
   virtual std::string Value(int32_t control) const = 0;
   virtual std::string SetNumber(int32_t control, double value) = 0;
   virtual std::string SetValue(int32_t control, std::string_view text) = 0;
+
+  // A kArrangement control's grid and the working area it divides, in
+  // image pixels; false for other controls.
+  virtual bool Arrangement(int32_t /*control*/, PuzzleArrangement& /*out*/, Rect& /*area*/) const { return false; }
+  // One of its commands, a change like any other (undo takes it back).
+  // "" or the reason it refused.
+  virtual std::string Arrange(int32_t /*control*/, ArrangeCommand /*command*/, int32_t /*x*/, int32_t /*y*/) {
+    return "no puzzle here";
+  }
 
   // DialogCommand values: OK, Cancel, undo, redo, zoom, reset, help ...
   // false when the command is unknown or disabled.

@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "effects/filter_table.h"
+#include "effects/flag/flag.h"
+#include "effects/puzzle/puzzle.h"
 #include "entry/dialog_hook.h"
 #include "host/host_calls.h"
 #include "host/run_record.h"
@@ -425,6 +427,65 @@ TEST_F(DialogSessionTest, ControlsDescribeTheEffectsParameters) {
   using K = toolkit::ControlKind;
   for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition, K::kDirection})
     EXPECT_GT(kinds[kind], 0) << int(kind);
+}
+
+// The puzzle's grid and the flag's holds change through their own calls,
+// and undo and redo take them back and forth like any other change.
+TEST_F(DialogSessionTest, PuzzleAndFlagControlsChangeUndoably) {
+  using toolkit::ArrangeCommand;
+  const auto find = [](toolkit::DialogSession& s, toolkit::ControlKind kind) {
+    const auto specs = s.Controls();
+    for (size_t i = 0; i < specs.size(); ++i)
+      if (specs[i].kind == kind) return int32_t(i);
+    return int32_t(-1);
+  };
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    const int32_t i = find(s, toolkit::ControlKind::kArrangement);
+    PuzzleArrangement a;
+    Rect area;
+    EXPECT_TRUE(s.Arrangement(i, a, area));
+    EXPECT_EQ(area, (Rect{0, 0, kWidth, kHeight}));
+    EXPECT_EQ(s.Arrange(i, ArrangeCommand::kTogglePiece, 2, 3), "");
+    EXPECT_EQ(s.Arrange(i, ArrangeCommand::kColumns, 4, 0), "");
+    EXPECT_NE(s.Arrange(i, ArrangeCommand::kFlipHorizontalEdge, 1, 0), "") << "the top border has no knob";
+    s.Arrangement(i, a, area);
+    EXPECT_EQ(a.columns, 4);
+    EXPECT_EQ(a.rows, 3);
+    EXPECT_TRUE(s.Command(kCommandUndo));
+    s.Arrangement(i, a, area);
+    EXPECT_EQ(a.columns, 10);
+    EXPECT_FALSE(a.Piece(2, 3));
+    EXPECT_TRUE(s.Command(kCommandUndo));
+    s.Arrangement(i, a, area);
+    EXPECT_TRUE(a.Piece(2, 3));
+    EXPECT_TRUE(s.Command(kCommandRedo));
+    s.Command(kCommandOK);
+    return w.Answer();
+  };
+  EXPECT_TRUE(host.Run(kPuzzleEffect, true));
+  const auto& kept = reinterpret_cast<const PuzzleSettings&>(Values()).arrangement;
+  EXPECT_FALSE(kept.Piece(2, 3));
+  EXPECT_EQ(kept.columns, 10);
+
+  test::FakeHost flagHost(kWidth, kHeight, ps::plugInModeRGBColor, 3);
+  flagHost.descriptorParameters.playInfo = ps::plugInDialogDisplay;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    const int32_t i = find(s, toolkit::ControlKind::kConnections);
+    EXPECT_EQ(s.Controls()[size_t(i)].items.size(), size_t(kFlagAttachmentCount));
+    EXPECT_EQ(s.Number(i), double(1 << kAttachLeft));
+    EXPECT_EQ(s.SetNumber(i, (1 << kAttachTop) | (1 << kAttachBottomRight)), "");
+    EXPECT_EQ(s.Value(i), "top,bottom-right");
+    EXPECT_NE(s.SetNumber(i, 256), "");
+    EXPECT_TRUE(s.Command(kCommandUndo));
+    EXPECT_EQ(s.Number(i), double(1 << kAttachLeft));
+    EXPECT_TRUE(s.Command(kCommandRedo));
+    s.Command(kCommandOK);
+    return w.Answer();
+  };
+  EXPECT_TRUE(flagHost.Run(kFlagEffect, true));
+  const auto& held =
+      reinterpret_cast<const FlagBlock*>(flagHost.handleProcs.lockProc(flagHost.record.parameters, false))->attachments;
+  EXPECT_EQ(ConnectionText(held), " X     X");
 }
 
 // Every layout of the host's pixels reaches the window as RGBA.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,9 @@ class FakeSession : public DialogSession {
     specs.back().minimum = 45;
     specs.back().maximum = 90;
     specs.back().items = {"Direction", "Height", "Brightness", "Sharpness", "Highlight"};
+    add(ControlKind::kConnections, "Holds", 0, "0");
+    specs.back().items = {"top-left", "top", "top-right", "left", "right", "bottom-left", "bottom", "bottom-right"};
+    add(ControlKind::kArrangement, "Grid", 0, "");
   }
 
   int32_t Open(DialogWindow& w) override {
@@ -70,6 +74,18 @@ class FakeSession : public DialogSession {
     changes.emplace_back(specs[control].name, std::string(text));
     window->MarkPreviewOutOfDate();
     dirty = true;
+    return {};
+  }
+  // A grid of 4 x 3 pieces of 500 x 500 pixels.
+  bool Arrangement(int32_t control, PuzzleArrangement& out, Rect& area) const override {
+    if (specs[control].kind != ControlKind::kArrangement) return false;
+    out.columns = 4;
+    out.rows = 3;
+    area = {0, 0, 2000, 1500};
+    return true;
+  }
+  std::string Arrange(int32_t, ArrangeCommand command, int32_t x, int32_t y) override {
+    arranged.push_back({command, x, y});
     return {};
   }
   bool Command(int32_t command) override {
@@ -115,6 +131,7 @@ class FakeSession : public DialogSession {
   std::vector<std::pair<std::string, std::string>> changes;
   std::vector<int32_t> commands;
   std::vector<View> views;
+  std::vector<std::tuple<ArrangeCommand, int32_t, int32_t>> arranged;
   double zoom = 1.0;
   bool dirty = true;
 };
@@ -154,7 +171,8 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   std::filesystem::remove(shot);
   ASSERT_EQ(Run(s, "set Amount=40; set Width=2.5 cm; set Mode=Third; set Colour=#ff8000; set Angle=45;"
                    "set Random Seed=new; set Centre=30,40; set Note=bye; set Light=200.5 30 10 90 #ffff00;"
-                   "click zoom-in; page More; wait-preview;"
+                   "set Holds=top, right; set Grid=click 100,100; set Grid=click 250,500; set Grid=click 500,1250;"
+                   "set Grid=columns 6; set Grid=invert; click zoom-in; page More; wait-preview;"
                    "screenshot " + shot + "; ok"),
             0);
 
@@ -170,6 +188,14 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   EXPECT_EQ(ChangesOf(s, "Note"), std::vector<std::string>{"bye"});
   // The light's five parts as one change; its height no lower than the minimum.
   EXPECT_EQ(ChangesOf(s, "Light"), std::vector<std::string>{"200.5 45 10 90 #ffff00"});
+  EXPECT_EQ(ChangesOf(s, "Holds"), (std::vector<std::string>{"2", "18"}));  // clicked one at a time
+  using A = ArrangeCommand;
+  // A piece, the knob of the cut below it, that of the cut left of (1, 2).
+  EXPECT_EQ(s.arranged, (std::vector<std::tuple<A, int32_t, int32_t>>{{A::kTogglePiece, 0, 0},
+                                                                      {A::kFlipHorizontalEdge, 0, 1},
+                                                                      {A::kFlipVerticalEdge, 1, 2},
+                                                                      {A::kColumns, 6, 0},
+                                                                      {A::kInvertAll, 0, 0}}));
   EXPECT_EQ(s.commands.back(), kCommandOKButton);
 
   // The view first zoomed out until the whole image fitted, then took the
