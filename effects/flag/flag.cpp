@@ -171,7 +171,7 @@ class Cloth {
   // Heights at (x0 + i * dx, y) for i in [0, count), in cloth coordinates.
   // Along a row both waves are exponentials of polynomials in i, stepped by
   // multiplication and set afresh every kRestart samples.
-  void Row(double y, double x0, double dx, int32_t count, double* out) const {
+  void Row(double y, double x0, double dx, int32_t count, double* out) {
     scratchX_.resize(size_t(count));
     scratchY_.resize(size_t(count));
     noiseRow_.resize(size_t(count));
@@ -251,7 +251,7 @@ class Cloth {
   FlagConnections attached_;
   bool corners_[4] = {};
   std::vector<double> columnDamping_;
-  mutable std::vector<double> scratchX_, scratchY_, noiseRow_;
+  std::vector<double> scratchX_, scratchY_, noiseRow_;
 };
 
 uint8_t ToByte(double v) { return uint8_t(std::clamp(v + 0.5, 0.0, 255.0)); }
