@@ -174,10 +174,10 @@ std::string ArrangementText(const PuzzleArrangement& arrangement);
 // that form for a grid of 1..50 by 1..50.
 bool ParseArrangementText(std::string_view text, PuzzleArrangement& arrangement);
 
-// The commands of the puzzle's preview control. Flags outside the active
-// grid are kept, so a grid made smaller and larger again comes back as it was.
+// The commands of the puzzle's preview control.
 // `columns` across, and as many rows as keep the pieces of an area of
-// `areaWidth` x `areaHeight` about square; both within 1..50.
+// `areaWidth` x `areaHeight` about square; both within 1..50. The flags
+// beyond the grid stay, so a grid made smaller and larger again comes back.
 void SetPuzzleColumns(PuzzleArrangement& arrangement, int32_t columns, int32_t areaWidth, int32_t areaHeight);
 // Knocks out round(present * fraction) of the present pieces, at least one,
 // chosen by `random`; nothing happens when no piece is present.
