@@ -181,14 +181,18 @@ void Puzzle::FinishRender(void*) {
 
 int32_t Puzzle::Render(RenderContext& c) {
   const PixelFormat& f = c.output->format;
-  switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
-    case 2: return RenderAs<1, false>(c);
-    case 5: return RenderAs<2, true>(c);
-    case 6: return RenderAs<3, false>(c);
-    case 8: return RenderAs<4, false>(c);
-    case 9: return RenderAs<4, true>(c);
-    case 11: return RenderAs<5, true>(c);
-    default: return kErrGeneral;
+  try {
+    switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
+      case 2: return RenderAs<1, false>(c);
+      case 5: return RenderAs<2, true>(c);
+      case 6: return RenderAs<3, false>(c);
+      case 8: return RenderAs<4, false>(c);
+      case 9: return RenderAs<4, true>(c);
+      case 11: return RenderAs<5, true>(c);
+      default: return kErrGeneral;
+    }
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
   }
 }
 
@@ -248,13 +252,7 @@ int32_t Puzzle::RenderAs(RenderContext& c) {
   Groove g{};
   const double fullCells = (double(area.Width()) / columns + double(area.Height()) / rows) * c.scale;
   g.r = (2.0 + (b.grooveWidth - 1.0) / 99.0 * (0.03 * fullCells - 2.0)) / c.scale;
-  if (horizontalEdges.empty()) {
-    try {
-      BuildEdges(b, area, g.r);
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
-  }
+  if (horizontalEdges.empty()) BuildEdges(b, area, g.r);
   const double eu = 2.0 * g.r / cellWidth, ev = 2.0 * g.r / cellHeight;
   g.darkness = b.grooveDarkness / 100.0;
   g.brightness = b.highlightBrightness / 100.0;
