@@ -742,7 +742,7 @@ bool ArrangementControl::ClickAt(PointD point) {
 }
 
 std::string ArrangementControl::Enter(std::string_view text) {
-  std::string t = Trim(text);
+  std::string t(Trim(text));
   std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return char(g_ascii_tolower(char(c))); });
   if (t.rfind("columns ", 0) == 0) {
     double n;

@@ -10,11 +10,11 @@
 
 #include "host/host_color.h"
 #include "host/working_area.h"
-#include "parameters/effect_parameters.h"
-#include "parameters/parameters.h"
 #include "image/noise.h"
 #include "image/pixel_ops.h"
 #include "image/random.h"
+#include "parameters/effect_parameters.h"
+#include "parameters/parameters.h"
 
 namespace kv {
 
@@ -254,8 +254,6 @@ class Cloth {
   std::vector<double> scratchX_, scratchY_, noiseRow_;
 };
 
-uint8_t ToByte(double v) { return uint8_t(std::clamp(v + 0.5, 0.0, 255.0)); }
-
 }  // namespace
 
 int32_t Flag::RenderEntireImage(RenderContext& c) {
@@ -393,8 +391,8 @@ int32_t Flag::RenderAs(RenderContext& c) {
       const double shade = shades[size_t(i)];
       const uint8_t* toward = shade < 1.0 ? black.values : white.values;
       const double w = shade < 1.0 ? 1.0 - shade : std::min(shade - 1.0, 1.0);
-      for (int32_t k = 0; k < colors; ++k) cl[k] = ToByte(v[k] + (toward[k] - v[k]) * w);
-      cl[colors] = ToByte(alpha * cover);
+      for (int32_t k = 0; k < colors; ++k) cl[k] = ToByte(v[k] + (toward[k] - v[k]) * w + 0.5);
+      cl[colors] = ToByte(alpha * cover + 0.5);
     }
 
     uint8_t* out = c.output->Address(tile.left, y);

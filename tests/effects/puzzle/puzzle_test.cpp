@@ -6,11 +6,11 @@
 #include <cmath>
 
 #include "effects/puzzle/puzzle.h"
-#include "framework/parameters.h"
-#include "framework/settings_archive.h"
+#include "parameters/parameters.h"
+#include "parameters/settings_archive.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
-#include "tests/host/fake_host.h"
+#include "tests/support/fake_host.h"
 
 namespace kv::test {
 namespace {
@@ -219,7 +219,7 @@ TEST(Puzzle, SeedTilesWholeAndEveryModeAgree) {
 }
 
 TEST(Puzzle, PreviewShowsTheSameCuts) {
-  const Picture in = TestPicture(320, 240);
+  const Picture in = SmoothPicture(320, 240);
   const auto seed = [](int s) {
     return [s](void* block) {
       auto& b = *static_cast<PuzzleSettings*>(block);
@@ -228,7 +228,9 @@ TEST(Puzzle, PreviewShowsTheSameCuts) {
       b.connectorSeed = uint16_t(s);
     };
   };
-  const PreviewDifference d = ComparePreview(kPuzzleEffect, in, 2, seed(4), seed(5));
+  HostRender how;
+  how.edit = seed(4);
+  const PreviewDifference d = ComparePreview(kPuzzleEffect, in, 2, how, seed(5));
   // A reduced preview samples its thin grooves point by point.
   EXPECT_LT(d.same, 6.0);
   EXPECT_GT(d.other, 1.8 * d.same);
