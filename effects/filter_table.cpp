@@ -6,6 +6,7 @@
 
 #include "effects/burnt_edges/burnt_edges.h"
 #include "effects/cracks/cracks.h"
+#include "effects/crumple/crumple.h"
 #include "effects/electrify/electrify.h"
 #include "effects/flag/flag.h"
 #include "effects/lightning/lightning.h"
@@ -49,7 +50,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     Make<Cloud>,  // 1 Rirazi Vevora Didura
     nullptr,  // 2 Constellation
     Make<Cracks>,  // 3 Cracks
-    nullptr,  // 4 Crumple
+    Make<Crumple>,  // 4 Crumple
     KV_ELECTRIFY,  // 5 Electrify
     Make<Explode>,  // 6 Shatter
     Make<Flag>,  // 7 Flag
