@@ -11,6 +11,7 @@
 #include "effects/flag/flag.h"
 #include "effects/lightning/lightning.h"
 #include "effects/puzzle/puzzle.h"
+#include "effects/rip_open/rip_open.h"
 #include "effects/rirazi_vevora_didura/cloud.h"
 #include "effects/shatter/shatter.h"
 #include "effects/stain/stain.h"
@@ -56,7 +57,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     Make<Flag>,  // 7 Flag
     Make<Lightning>,  // 8 Lightning
     nullptr,  // 9 Classic Mosaic
-    nullptr,  // 10 Rip Open
+    Make<PeelingPaint>,  // 10 Rip Open
     Make<Puzzle>,  // 11 Puzzle
     Make<Stain>,  // 12 Stain
     KV_TELEVISION,  // 13 Television
