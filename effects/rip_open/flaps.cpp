@@ -118,23 +118,28 @@ int32_t AssignCells(const ByteMask& selection, const std::vector<Point>& tears, 
           const size_t at = cells.Index(x, y);
           if (m[x - b.left] <= 127) continue;
           double d1 = 1e300, d2 = 1e300;
-          uint16_t nearest = kNoFlap;
+          uint16_t nearest = kNoFlap, other = kNoFlap;
           for (const uint16_t i : near) {
             const double dx = x - tears[i].x, dy = y - tears[i].y, d = dx * dx + dy * dy;
-            if (d < d1) d2 = d1, d1 = d, nearest = i;
-            else d2 = std::min(d2, d);
+            if (d < d1) d2 = d1, other = nearest, d1 = d, nearest = i;
+            else if (d < d2) d2 = d, other = i;
           }
           Flap& f = flaps[nearest];
           f.sumX += x, f.sumY += y, f.count += 1.0;
           cells.flap[at] = nearest;
-          const double gap = std::sqrt(d2) - std::sqrt(d1);
-          if (wander != nullptr && !noisy && gap < 2.0 * wander->amplitude + 3.0) {
+          // How far the pixel lies from the tear line: the difference of the
+          // distances over how fast it grows there.
+          d1 = std::sqrt(d1), d2 = std::sqrt(d2);
+          const double ux = d1 > 0.0 ? (x - tears[nearest].x) / d1 : 0.0, uy = d1 > 0.0 ? (y - tears[nearest].y) / d1 : 0.0;
+          const double vx = (x - tears[other].x) / d2, vy = (y - tears[other].y) / d2;
+          const double apart = (d2 - d1) / std::max(0.05, std::hypot(ux - vx, uy - vy));
+          if (wander != nullptr && !noisy && apart < wander->amplitude + 1.0) {
             wander->ValueRow(y, b.left, 1.0, b.Width(), noise.data());
             noisy = true;
           }
-          // Two pixels' worth of gap wander a pixel.
-          const double g = noisy ? gap + 2.0 * noise[size_t(x - b.left)] : gap;
-          cells.weight[at] = uint8_t(std::clamp((g - 0.5) * 0.5, 0.0, 1.0) * 255.0 + 0.5);
+          const double g = noisy ? apart + noise[size_t(x - b.left)] : apart;
+          // A hairline of the fill shows between neighbouring flaps.
+          cells.weight[at] = uint8_t(std::clamp(2.0 * g - 0.5, 0.0, 1.0) * 255.0 + 0.5);
         }
       }
     }
