@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "image/image.h"
 #include "image/random.h"
@@ -26,6 +27,8 @@ constexpr double kCumulativeCount[10] = {0.0,
 
 // Distances start far beyond any cell of the 3 x 3 neighbourhood.
 constexpr double kFar = 100000.0;
+// The longest run of samples a row form prunes the points for at once.
+constexpr int32_t kRun = 16;
 
 struct CellPoints {
   int32_t count;
@@ -181,14 +184,86 @@ void CellField::Value(PointD p, double& first, double& second) const {
 }
 
 void CellField::ValueRow(double y, double x0, double step, int32_t count, double* first, double* second) const {
+  // Octave by octave over runs of samples in one home cell: a run tries only
+  // the points that can be nearest or second nearest somewhere along it.
+  // Every distance is computed as Value computes it, so the values agree.
   CellCache caches[kMaxOctaves];
+  const size_t n = static_cast<size_t>(std::max(count, 0));
+  std::vector<double> f1(n), f2(n), fx(n);
+  std::vector<int32_t> cellX(n);
+  struct Candidate {
+    double uy;      // constant along the run
+    double px, dx;  // the point's x and its cell's column offset
+  };
+  Candidate all[9 * kMaxPoints];
+  for (int32_t octave = 0; octave < octaveCount; ++octave) {
+    // Where each sample falls, with the position grown as Combine grows it.
+    CellPosition row{};
+    for (int32_t i = 0; i < count; ++i) {
+      PointD p{x0 + i * step, y};
+      for (int32_t k = 1; k <= octave; ++k) p = {p.x * lacunarity, p.y * lacunarity};
+      const CellPosition at = Locate(*this, PointD{p.x + kOctaveOffsets[octave].x, p.y + kOctaveOffsets[octave].y},
+                                     octave);
+      cellX[size_t(i)] = at.cx;
+      fx[size_t(i)] = at.fx;
+      row = at;
+    }
+    for (int32_t start = 0; start < count;) {
+      int32_t end = start + 1;
+      // Short runs keep the bound tight.
+      while (end < count && end - start < kRun && cellX[size_t(end)] == cellX[size_t(start)]) ++end;
+      double lo = fx[size_t(start)], hi = lo;
+      for (int32_t i = start + 1; i < end; ++i) lo = std::min(lo, fx[size_t(i)]), hi = std::max(hi, fx[size_t(i)]);
+      // Each point's nearest and farthest squared distance over the run.
+      int32_t found = 0;
+      double best = kFar, bound = kFar;
+      double nearest[9 * kMaxPoints];
+      for (int32_t dy = -1; dy <= 1; ++dy)
+        for (int32_t dx = -1; dx <= 1; ++dx) {
+          const CellPoints& cell = caches[octave].Get(*this, NewField::Step(cellX[size_t(start)], dx),
+                                                           NewField::Step(row.cy, dy), octave);
+          const double oy = row.fy - dy;
+          for (int32_t k = 0; k < cell.count; ++k) {
+            const double uy = oy - cell.points[k].y;
+            const double a = lo - dx - cell.points[k].x, b = hi - dx - cell.points[k].x;
+            const double near = a > 0.0 ? a : (b < 0.0 ? b : 0.0), far = std::max(std::abs(a), std::abs(b));
+            const double farthest = uy * uy + far * far;
+            bound = std::min(bound, std::max(best, farthest));
+            best = std::min(best, farthest);
+            nearest[found] = uy * uy + near * near;
+            all[found++] = {uy, cell.points[k].x, double(dx)};
+          }
+        }
+      // A margin for rounding: keeping a point too many changes nothing.
+      bound = bound * (1.0 + 1e-9) + 1e-12;
+      int32_t kept = 0;
+      for (int32_t k = 0; k < found; ++k)
+        if (nearest[k] <= bound) all[kept++] = all[k];
+      for (int32_t i = start; i < end; ++i) {
+        double a = kFar, b = kFar;
+        const double f = fx[size_t(i)];
+        for (int32_t k = 0; k < kept; ++k) {
+          const double ux = (f - all[k].dx) - all[k].px;
+          Keep(ux * ux + all[k].uy * all[k].uy, a, b);
+        }
+        f1[size_t(i)] = a;
+        f2[size_t(i)] = b;
+      }
+      start = end;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      if (octave == 0) {
+        first[i] = f1[size_t(i)] + bias;
+        second[i] = f2[size_t(i)] + bias;
+      } else {
+        first[i] *= 1.0 + octaveWeight[octave] * (f1[size_t(i)] + bias);
+        second[i] *= 1.0 + octaveWeight[octave] * (f2[size_t(i)] + bias);
+      }
+    }
+  }
   for (int32_t i = 0; i < count; ++i) {
-    Combine(*this, PointD{x0 + i * step, y}, [&](PointD q, int32_t octave, double& f1, double& f2) {
-      const CellPosition at = Locate(*this, q, octave);
-      Nearest(at, [&](int32_t dx, int32_t dy) -> const CellPoints& {
-        return caches[octave].Get(*this, NewField::Step(at.cx, dx), NewField::Step(at.cy, dy), octave);
-      }, f1, f2);
-    }, first[i], second[i]);
+    first[i] /= weightSum;
+    second[i] /= weightSum;
   }
 }
 
