@@ -424,8 +424,10 @@ TEST_F(DialogSessionTest, ControlsDescribeTheEffectsParameters) {
   EXPECT_FALSE(host.Run(8, true));  // Lightning
   EXPECT_FALSE(host.Run(3, true));  // Cracks
   EXPECT_FALSE(host.Run(12, true));  // Stain
+  EXPECT_FALSE(host.Run(4, true));  // Crumple
+  EXPECT_FALSE(host.Run(10, true));  // Rip Open
   using K = toolkit::ControlKind;
-  for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition, K::kDirection})
+  for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition, K::kDirection, K::kLighting})
     EXPECT_GT(kinds[kind], 0) << int(kind);
 }
 
