@@ -5,10 +5,10 @@
 #include <new>
 #include <vector>
 
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
-#include "effects/render_selection.h"
-#include "framework/parameters.h"
+#include "parameters/effect_parameters.h"
+#include "host/host_color.h"
+#include "framework/render_selection.h"
+#include "parameters/parameters.h"
 #include "image/lighting.h"
 #include "image/noise_cells.h"
 #include "image/pixel_ops.h"

@@ -5,7 +5,7 @@
 #include <new>
 #include <numbers>
 
-#include "effects/host_color.h"
+#include "host/host_color.h"
 #include "effects/rip_open/tear_points.h"
 #include "image/blur.h"
 #include "image/lighting.h"

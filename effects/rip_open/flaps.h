@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/parameter_values.h"
+#include "parameters/parameter_values.h"
 #include "image/image.h"
 #include "image/progress.h"
 #include "image/random.h"

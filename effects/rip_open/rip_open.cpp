@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "effects/effect_parameters.h"
-#include "effects/render_selection.h"
+#include "parameters/effect_parameters.h"
+#include "framework/render_selection.h"
 #include "effects/rip_open/flaps.h"
 #include "effects/rip_open/tear_points.h"
-#include "framework/parameters.h"
+#include "parameters/parameters.h"
 #include "host/host_calls.h"
 
 namespace kv {

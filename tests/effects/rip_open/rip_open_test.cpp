@@ -7,7 +7,7 @@
 
 #include "effects/rip_open/rip_open.h"
 #include "effects/rip_open/tear_points.h"
-#include "framework/parameters.h"
+#include "parameters/parameters.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
 
@@ -115,8 +115,10 @@ TEST(RipOpen, SeedsTilesWholeRendersAndPreviewAgree) {
       b.randomSeed = uint16_t(seed);
     };
   };
-  const PreviewDifference d =
-      ComparePreview(kRipOpenEffect, TestPicture(400, 300), 4, seeded(1), seeded(2), OvalSelection(400, 300));
+  HostRender how;
+  how.edit = seeded(1);
+  how.selection = OvalSelection(400, 300);
+  const PreviewDifference d = ComparePreview(kRipOpenEffect, SmoothPicture(400, 300), 2, how, seeded(2));
   EXPECT_LT(d.same, 4.0) << d.other;
   EXPECT_GT(d.other, 2.0 * d.same);
 }
