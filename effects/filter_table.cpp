@@ -5,6 +5,7 @@
 #include <array>
 
 #include "effects/burnt_edges/burnt_edges.h"
+#include "effects/classic_mosaic/classic_mosaic.h"
 #include "effects/cracks/cracks.h"
 #include "effects/crumple/crumple.h"
 #include "effects/electrify/electrify.h"
@@ -56,7 +57,7 @@ constexpr std::array<Maker, kEffectCount> kTable = {
     Make<Explode>,  // 6 Shatter
     Make<Flag>,  // 7 Flag
     Make<Lightning>,  // 8 Lightning
-    nullptr,  // 9 Classic Mosaic
+    Make<Mosaic>,  // 9 Classic Mosaic
     Make<PeelingPaint>,  // 10 Rip Open
     Make<Puzzle>,  // 11 Puzzle
     Make<Stain>,  // 12 Stain
