@@ -6,6 +6,7 @@
 
 #include "effects/burnt_edges/burnt_edges.h"
 #include "effects/classic_mosaic/classic_mosaic.h"
+#include "effects/constellation/constellation.h"
 #include "effects/cracks/cracks.h"
 #include "effects/crumple/crumple.h"
 #include "effects/electrify/electrify.h"
@@ -50,7 +51,7 @@ class VariantTelevision final : public Television {
 constexpr std::array<Maker, kEffectCount> kTable = {
     Make<BurntEdges>,  // 0 Burnt Edges
     Make<Cloud>,  // 1 Rirazi Vevora Didura
-    nullptr,  // 2 Constellation
+    Make<Constellation>,  // 2 Constellation
     Make<Cracks>,  // 3 Cracks
     Make<Crumple>,  // 4 Crumple
     KV_ELECTRIFY,  // 5 Electrify

@@ -1,0 +1,350 @@
+#include "effects/constellation/constellation.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "effects/classic_mosaic/edge_strength.h"
+#include "effects/constellation/star_brushes.h"
+#include "effects/effect_parameters.h"
+#include "effects/host_color.h"
+#include "effects/render_selection.h"
+#include "framework/parameters.h"
+#include "host/host_calls.h"
+#include "image/pixel_ops.h"
+#include "image/random.h"
+
+namespace kv {
+
+// --- parameter block and list ------------------------------------------------
+
+void Constellation::SetDefaults(void* block) const {
+  ConstellationBlock& b = *static_cast<ConstellationBlock*>(block);
+  b = {};
+  b.filterId = kConstellationEffect;
+  b.backgroundFill = {kFillWithColor, Color::RGB(0, 0, 0)};
+  b.starSize = {0.7, kUnitMillimeters};
+  b.sizeVariation = 50.0;
+  b.edgeStarDensity = 50.0;
+  b.interiorStarDensity = 25.0;
+  b.overdrive = 50.0;
+  b.twinkleAmount = 75.0;
+  b.twinkleRotation = 45.0;
+  b.randomSeed = 1;
+}
+
+namespace {
+
+constexpr uint32_t kTwinkleRotationKey = ps::FourCC("COtr");
+
+}  // namespace
+
+int32_t Constellation::BuildParameters(ParameterList& list, void* block) {
+  ConstellationBlock& b = *static_cast<ConstellationBlock*>(block);
+  auto size = MakeParameter<LengthSliderParameter>("Star Size", ps::FourCC("Rds "), &b.starSize);
+  size->minimum = 2.0;
+  size->maximum = 50.0;
+  int32_t err = list.AddParameter(std::move(size));
+  if (err == 0) err = AddSlider(list, "Size Variation", ps::FourCC("COsv"), &b.sizeVariation);
+  if (err == 0) err = AddSlider(list, "Edge Star Density", ps::FourCC("COed"), &b.edgeStarDensity, 1.0, 100.0);
+  if (err == 0) err = AddSlider(list, "Interior Star Density", ps::FourCC("COid"), &b.interiorStarDensity);
+  if (err == 0) err = AddSlider(list, "Overdrive", ps::FourCC("COov"), &b.overdrive);
+  if (err == 0) {
+    auto twinkle = MakeParameter<SliderParameter>("Twinkle Amount", ps::FourCC("COtt"), &b.twinkleAmount);
+    twinkle->unit = kUnitPercent;
+    err = list.AddParameter(std::move(twinkle));
+  }
+  if (err == 0) err = AddParameter<DirectionParameter>(list, "Twinkle Rotation", kTwinkleRotationKey, &b.twinkleRotation);
+  if (err == 0) {
+    auto fill = std::make_unique<LayerFillParameter>();
+    fill->text.label = "Background Fill";
+    fill->modeKey = ps::FourCC("Fl  ");
+    fill->colorKey = ps::FourCC("FlCl");
+    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
+    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
+    fill->keepChoice = {"Keep original image", "Keep original image help"};
+    fill->transparentChoice = {"Make selection transparent", "Make selection transparent help"};
+    fill->value = &b.backgroundFill;
+    err = list.AddParameter(std::move(fill));
+  }
+  if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
+  return err;
+}
+
+int32_t Constellation::UpdateParameterStates(ParameterList& list, const void* block) {
+  const ConstellationBlock& b = *static_cast<const ConstellationBlock*>(block);
+  for (auto& p : list) p->Enable(!p->HasKey(kTwinkleRotationKey) || b.twinkleAmount > 0.0);
+  return 0;
+}
+
+namespace {
+
+// The star size in full-size pixels at the image's resolution; an unclamped
+// block must not give stars of no size nor brushes no memory could hold.
+double StarPixels(const ConstellationBlock& b) {
+  const ps::FilterRecord* host = Session().record;
+  const double resolution = host != nullptr ? ResolutionFromFixed(host->imageHRes) : 72.0;
+  return std::clamp(LengthToPixels(b.starSize, resolution), 0.5, 500.0);
+}
+
+// Radii of the largest and smallest stars, in render pixels.
+struct Radii {
+  double largest, smallest;
+};
+Radii StarRadii(const ConstellationBlock& b, double scale) {
+  const double r = StarPixels(b) / scale, v = std::clamp(b.sizeVariation * 0.01, 0.0, 1.0);
+  return {r + 0.5 * r * v, r - 0.5 * r * v};
+}
+
+}  // namespace
+
+Rect Constellation::InputAreaFor(const Rect& area, const void* block, double scale) const {
+  // Half the side of the largest twinkle brush.
+  const int32_t reach = int32_t(std::ceil(5.0 * StarRadii(*static_cast<const ConstellationBlock*>(block), scale).largest));
+  return area.Inflate(reach, reach);
+}
+
+std::unique_ptr<uint8_t[]> Constellation::NewParameterCache() const {
+  auto cache = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[sizeof(ConstellationBlock)]);
+  if (cache) {
+    ConstellationBlock empty{};
+    std::memcpy(cache.get(), &empty, sizeof empty);
+  }
+  return cache;
+}
+
+void Constellation::StoreParameterCache(const void* block, void* cache) const {
+  std::memcpy(cache, block, sizeof(ConstellationBlock));
+}
+
+bool Constellation::ParameterCacheMatches(const void* cache, const void* block) const {
+  ConstellationBlock a, b;
+  std::memcpy(&a, cache, sizeof a);
+  std::memcpy(&b, block, sizeof b);
+  return a.backgroundFill == b.backgroundFill && StarPixels(a) == StarPixels(b) && a.sizeVariation == b.sizeVariation &&
+         a.edgeStarDensity == b.edgeStarDensity && a.interiorStarDensity == b.interiorStarDensity &&
+         a.overdrive == b.overdrive && a.twinkleAmount == b.twinkleAmount &&
+         a.twinkleRotation == b.twinkleRotation && a.randomSeed == b.randomSeed;
+}
+
+// --- render ------------------------------------------------------------------
+
+namespace {
+
+bool Aborted(const RenderContext& c) { return c.ShouldAbort(); }
+
+// The selection over any rectangle: 0 beyond the working area.
+void MaskRow(const ByteMask& selection, int32_t left, int32_t y, int32_t count, uint8_t* out) {
+  std::fill_n(out, count, uint8_t(0));
+  const Rect& s = selection.bounds;
+  if (y < s.top || y >= s.bottom) return;
+  const int32_t from = std::max(left, s.left), to = std::min(left + count, s.right);
+  if (from < to) std::memcpy(out + (from - left), selection.Address(from, y), size_t(to - from));
+}
+
+int32_t FillBackground(const ConstellationBlock& b, const RenderContext& c, const ByteMask& selection) {
+  const ByteImage& in = *c.input;
+  ByteImage& out = *c.output;
+  const PixelFormat& f = out.format;
+  const Rect tile = c.tile->Intersect(out.bounds).Intersect(in.bounds);
+  const uint32_t mode = b.backgroundFill.mode;
+  if (mode == kFillKeepOriginal || tile.IsEmpty()) return 0;
+  if (mode == kFillTransparent && !f.hasAlpha) return 0;
+
+  // The fill colour with the selection as its opacity.
+  const PixelFormat fillFormat = PixelFormat::Of(f.mode, f.colorChannels, true);
+  const BytePixel colour = HostColorPixel(b.backgroundFill.color, f, 255);
+  std::vector<uint8_t> mask(size_t(tile.Width())), fill(size_t(tile.Width()) * fillFormat.channelCount);
+  for (int32_t i = 0; i < tile.Width(); ++i)
+    std::copy_n(colour.values, f.colorChannels, &fill[size_t(i) * fillFormat.channelCount]);
+  for (int32_t y = tile.top; y < tile.bottom; ++y) {
+    if (Aborted(c)) return kErrAborted;
+    ReportProgress(c.progress, 0.0, 0.2, double(y - tile.top) / tile.Height());
+    uint8_t* px = out.Address(tile.left, y);
+    if (mode == kFillTransparent) {
+      MaskRow(selection, tile.left, y, tile.Width(), mask.data());
+      uint8_t* alpha = px + f.colorChannels;
+      for (int32_t i = 0; i < tile.Width(); ++i, alpha += f.channelCount)
+        *alpha = c.hasTransparency ? 0 : uint8_t(*alpha - *alpha * mask[size_t(i)] / 255);
+    } else if (c.hasTransparency) {
+      for (int32_t i = 0; i < tile.Width(); ++i) std::copy_n(colour.values, f.channelCount, px + i * f.channelCount);
+    } else {
+      MaskRow(selection, tile.left, y, tile.Width(), mask.data());
+      for (int32_t i = 0; i < tile.Width(); ++i) fill[size_t(i) * fillFormat.channelCount + f.colorChannels] = mask[size_t(i)];
+      CompositeRowOver(px, fill.data(), fillFormat, in.Address(tile.left, y), f, tile.Width());
+    }
+  }
+  return 0;
+}
+
+// The strongest twentieth of the selected pixels' edges, in scan order.
+std::vector<Point> EdgePoints(const RenderContext& c, const ByteMask& selection, const Rect& A) {
+  const Rect E = A.Inflate(-1, -1);
+  std::vector<Point> points;
+  if (E.IsEmpty()) return points;
+  int32_t err = 0;
+  ByteMask strength(err, E);
+  if (err != 0) throw std::bad_alloc();
+  std::array<int64_t, 256> histogram{};
+  std::vector<uint8_t> mask(size_t(E.Width()));
+  for (int32_t y = E.top; y < E.bottom; ++y) {
+    uint8_t* e = strength.Row(y);
+    EdgeStrengthRow(*c.input, E.left, y, E.Width(), e);
+    MaskRow(selection, E.left, y, E.Width(), mask.data());
+    for (int32_t i = 0; i < E.Width(); ++i) {
+      if (mask[size_t(i)] != 0) ++histogram[e[i]];
+      else e[i] = 0;  // never above the level
+    }
+    ReportProgress(c.progress, 0.2, 0.75, 0.5 * (y - E.top + 1) / E.Height());
+  }
+  const int64_t target = int64_t(std::floor(double(E.Width()) * E.Height() * 0.05 + 0.5));
+  int32_t level = 0;
+  int64_t sum = 0;
+  for (int32_t v = 255; v >= 0; --v) {
+    sum += histogram[size_t(v)];
+    if (sum >= target) {
+      level = v;
+      break;
+    }
+  }
+  for (int32_t y = E.top; y < E.bottom; ++y) {
+    const uint8_t* e = strength.Row(y);
+    for (int32_t i = 0; i < E.Width(); ++i)
+      if (e[i] > level) points.push_back({E.left + i, y});
+    ReportProgress(c.progress, 0.2, 0.75, 0.5 + 0.5 * (y - E.top + 1) / E.Height());
+  }
+  return points;
+}
+
+// Stamps brushes in the colour under their centre, then white over them as
+// far as the overdrive asks.
+class StarStamper {
+ public:
+  StarStamper(const ByteImage& in, ByteImage& out, double overdrive)
+      : in_(in), out_(out), source_(PixelFormat::Of(out.format.mode, out.format.colorChannels, true)),
+        whitePixel_(HostColorPixel(Color{kSpaceGray, {255, 0, 0, 0}}, out.format, 255)) {
+    for (int32_t u = 0; u < 256; ++u) {
+      colourAlpha_[size_t(u)] = uint8_t(255.0 * std::clamp(u / 255.0 * std::sqrt(1.0 - overdrive), 0.0, 1.0));
+      whiteAlpha_[size_t(u)] = uint8_t(255.0 * std::clamp(u / 255.0 * overdrive, 0.0, 1.0));
+    }
+    colour_ = overdrive < 1.0;
+    white_ = overdrive > 0.0;
+  }
+
+  void Stamp(const StarBrush& brush, Point p) {
+    if (!in_.bounds.Contains(p)) return;
+    const PixelFormat& f = in_.format;
+    const uint8_t* star = in_.Address(p.x, p.y);
+    if (f.hasAlpha && star[f.colorChannels] == 0) return;
+    const int32_t left = p.x - brush.size / 2, top = p.y - brush.size / 2;
+    const Rect& o = out_.bounds;
+    row_.resize(size_t(brush.size) * source_.channelCount);
+    for (int32_t j = 0; j < brush.size; ++j) {
+      const int32_t y = top + j;
+      const int32_t from = std::max(brush.first[size_t(j)], o.left - left);
+      const int32_t to = std::min(brush.end[size_t(j)], o.right - left);
+      if (y < o.top || y >= o.bottom || from >= to) continue;
+      const uint8_t* u = &brush.values[size_t(j) * brush.size];
+      uint8_t* px = out_.Address(left + from, y);
+      if (colour_) Paint(star, colourAlpha_, u, from, to, px);
+      if (white_) Paint(whitePixel_.values, whiteAlpha_, u, from, to, px);
+    }
+  }
+
+ private:
+  void Paint(const uint8_t* colour, const std::array<uint8_t, 256>& alpha, const uint8_t* u, int32_t from, int32_t to,
+             uint8_t* px) {
+    const int32_t n = source_.channelCount, colours = source_.colorChannels;
+    for (int32_t i = from; i < to; ++i) {
+      uint8_t* s = &row_[size_t(i - from) * n];
+      std::copy_n(colour, colours, s);
+      s[colours] = alpha[u[i]];
+    }
+    CompositeRowOver(px, row_.data(), source_, px, out_.format, to - from);
+  }
+
+  const ByteImage& in_;
+  ByteImage& out_;
+  PixelFormat source_;
+  BytePixel whitePixel_;
+  std::array<uint8_t, 256> colourAlpha_, whiteAlpha_;
+  bool colour_ = true, white_ = false;
+  std::vector<uint8_t> row_;
+};
+
+}  // namespace
+
+int32_t Constellation::RenderEntireImage(RenderContext& c) {
+  const ConstellationBlock& b = *static_cast<const ConstellationBlock*>(c.block);
+  // The whole selection, whatever piece the caller renders.
+  const ByteMask& selection = FullSizeSelection(c);
+  const Rect A = c.sourceArea->Intersect(c.input->bounds);
+  try {
+    if (int32_t err = FillBackground(b, c, selection)) return err;
+    if (A.IsEmpty()) return 0;
+    const std::vector<Point> edges = EdgePoints(c, selection, A);
+    if (Aborted(c)) return kErrAborted;
+
+    const double Ne = std::floor(double(edges.size()) * b.edgeStarDensity * 0.01 + 0.5);
+    const double Ni = std::floor(0.5 + double(A.Width()) * A.Height() * b.interiorStarDensity * 0.5 * 0.01);
+    const double N = Ne + Ni;
+    if (N < 1.0) return 0;
+
+    const Radii radii = StarRadii(b, c.scale);
+    const double v = std::clamp(b.sizeVariation * 0.01, 0.0, 1.0);
+    const int32_t K = std::clamp(int32_t(std::floor(10.0 * v + 0.5)), 1, 10);
+    const double edgeBudget = std::floor(Ne / K), interiorBudget = std::floor(Ni / K);
+    const double dr = std::max(0.001, (radii.largest - radii.smallest) / K);
+    const double twinkles = std::floor(b.twinkleAmount * 0.01 * N + 0.5);
+    const double theta = b.twinkleRotation * 0.017453292;
+    RandomNumberGenerator random(b.randomSeed);
+    StarStamper stamper(*c.input, *c.output, std::clamp(b.overdrive * 0.01, 0.0, 1.0));
+
+    // Interior stars are picked in A less its last column and row; without
+    // a selected pixel there, none can be.
+    const Rect picks{A.left, A.top, A.right - 1, A.bottom - 1};
+    bool canPick = false;
+    for (int32_t y = picks.top; y < picks.bottom && !canPick; ++y)
+      for (int32_t x = picks.left; x < picks.right && !canPick; ++x)
+        canPick = selection.bounds.Contains(x, y) && selection(x, y) != 0;
+
+    double placed = 0.0;
+    StarBrush round, twinkle;
+    for (int32_t k = 0; k < K; ++k) {
+      ReportProgress(c.progress, 0.0, 1.0, 0.75 + 0.25 * std::clamp(placed / N, 0.0, 1.0));
+      if (Aborted(c)) return kErrAborted;
+      const double s = (radii.largest - k * dr) / 2.0;
+      if (int32_t err = MakeRoundBrush(s, round)) return err;
+      if (int32_t err = MakeTwinkleBrush(s, theta, twinkle)) return err;
+      if (round.mass <= 0.0 || twinkle.mass <= 0.0) continue;
+      const auto brush = [&]() -> const StarBrush& { return placed < twinkles ? twinkle : round; };
+
+      for (double count = 0.0; count < edgeBudget;) {
+        const StarBrush& star = brush();
+        stamper.Stamp(star, edges[size_t(random.Below(std::max<int32_t>(1, int32_t(edges.size()) - 1)))]);
+        count += star.mass / 3.0;
+        placed += star.mass / 3.0;
+      }
+      int64_t misses = 0;
+      for (double count = 0.0; canPick && count < interiorBudget;) {
+        const int32_t x = random.Between(picks.left, picks.right), y = random.Between(picks.top, picks.bottom);
+        if (!selection.bounds.Contains(x, y) || selection(x, y) == 0) {
+          if (++misses % 65536 == 0 && Aborted(c)) return kErrAborted;
+          continue;
+        }
+        const StarBrush& star = brush();
+        stamper.Stamp(star, {x, y});
+        count += star.mass;
+        placed += star.mass;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return 0;
+}
+
+}  // namespace kv
