@@ -225,7 +225,7 @@ class StarStamper {
  public:
   StarStamper(const ByteImage& in, ByteImage& out, double overdrive)
       : in_(in), out_(out), source_(PixelFormat::Of(out.format.mode, out.format.colorChannels, true)),
-        whitePixel_(HostColorPixel(Color{kSpaceGray, {255, 0, 0, 0}}, out.format, 255)) {
+        whitePixel_(HostColorPixel(Color::RGB(255, 255, 255), out.format, 255)) {
     for (int32_t u = 0; u < 256; ++u) {
       colourAlpha_[size_t(u)] = uint8_t(255.0 * std::clamp(u / 255.0 * std::sqrt(1.0 - overdrive), 0.0, 1.0));
       whiteAlpha_[size_t(u)] = uint8_t(255.0 * std::clamp(u / 255.0 * overdrive, 0.0, 1.0));

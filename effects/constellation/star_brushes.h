@@ -1,5 +1,5 @@
 // The two brushes Constellation stamps its stars with: a soft round star,
-// and the same star with long thin twinkle rays.
+// and the same star with thin twinkle rays.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +28,8 @@ struct StarBrush {
 
 // Star of radius s, ceil(2 s) pixels square. err: 0 or -108.
 int32_t MakeRoundBrush(double s, StarBrush& brush);
-// The star with two rays 10 s long crossing at `angle` radians and two
-// fainter ones 7.5 s long on the diagonal, ceil(20 s) pixels square.
+// The star with four rays 10 s long, crossing at `angle` radians, and four
+// fainter ones 7.5 s long between them, ceil(20 s) pixels square.
 int32_t MakeTwinkleBrush(double s, double angle, StarBrush& brush);
 
 }  // namespace kv
