@@ -219,6 +219,11 @@ std::vector<Point> EdgePoints(const RenderContext& c, const ByteMask& selection,
   return points;
 }
 
+struct Star {
+  Point at;
+  bool twinkle;
+};
+
 // Stamps brushes in the colour under their centre, then white over them as
 // far as the overdrive asks.
 class StarStamper {
@@ -234,7 +239,41 @@ class StarStamper {
     white_ = overdrive > 0.0;
   }
 
-  void Stamp(const StarBrush& brush, Point p) {
+  // Stamps the stars in their order, a band of rows at a time: each pixel
+  // sees the same stamps in the same order as when they are stamped whole
+  // one after the other, while the band stays in the caches.
+  void StampAll(const std::vector<Star>& stars, const StarBrush& round, const StarBrush& twinkle) {
+    const Rect& o = out_.bounds;
+    const int32_t bands = (o.Height() + kBand - 1) / kBand;
+    const auto rows = [&](const Star& s, int32_t& first, int32_t& last) {
+      const int32_t size = (s.twinkle ? twinkle : round).size;
+      const int32_t top = std::max(s.at.y - size / 2, o.top), bottom = std::min(s.at.y - size / 2 + size, o.bottom);
+      first = (top - o.top) / kBand;
+      last = (bottom - 1 - o.top) / kBand;
+      return top < bottom;
+    };
+    starts_.assign(size_t(bands) + 1, 0);
+    for (const Star& s : stars)
+      if (int32_t first, last; rows(s, first, last))
+        for (int32_t b = first; b <= last; ++b) ++starts_[size_t(b) + 1];
+    for (int32_t b = 0; b < bands; ++b) starts_[size_t(b) + 1] += starts_[size_t(b)];
+    order_.resize(starts_.back());
+    std::vector<uint32_t> next(starts_.begin(), starts_.end() - 1);
+    for (uint32_t i = 0; i < stars.size(); ++i)
+      if (int32_t first, last; rows(stars[i], first, last))
+        for (int32_t b = first; b <= last; ++b) order_[next[size_t(b)]++] = i;
+    for (int32_t b = 0; b < bands; ++b)
+      for (uint32_t k = starts_[size_t(b)]; k < starts_[size_t(b) + 1]; ++k) {
+        const Star& s = stars[order_[k]];
+        Stamp(s.twinkle ? twinkle : round, s.at, o.top + b * kBand, std::min(o.bottom, o.top + (b + 1) * kBand));
+      }
+  }
+
+ private:
+  static constexpr int32_t kBand = 32;
+
+  // The rows from `firstRow` to `endRow` of a stamp at p.
+  void Stamp(const StarBrush& brush, Point p, int32_t firstRow, int32_t endRow) {
     if (!in_.bounds.Contains(p)) return;
     const PixelFormat& f = in_.format;
     const uint8_t* star = in_.Address(p.x, p.y);
@@ -242,19 +281,17 @@ class StarStamper {
     const int32_t left = p.x - brush.size / 2, top = p.y - brush.size / 2;
     const Rect& o = out_.bounds;
     row_.resize(size_t(brush.size) * source_.channelCount);
-    for (int32_t j = 0; j < brush.size; ++j) {
-      const int32_t y = top + j;
-      const int32_t from = std::max(brush.first[size_t(j)], o.left - left);
-      const int32_t to = std::min(brush.end[size_t(j)], o.right - left);
-      if (y < o.top || y >= o.bottom || from >= to) continue;
-      const uint8_t* u = &brush.values[size_t(j) * brush.size];
+    for (const StarBrush::Run& run : brush.runs) {
+      const int32_t y = top + run.y;
+      const int32_t from = std::max(run.from, o.left - left), to = std::min(run.to, o.right - left);
+      if (y < firstRow || y >= endRow || from >= to) continue;
+      const uint8_t* u = &brush.values[size_t(run.y) * brush.size];
       uint8_t* px = out_.Address(left + from, y);
       if (colour_) Paint(star, colourAlpha_, u, from, to, px);
       if (white_) Paint(whitePixel_.values, whiteAlpha_, u, from, to, px);
     }
   }
 
- private:
   void Paint(const uint8_t* colour, const std::array<uint8_t, 256>& alpha, const uint8_t* u, int32_t from, int32_t to,
              uint8_t* px) {
     const int32_t n = source_.channelCount, colours = source_.colorChannels;
@@ -273,6 +310,7 @@ class StarStamper {
   std::array<uint8_t, 256> colourAlpha_, whiteAlpha_;
   bool colour_ = true, white_ = false;
   std::vector<uint8_t> row_;
+  std::vector<uint32_t> starts_, order_;
 };
 
 }  // namespace
@@ -313,6 +351,7 @@ int32_t Constellation::RenderEntireImage(RenderContext& c) {
 
     double placed = 0.0;
     StarBrush round, twinkle;
+    std::vector<Star> stars;
     for (int32_t k = 0; k < K; ++k) {
       ReportProgress(c.progress, 0.0, 1.0, 0.75 + 0.25 * std::clamp(placed / N, 0.0, 1.0));
       if (Aborted(c)) return kErrAborted;
@@ -320,14 +359,17 @@ int32_t Constellation::RenderEntireImage(RenderContext& c) {
       if (int32_t err = MakeRoundBrush(s, round)) return err;
       if (int32_t err = MakeTwinkleBrush(s, theta, twinkle)) return err;
       if (round.mass <= 0.0 || twinkle.mass <= 0.0) continue;
-      const auto brush = [&]() -> const StarBrush& { return placed < twinkles ? twinkle : round; };
-
-      for (double count = 0.0; count < edgeBudget;) {
-        const StarBrush& star = brush();
-        stamper.Stamp(star, edges[size_t(random.Below(std::max<int32_t>(1, int32_t(edges.size()) - 1)))]);
-        count += star.mass / 3.0;
-        placed += star.mass / 3.0;
-      }
+      // The class's stars are picked first, then stamped in that order.
+      stars.clear();
+      const auto add = [&](Point p, double share) {
+        const bool twinkling = placed < twinkles;
+        const double mass = share * (twinkling ? twinkle : round).mass;
+        stars.push_back({p, twinkling});
+        placed += mass;
+        return mass;
+      };
+      for (double count = 0.0; count < edgeBudget;)
+        count += add(edges[size_t(random.Below(std::max<int32_t>(1, int32_t(edges.size()) - 1)))], 1.0 / 3.0);
       int64_t misses = 0;
       for (double count = 0.0; canPick && count < interiorBudget;) {
         const int32_t x = random.Between(picks.left, picks.right), y = random.Between(picks.top, picks.bottom);
@@ -335,11 +377,9 @@ int32_t Constellation::RenderEntireImage(RenderContext& c) {
           if (++misses % 65536 == 0 && Aborted(c)) return kErrAborted;
           continue;
         }
-        const StarBrush& star = brush();
-        stamper.Stamp(star, {x, y});
-        count += star.mass;
-        placed += star.mass;
+        count += add({x, y}, 1.0);
       }
+      stamper.StampAll(stars, round, twinkle);
     }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;

@@ -27,20 +27,26 @@ int32_t Make(double extent, StarBrush& brush, Value&& value) {
     const int32_t n = std::max(0, int32_t(std::ceil(extent)));
     brush.size = n;
     brush.values.assign(size_t(n) * size_t(n), 0);
-    brush.first.assign(size_t(n), n);
-    brush.end.assign(size_t(n), 0);
+    brush.runs.clear();
     brush.mass = 0.0;
     const PointD centre{(n - 1) / 2.0, (n - 1) / 2.0};
-    for (int32_t y = 0; y < n; ++y)
+    for (int32_t y = 0; y < n; ++y) {
+      uint8_t* row = &brush.values[size_t(y) * n];
       for (int32_t x = 0; x < n; ++x) {
         const double v = value(centre, PointD{double(x), double(y)});
         brush.mass += v;
-        const uint8_t byte = uint8_t(255.0 * std::clamp(v, 0.0, 1.0));
-        brush.values[size_t(y) * n + x] = byte;
-        if (byte == 0) continue;
-        brush.first[size_t(y)] = std::min(brush.first[size_t(y)], x);
-        brush.end[size_t(y)] = x + 1;
+        row[x] = uint8_t(255.0 * std::clamp(v, 0.0, 1.0));
       }
+      for (int32_t x = 0; x < n;) {
+        if (row[x] == 0) {
+          ++x;
+          continue;
+        }
+        const int32_t from = x;
+        while (x < n && row[x] != 0) ++x;
+        brush.runs.push_back({y, from, x});
+      }
+    }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }

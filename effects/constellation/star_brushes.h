@@ -19,8 +19,12 @@ double EllipticalFalloff(PointD centre, PointD radii, double angle, PointD p);
 struct StarBrush {
   int32_t size = 0;
   std::vector<uint8_t> values;  // row by row
-  // Per row, the columns from the first to past the last non-zero value.
-  std::vector<int32_t> first, end;
+  // The stretches of non-zero values, row by row: rays leave most of the
+  // square empty.
+  struct Run {
+    int32_t y, from, to;
+  };
+  std::vector<Run> runs;
   // The sum of the values before they were made bytes, each 0..1: how much
   // light one stamp of the brush spreads.
   double mass = 0.0;
