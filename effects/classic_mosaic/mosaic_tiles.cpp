@@ -250,6 +250,37 @@ void PlaceTiles(const std::vector<Point>& line, const Rect& A, double T, RandomN
   }
 }
 
+constexpr int32_t kUnbounded = 255;
+
+// A bound on every pixel's distance from the unselected pixels of the mask
+// and from beyond its bounds: the city-block distance, never shorter than
+// the straight one, in `scratch` and saturating at kUnbounded. Returns the
+// largest.
+int32_t DistanceBound(const ByteMask& mask, ByteMask& scratch) {
+  const Rect& A = mask.bounds;
+  const int32_t w = A.Width();
+  for (int32_t y = A.top; y < A.bottom; ++y) {
+    const uint8_t* m = mask.Row(y);
+    uint8_t* d = scratch.Row(y);
+    const uint8_t* up = y > A.top ? scratch.Row(y - 1) : nullptr;
+    for (int32_t i = 0; i < w; ++i) {
+      const int32_t nearest = std::min(i > 0 ? d[i - 1] : 0, up != nullptr ? up[i] : 0);
+      d[i] = m[i] > 127 ? uint8_t(std::min(nearest + 1, kUnbounded)) : 0;
+    }
+  }
+  int32_t largest = 0;
+  for (int32_t y = A.bottom - 1; y >= A.top; --y) {
+    uint8_t* d = scratch.Row(y);
+    const uint8_t* down = y + 1 < A.bottom ? scratch.Row(y + 1) : nullptr;
+    for (int32_t i = w - 1; i >= 0; --i) {
+      const int32_t nearest = std::min(i + 1 < w ? d[i + 1] : 0, down != nullptr ? down[i] : 0);
+      d[i] = uint8_t(std::min<int32_t>(d[i], nearest + 1));
+      largest = std::max<int32_t>(largest, d[i]);
+    }
+  }
+  return largest;
+}
+
 // Scratch shared by the tiles of a render.
 struct TileWork {
   std::vector<Neighbour> near;
@@ -300,14 +331,19 @@ int32_t LayTiles(const ByteImage& input, ByteImage& output, ByteMask ringMask, c
   try {
     ByteMask labels(err, A);
     if (err != 0) return err;
+    // Where the edges lie close together everywhere, the distances are
+    // measured in strips that reach as far as any distance can: the front
+    // of each strip stays small, instead of spanning the picture.
+    const int32_t bound = DistanceBound(ringMask, labels);
     labels.Fill(kNoRing);
     std::vector<std::vector<Point>> centres;
-    {
+    const int32_t reach = bound + 2, rows = bound < kUnbounded ? std::max(64, 4 * reach) : A.Height();
+    for (int32_t top = A.top; top < A.bottom; top += rows) {
       MosaicAllRings_PrecisionBevel bevel(labels, T, centres);
-      bevel.Init(err, ringMask, V, A, true, 0.0, 0.0);
-      if (err != 0) return err;
-      ringMask = ByteMask();  // the bevel measures on its own copy
-      bevel.Run(err, abort, nullptr, 0.0, 1.0);
+      bevel.Init(err, ringMask, bound < kUnbounded ? reach : V, {A.left, top, A.right, std::min(A.bottom, top + rows)},
+                 true, 0.0, 0.0);
+      if (err == 0 && rows == A.Height()) ringMask = ByteMask();  // the bevel measures on its own copy
+      if (err == 0) bevel.Run(err, abort, nullptr, 0.0, 1.0);
       if (err != 0) return err;
     }
 
