@@ -313,9 +313,14 @@ void DrawTile(const ByteImage& input, ByteImage& output, const ByteMask& labels,
   w.colours.resize(size_t(r.Width()) * size_t(step));
   for (int32_t i = 0; i < r.Width(); ++i) std::copy_n(input.Address(at.x, at.y), step, &w.colours[size_t(i) * step]);
   for (int32_t y = r.top; y < r.bottom; ++y) {
-    uint8_t* px = output.Address(r.left, y);
-    BlendRowByMask(&w.coverage[size_t(y - r.top) * size_t(r.Width())], px, w.colours.data(), px, r.Width(),
-                   output.format);
+    // Only the stretch the tile covers: blending by 0 changes nothing.
+    const uint8_t* cover = &w.coverage[size_t(y - r.top) * size_t(r.Width())];
+    int32_t from = 0, to = r.Width();
+    while (from < to && cover[from] == 0) ++from;
+    while (to > from && cover[to - 1] == 0) --to;
+    if (from == to) continue;
+    uint8_t* px = output.Address(r.left + from, y);
+    BlendRowByMask(cover + from, px, w.colours.data(), px, to - from, output.format);
   }
 }
 
