@@ -250,35 +250,40 @@ void PlaceTiles(const std::vector<Point>& line, const Rect& A, double T, RandomN
   }
 }
 
-constexpr int32_t kUnbounded = 255;
-
 // A bound on every pixel's distance from the unselected pixels of the mask
-// and from beyond its bounds: the city-block distance, never shorter than
-// the straight one, in `scratch` and saturating at kUnbounded. Returns the
-// largest.
-int32_t DistanceBound(const ByteMask& mask, ByteMask& scratch) {
+// and from beyond its bounds, in blocks of 8 x 8 pixels: a block holding an
+// unselected pixel, or on the border, is at block distance 0; any pixel of
+// a block at chessboard block distance D lies within (D + 1) 8 sqrt 2 of an
+// unselected pixel. Returns 0 when the bound would exceed `limit`.
+int32_t DistanceBound(const ByteMask& mask, int32_t limit) {
+  constexpr int32_t kBlock = 8;
   const Rect& A = mask.bounds;
-  const int32_t w = A.Width();
+  const int32_t columns = (A.Width() + kBlock - 1) / kBlock, rows = (A.Height() + kBlock - 1) / kBlock;
+  std::vector<int32_t> d(size_t(columns) * size_t(rows), 1 << 20);
   for (int32_t y = A.top; y < A.bottom; ++y) {
     const uint8_t* m = mask.Row(y);
-    uint8_t* d = scratch.Row(y);
-    const uint8_t* up = y > A.top ? scratch.Row(y - 1) : nullptr;
-    for (int32_t i = 0; i < w; ++i) {
-      const int32_t nearest = std::min(i > 0 ? d[i - 1] : 0, up != nullptr ? up[i] : 0);
-      d[i] = m[i] > 127 ? uint8_t(std::min(nearest + 1, kUnbounded)) : 0;
-    }
+    int32_t* row = &d[size_t((y - A.top) / kBlock) * size_t(columns)];
+    for (int32_t i = 0; i < A.Width(); ++i)
+      if (m[i] <= 127) row[i / kBlock] = 0;
   }
+  for (int32_t by = 0; by < rows; ++by)
+    for (int32_t bx = 0; bx < columns; ++bx)
+      if (bx == 0 || by == 0 || bx == columns - 1 || by == rows - 1) d[size_t(by) * columns + bx] = 0;
+  // Chessboard distances over the blocks, one pass each way.
+  const auto at = [&](int32_t bx, int32_t by) -> int32_t& { return d[size_t(by) * columns + bx]; };
+  for (int32_t by = 1; by < rows; ++by)
+    for (int32_t bx = 1; bx < columns; ++bx)
+      at(bx, by) = std::min({at(bx, by), at(bx - 1, by) + 1, at(bx - 1, by - 1) + 1, at(bx, by - 1) + 1,
+                             bx + 1 < columns ? at(bx + 1, by - 1) + 1 : 1 << 20});
   int32_t largest = 0;
-  for (int32_t y = A.bottom - 1; y >= A.top; --y) {
-    uint8_t* d = scratch.Row(y);
-    const uint8_t* down = y + 1 < A.bottom ? scratch.Row(y + 1) : nullptr;
-    for (int32_t i = w - 1; i >= 0; --i) {
-      const int32_t nearest = std::min(i + 1 < w ? d[i + 1] : 0, down != nullptr ? down[i] : 0);
-      d[i] = uint8_t(std::min<int32_t>(d[i], nearest + 1));
-      largest = std::max<int32_t>(largest, d[i]);
+  for (int32_t by = rows - 2; by >= 0; --by)
+    for (int32_t bx = columns - 2; bx >= 0; --bx) {
+      at(bx, by) = std::min({at(bx, by), at(bx + 1, by) + 1, at(bx + 1, by + 1) + 1, at(bx, by + 1) + 1,
+                             bx > 0 ? at(bx - 1, by + 1) + 1 : 1 << 20});
+      largest = std::max(largest, at(bx, by));
     }
-  }
-  return largest;
+  const double bound = std::ceil((largest + 1) * kBlock * std::sqrt(2.0));
+  return bound <= limit ? int32_t(bound) : 0;
 }
 
 // Scratch shared by the tiles of a render.
@@ -318,9 +323,16 @@ void DrawTile(const ByteImage& input, ByteImage& output, const ByteMask& labels,
     int32_t from = 0, to = r.Width();
     while (from < to && cover[from] == 0) ++from;
     while (to > from && cover[to - 1] == 0) --to;
-    if (from == to) continue;
-    uint8_t* px = output.Address(r.left + from, y);
-    BlendRowByMask(cover + from, px, w.colours.data(), px, to - from, output.format);
+    // Blending by 255 gives the tile's colour: a tile's inside is copied.
+    for (int32_t i = from; i < to;) {
+      int32_t j = i + 1;
+      const bool whole = cover[i] == 255;
+      while (j < to && (cover[j] == 255) == whole) ++j;
+      uint8_t* px = output.Address(r.left + i, y);
+      if (whole) std::memcpy(px, w.colours.data(), size_t(j - i) * size_t(step));
+      else BlendRowByMask(cover + i, px, w.colours.data(), px, j - i, output.format);
+      i = j;
+    }
   }
 }
 
@@ -336,17 +348,17 @@ int32_t LayTiles(const ByteImage& input, ByteImage& output, ByteMask ringMask, c
   try {
     ByteMask labels(err, A);
     if (err != 0) return err;
+    labels.Fill(kNoRing);
     // Where the edges lie close together everywhere, the distances are
     // measured in strips that reach as far as any distance can: the front
     // of each strip stays small, instead of spanning the picture.
-    const int32_t bound = DistanceBound(ringMask, labels);
-    labels.Fill(kNoRing);
+    const int32_t reach = DistanceBound(ringMask, 64);
+    const int32_t rows = reach > 0 ? std::max(64, 4 * reach) : A.Height();
     std::vector<std::vector<Point>> centres;
-    const int32_t reach = bound + 2, rows = bound < kUnbounded ? std::max(64, 4 * reach) : A.Height();
     for (int32_t top = A.top; top < A.bottom; top += rows) {
       MosaicAllRings_PrecisionBevel bevel(labels, T, centres);
-      bevel.Init(err, ringMask, bound < kUnbounded ? reach : V, {A.left, top, A.right, std::min(A.bottom, top + rows)},
-                 true, 0.0, 0.0);
+      bevel.Init(err, ringMask, reach > 0 ? reach : V, {A.left, top, A.right, std::min(A.bottom, top + rows)}, true,
+                 0.0, 0.0);
       if (err == 0 && rows == A.Height()) ringMask = ByteMask();  // the bevel measures on its own copy
       if (err == 0) bevel.Run(err, abort, nullptr, 0.0, 1.0);
       if (err != 0) return err;
