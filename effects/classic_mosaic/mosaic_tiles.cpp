@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "image/pixel_ops.h"
