@@ -112,12 +112,19 @@ int32_t Thin(ByteMask& lines, ByteMask& stamps, const Rect& C, int32_t rounds, A
   const ptrdiff_t stride = lines.rowStride;
   uint8_t* map = lines.data;
   uint8_t* stamp = stamps.data;
-  std::vector<ptrdiff_t> listed, removed;
+  // Offsets into the map, counted first so the list takes no more room than it needs.
+  std::vector<uint32_t> listed, removed;
+  size_t count = 0;
   for (int32_t y = C.top; y < C.bottom; ++y) {
     const uint8_t* row = lines.Address(C.left, y);
-    const ptrdiff_t base = row - map;
+    count += size_t(std::count(row, row + C.Width(), kEdge));
+  }
+  listed.reserve(count);
+  for (int32_t y = C.top; y < C.bottom; ++y) {
+    const uint8_t* row = lines.Address(C.left, y);
+    const uint32_t base = uint32_t(row - map);
     for (int32_t i = 0; i < C.Width(); ++i)
-      if (row[i] == kEdge) listed.push_back(base + i);
+      if (row[i] == kEdge) listed.push_back(base + uint32_t(i));
   }
   if (listed.empty()) return 0;
   stamps.Fill(0);
@@ -130,20 +137,20 @@ int32_t Thin(ByteMask& lines, ByteMask& stamps, const Rect& C, int32_t rounds, A
       if (Aborted(abort)) return kErrAborted;
       const bool* match = table.match[t];
       removed.clear();
-      for (const ptrdiff_t p : listed) {
+      for (const uint32_t p : listed) {
         if (map[p] != kEdge || uint8_t(pass - stamp[p]) >= 8) continue;
         uint32_t code = 0;
         for (int32_t k = 0; k < 8; ++k) code |= uint32_t(map[p + offsets[k]] == kEdge) << k;
         if (match[code]) removed.push_back(p);
       }
-      for (const ptrdiff_t p : removed) {
+      for (const uint32_t p : removed) {
         map[p] = kClear;
         for (const ptrdiff_t o : offsets) stamp[p + o] = uint8_t(pass + 1);
       }
       any = any || !removed.empty();
     }
     if (!any) break;
-    std::erase_if(listed, [&](ptrdiff_t p) { return map[p] != kEdge; });
+    std::erase_if(listed, [&](uint32_t p) { return map[p] != kEdge; });
   }
   return 0;
 }
