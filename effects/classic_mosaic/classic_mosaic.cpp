@@ -5,10 +5,10 @@
 
 #include "effects/classic_mosaic/edge_lines.h"
 #include "effects/classic_mosaic/mosaic_tiles.h"
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
-#include "effects/render_selection.h"
-#include "framework/parameters.h"
+#include "parameters/effect_parameters.h"
+#include "host/host_color.h"
+#include "framework/render_selection.h"
+#include "parameters/parameters.h"
 #include "host/host_calls.h"
 #include "image/pixel_ops.h"
 

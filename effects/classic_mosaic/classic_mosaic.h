@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "framework/filter.h"
-#include "framework/parameter_values.h"
+#include "parameters/parameter_values.h"
 
 namespace kv {
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "effects/classic_mosaic/edge_strength.h"
+#include "image/edge_strength.h"
 
 namespace kv {
 

@@ -7,12 +7,12 @@
 #include <new>
 #include <vector>
 
-#include "effects/classic_mosaic/edge_strength.h"
+#include "image/edge_strength.h"
 #include "effects/constellation/star_brushes.h"
-#include "effects/effect_parameters.h"
-#include "effects/host_color.h"
-#include "effects/render_selection.h"
-#include "framework/parameters.h"
+#include "parameters/effect_parameters.h"
+#include "host/host_color.h"
+#include "framework/render_selection.h"
+#include "parameters/parameters.h"
 #include "host/host_calls.h"
 #include "image/pixel_ops.h"
 #include "image/random.h"

@@ -9,7 +9,7 @@
 
 #include "effects/classic_mosaic/classic_mosaic.h"
 #include "effects/classic_mosaic/edge_lines.h"
-#include "effects/classic_mosaic/edge_strength.h"
+#include "image/edge_strength.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
 
@@ -166,9 +166,11 @@ TEST(ClassicMosaic, SelectionTilesPreviewAndSeedAgree) {
   for (int y = 0; y < full.height; ++y)
     for (int x = 0; x < full.width; ++x) full.pixels.insert(full.pixels.end(), reduced.At(x / 4, y / 4), reduced.At(x / 4, y / 4) + 3);
   const std::vector<uint8_t> selection = OvalSelection(full.width, full.height);
-  const auto edit = [](void* block) { static_cast<MosaicBlock*>(block)->tileSize = {14.0, kUnitPixels}; };
-  const Picture big = RenderAtScale(kClassicMosaicEffect, full, 1.0, edit, selection);
-  const Picture preview = RenderAtScale(kClassicMosaicEffect, reduced, 4.0, edit, selection);
+  HostRender how;
+  how.edit = [](void* block) { static_cast<MosaicBlock*>(block)->tileSize = {14.0, kUnitPixels}; };
+  how.selection = selection;
+  const Picture big = RenderThroughHost(kClassicMosaicEffect, full, how);
+  const Picture preview = RenderPreview(kClassicMosaicEffect, full, 4, how);
   ASSERT_EQ(preview.pixels.size(), reduced.pixels.size());
   for (int y = 0; y < preview.height; ++y)
     for (int x = 0; x < preview.width; ++x)

@@ -8,7 +8,7 @@
 
 #include "effects/constellation/constellation.h"
 #include "effects/constellation/star_brushes.h"
-#include "framework/parameters.h"
+#include "parameters/parameters.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
 
@@ -143,8 +143,10 @@ TEST(Constellation, SelectionTilesPreviewAndSeedAgree) {
   for (int y = 0; y < full.height; ++y)
     for (int x = 0; x < full.width; ++x) full.pixels.insert(full.pixels.end(), reduced.At(x / 3, y / 3), reduced.At(x / 3, y / 3) + 3);
   const std::vector<uint8_t> selection = OvalSelection(full.width, full.height);
-  const Picture big = RenderAtScale(kConstellationEffect, full, 1.0, {}, selection);
-  const Picture preview = RenderAtScale(kConstellationEffect, reduced, 3.0, {}, selection);
+  HostRender how;
+  how.selection = selection;
+  const Picture big = RenderThroughHost(kConstellationEffect, full, how);
+  const Picture preview = RenderPreview(kConstellationEffect, full, 3, how);
   ASSERT_EQ(preview.pixels.size(), reduced.pixels.size());
   for (int y = 0; y < preview.height; ++y)
     for (int x = 0; x < preview.width; ++x)

@@ -1,4 +1,4 @@
-#include "effects/classic_mosaic/edge_strength.h"
+#include "image/edge_strength.h"
 
 #include <algorithm>
 #include <cstdlib>
