@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace kv {
@@ -15,6 +16,18 @@ struct PointD {
   double x = 0.0, y = 0.0;
   friend bool operator==(const PointD&, const PointD&) = default;
 };
+
+// `v` turned by `angle` radians.
+inline PointD Rotate(PointD v, double angle) {
+  const double c = std::cos(angle), s = std::sin(angle);
+  return {v.x * c - v.y * s, v.x * s + v.y * c};
+}
+
+// `v` at length 1; a vector too short to have a direction points along x.
+inline PointD Normalised(PointD v) {
+  const double n = std::hypot(v.x, v.y);
+  return n < 1e-10 ? PointD{1.0, 0.0} : PointD{v.x / n, v.y / n};
+}
 
 struct Size {
   int32_t width = 0, height = 0;

@@ -17,6 +17,22 @@ using BytePixel = Pixel<unsigned char>;
 // 0.5 first.
 inline uint8_t ToByte(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
 
+// render.template operator()<N, Alpha>() for the layout of `f`, one of those
+// hosts hand over (grey, RGB, Lab or CMYK, with or without alpha), so that
+// inner loops are compiled for each; `otherwise` for any other layout.
+template <class Render>
+int32_t ForPixelLayout(const PixelFormat& f, Render&& render, int32_t otherwise) {
+  switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
+    case 2: return render.template operator()<1, false>();
+    case 5: return render.template operator()<2, true>();
+    case 6: return render.template operator()<3, false>();
+    case 8: return render.template operator()<4, false>();
+    case 9: return render.template operator()<4, true>();
+    case 11: return render.template operator()<5, true>();
+    default: return otherwise;
+  }
+}
+
 // Bilinear sample of `img` at `p`. Corners outside `valid` (or the raster) read
 // as `background`, which has the raster's layout, as has `out`. With alpha the
 // colours are interpolated premultiplied; a sample whose alpha truncates to 0

@@ -46,18 +46,7 @@ int32_t BurntEdges::BuildParameters(ParameterList& list, void* block) {
   if (err == 0) err = AddParameter<CheckboxParameter>(list, "Hollow Edges", ps::FourCC("BRsu"), &b.hollowEdges);
   if (err == 0) err = AddParameter<CheckboxParameter>(list, "Burn Inside", ps::FourCC("BRin"), &b.burnInside);
   if (err == 0) err = AddParameter<ColorParameter>(list, "Burn Color", ps::FourCC("BRco"), &b.burnColor);
-  if (err == 0) {
-    auto fill = std::make_unique<LayerFillParameter>();
-    fill->text.label = "Fill Inside Burn";
-    fill->modeKey = ps::FourCC("Fl  ");
-    fill->colorKey = ps::FourCC("FlCl");
-    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
-    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
-    fill->keepChoice = {"Keep original image", "Keep original image help"};
-    fill->transparentChoice = {"Make selection transparent", "Make selection transparent help"};
-    fill->value = &b.fill;
-    err = list.AddParameter(std::move(fill));
-  }
+  if (err == 0) err = list.AddParameter(MakeLayerFill("Fill Inside Burn", &b.fill));
   if (err == 0) err = AddSlider(list, "Burn Overall Opacity", ps::FourCC("STOo"), &b.opacity, 1.0, 100.0);
   if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
   return err;

@@ -58,18 +58,7 @@ int32_t Constellation::BuildParameters(ParameterList& list, void* block) {
     err = list.AddParameter(std::move(twinkle));
   }
   if (err == 0) err = AddParameter<DirectionParameter>(list, "Twinkle Rotation", kTwinkleRotationKey, &b.twinkleRotation);
-  if (err == 0) {
-    auto fill = std::make_unique<LayerFillParameter>();
-    fill->text.label = "Background Fill";
-    fill->modeKey = ps::FourCC("Fl  ");
-    fill->colorKey = ps::FourCC("FlCl");
-    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
-    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
-    fill->keepChoice = {"Keep original image", "Keep original image help"};
-    fill->transparentChoice = {"Make selection transparent", "Make selection transparent help"};
-    fill->value = &b.backgroundFill;
-    err = list.AddParameter(std::move(fill));
-  }
+  if (err == 0) err = list.AddParameter(MakeLayerFill("Background Fill", &b.backgroundFill));
   if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
   return err;
 }

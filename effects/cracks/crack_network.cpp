@@ -13,16 +13,6 @@ constexpr double kPersistence = 0.7;  // the pull back to a crack's first direct
 constexpr double kBranchJitter = std::numbers::pi / 8.0;
 constexpr double kTurnJitter = 1.0;  // radians either way per step
 
-PointD Rotate(PointD v, double angle) {
-  const double c = std::cos(angle), s = std::sin(angle);
-  return {v.x * c - v.y * s, v.x * s + v.y * c};
-}
-
-PointD Normalised(PointD v) {
-  const double n = std::hypot(v.x, v.y);
-  return n < 1e-10 ? PointD{1.0, 0.0} : PointD{v.x / n, v.y / n};
-}
-
 PointD Midpoint(const CrackSegment& s) {
   return {s.start.x + s.direction.x * s.step * 0.5, s.start.y + s.direction.y * s.step * 0.5};
 }

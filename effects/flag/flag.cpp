@@ -257,17 +257,8 @@ class Cloth {
 }  // namespace
 
 int32_t Flag::RenderEntireImage(RenderContext& c) {
-  const PixelFormat& f = c.output->format;
   try {
-    switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
-      case 2: return RenderAs<1, false>(c);
-      case 5: return RenderAs<2, true>(c);
-      case 6: return RenderAs<3, false>(c);
-      case 8: return RenderAs<4, false>(c);
-      case 9: return RenderAs<4, true>(c);
-      case 11: return RenderAs<5, true>(c);
-      default: return kErrGeneral;
-    }
+    return ForPixelLayout(c.output->format, [&]<int32_t N, bool Alpha>() { return RenderAs<N, Alpha>(c); }, kErrGeneral);
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }

@@ -13,16 +13,6 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr int32_t kDeepestLevel = 4;
 
-PointD Rotate(PointD d, double angle) {
-  const double c = std::cos(angle), s = std::sin(angle);
-  return {d.x * c - d.y * s, d.x * s + d.y * c};
-}
-
-PointD Normalise(PointD d) {
-  const double length = std::hypot(d.x, d.y);
-  return length < 1e-10 ? PointD{1.0, 0.0} : PointD{d.x / length, d.y / length};
-}
-
 // A branch's angle off its parent's heading, to either side.
 double SpreadAngle(RandomNumberGenerator& h, double spreadMin, double spreadMax) {
   const double a = h.Uniform(spreadMin, spreadMax);
@@ -105,12 +95,12 @@ void ArcNetwork::AddBranch(const ArcPoint& start, PointD d0, double length, int6
     points.push_back({q.x, q.y, rho, false});
     if (level < kDeepestLevel && schedule.Due(remaining / length)) {
       RandomNumberGenerator h(SeedValue(i + seed + 23));
-      const PointD direction = Rotate(Normalise(bias), -SpreadAngle(h, spreadMin, spreadMax));
+      const PointD direction = Rotate(Normalised(bias), -SpreadAngle(h, spreadMin, spreadMax));
       const double f = h.Uniform(0.4, 0.8);
       AddBranch({q.x, q.y, rho * f, false}, direction, f * remaining, i + seed, level + 1);
     }
     const PointD turned = Rotate(d, -g.Uniform(-maxTurn, maxTurn));
-    d = Normalise({stepLength * turned.x + bias.x, stepLength * turned.y + bias.y});
+    d = Normalised({stepLength * turned.x + bias.x, stepLength * turned.y + bias.y});
     remaining -= stepLength;
     q = {q.x + stepLength * d.x, q.y + stepLength * d.y};
   }

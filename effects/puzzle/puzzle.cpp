@@ -48,15 +48,8 @@ int32_t Puzzle::BuildParameters(ParameterList& list, void* block) {
   if (err == 0) err = AddSlider(list, "Connector Length", ps::FourCC("Lngt"), &b.connectorLength, 1.0, 100.0);
   if (err == 0) err = AddSlider(list, "Groove Width", ps::FourCC("Wdth"), &b.grooveWidth, 1.0, 100.0);
   if (err == 0) {
-    auto fill = std::make_unique<LayerFillParameter>();
-    fill->text.label = "Knockout Fill";
-    fill->modeKey = ps::FourCC("Fl  ");
-    fill->colorKey = ps::FourCC("FlCl");
-    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
-    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
-    fill->keepChoice = {"Keep original image", "Keep original image help"};
+    auto fill = MakeLayerFill("Knockout Fill", &b.knockoutFill);
     fill->transparentChoice = {"Make knockouts transparent", "Make knockouts transparent help"};
-    fill->value = &b.knockoutFill;
     err = list.AddParameter(std::move(fill));
   }
   if (err == 0)
@@ -180,17 +173,8 @@ void Puzzle::FinishRender(void*) {
 // --- render ------------------------------------------------------------------
 
 int32_t Puzzle::Render(RenderContext& c) {
-  const PixelFormat& f = c.output->format;
   try {
-    switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
-      case 2: return RenderAs<1, false>(c);
-      case 5: return RenderAs<2, true>(c);
-      case 6: return RenderAs<3, false>(c);
-      case 8: return RenderAs<4, false>(c);
-      case 9: return RenderAs<4, true>(c);
-      case 11: return RenderAs<5, true>(c);
-      default: return kErrGeneral;
-    }
+    return ForPixelLayout(c.output->format, [&]<int32_t N, bool Alpha>() { return RenderAs<N, Alpha>(c); }, kErrGeneral);
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }

@@ -51,18 +51,7 @@ int32_t PeelingPaint::BuildParameters(ParameterList& list, void* block) {
     shadow->maximum = 20.0;
     err = list.AddParameter(std::move(shadow));
   }
-  if (err == 0) {
-    auto fill = std::make_unique<LayerFillParameter>();
-    fill->text.label = "Inside Fill";
-    fill->modeKey = ps::FourCC("Fl  ");
-    fill->colorKey = ps::FourCC("FlCl");
-    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
-    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
-    fill->keepChoice = {"Keep original image", "Keep original image help"};
-    fill->transparentChoice = {"Make selection transparent", "Make selection transparent help"};
-    fill->value = &b.insideFill;
-    err = list.AddParameter(std::move(fill));
-  }
+  if (err == 0) err = list.AddParameter(MakeLayerFill("Inside Fill", &b.insideFill));
   if (err == 0) err = AddParameter<CheckboxParameter>(list, "Same Underside", ps::FourCC("PPts"), &b.sameUnderside);
   if (err == 0) err = AddParameter<ColorParameter>(list, "Underside Color", kUndersideKey, &b.undersideColor);
   if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);

@@ -64,18 +64,7 @@ int32_t Explode::BuildParameters(ParameterList& list, void* block) {
     blur->SetTrackSplit(0.8, 30.0);
     err = list.AddParameter(std::move(blur));
   }
-  if (err == 0) {
-    auto fill = std::make_unique<LayerFillParameter>();
-    fill->text.label = "Inside Fill";
-    fill->modeKey = ps::FourCC("Fl  ");
-    fill->colorKey = ps::FourCC("FlCl");
-    fill->fillChoice = {"Fill with solid color", "Fill with solid color help"};
-    fill->colorSwatch = {"Fill Color", "Fill color swatch help"};
-    fill->keepChoice = {"Keep original image", "Keep original image help"};
-    fill->transparentChoice = {"Make selection transparent", "Make selection transparent help"};
-    fill->value = &b.insideFill;
-    err = list.AddParameter(std::move(fill));
-  }
+  if (err == 0) err = list.AddParameter(MakeLayerFill("Inside Fill", &b.insideFill));
   if (err == 0) err = AddParameter<RandomSeedParameter>(list, "Random Seed", ps::FourCC("RndS"), &b.randomSeed);
   if (err == 0) err = AddSlider(list, "Increase Contrast", ps::FourCC("Cntr"), &b.increaseContrast, 0.0, 100.0, 1);
   if (err == 0) err = AddParameter<DirectionParameter>(list, "Light Direction", ps::FourCC("Drct"), &b.lightDirection, 1);

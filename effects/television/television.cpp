@@ -180,16 +180,7 @@ int32_t Television::PrepareRender(RenderContext& c) {
 }
 
 int32_t Television::Render(RenderContext& c) {
-  const PixelFormat& f = c.output->format;
-  switch (f.channelCount * 2 + (f.hasAlpha ? 1 : 0)) {
-    case 2: return RenderAs<1, false>(c);
-    case 5: return RenderAs<2, true>(c);
-    case 6: return RenderAs<3, false>(c);
-    case 8: return RenderAs<4, false>(c);
-    case 9: return RenderAs<4, true>(c);
-    case 11: return RenderAs<5, true>(c);
-    default: return kErrGeneral;
-  }
+  return ForPixelLayout(c.output->format, [&]<int32_t N, bool Alpha>() { return RenderAs<N, Alpha>(c); }, kErrGeneral);
 }
 
 template <int32_t N, bool Alpha>
