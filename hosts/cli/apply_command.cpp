@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "hosts/cli/atomic_file.h"
-#include "hosts/cli/effect_values.h"
-#include "hosts/cli/filter_host.h"
+#include "hosts/common/effect_values.h"
+#include "hosts/common/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/progress_bar.h"

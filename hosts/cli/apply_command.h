@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "hosts/cli/colour.h"
-#include "hosts/cli/core_library.h"
+#include "hosts/common/colour.h"
+#include "hosts/common/core_library.h"
 #include "platform/protocol.h"
 
 namespace kv::cli {

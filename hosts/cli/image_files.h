@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hosts/cli/document.h"
+#include "hosts/common/document.h"
 
 namespace kv::cli {
 

@@ -5,10 +5,10 @@
 #include <iostream>
 
 #include "hosts/cli/apply_command.h"
-#include "hosts/cli/core_library.h"
-#include "hosts/cli/document.h"
-#include "hosts/cli/filter_host.h"
-#include "hosts/cli/effect_values.h"
+#include "hosts/common/core_library.h"
+#include "hosts/common/document.h"
+#include "hosts/common/filter_host.h"
+#include "hosts/common/effect_values.h"
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/settings_command.h"
 

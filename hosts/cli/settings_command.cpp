@@ -7,7 +7,7 @@
 #include <new>
 
 #include "hosts/cli/apply_command.h"
-#include "hosts/cli/effect_values.h"
+#include "hosts/common/effect_values.h"
 #include "parameters/parameters.h"
 #include "parameters/settings_store.h"
 

@@ -8,7 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "hosts/cli/core_library.h"
+#include "hosts/common/core_library.h"
 
 namespace kv::cli {
 

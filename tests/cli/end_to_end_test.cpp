@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "hosts/cli/apply_command.h"
-#include "hosts/cli/filter_host.h"
+#include "hosts/common/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
 #include "tests/cli/test_support.h"

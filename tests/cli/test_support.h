@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "hosts/cli/document.h"
+#include "hosts/common/document.h"
 
 namespace kv::cli::test {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "hosts/cli/colour.h"
+#include "hosts/common/colour.h"
 #include "hosts/common/descriptor.h"
-#include "hosts/cli/document.h"
+#include "hosts/common/document.h"
 #include "image/geometry.h"
 #include "platform/protocol.h"
 

@@ -1,4 +1,4 @@
-#include "hosts/cli/document.h"
+#include "hosts/common/document.h"
 
 namespace kv::cli {
 

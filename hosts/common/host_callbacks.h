@@ -2,7 +2,7 @@
 // so they act on the host whose selector is running.
 #pragma once
 
-#include "hosts/cli/filter_host.h"
+#include "hosts/common/filter_host.h"
 
 namespace kv::cli {
 

@@ -1,4 +1,4 @@
-#include "hosts/cli/effect_values.h"
+#include "hosts/common/effect_values.h"
 
 #include <cmath>
 #include <stdexcept>

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "hosts/cli/document.h"
+#include "hosts/common/document.h"
 
 namespace kv::cli {
 

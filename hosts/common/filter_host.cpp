@@ -1,4 +1,4 @@
-#include "hosts/cli/filter_host.h"
+#include "hosts/common/filter_host.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "hosts/cli/host_callbacks.h"
+#include "hosts/common/host_callbacks.h"
 #include "hosts/common/memory_suites.h"
 #include "image/pixel_ops.h"
 

@@ -1,4 +1,4 @@
-#include "hosts/cli/colour.h"
+#include "hosts/common/colour.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "hosts/cli/host_callbacks.h"
+#include "hosts/common/host_callbacks.h"
 
 #include <algorithm>
 #include <new>

@@ -1,4 +1,4 @@
-#include "hosts/cli/core_library.h"
+#include "hosts/common/core_library.h"
 
 #include <dlfcn.h>
 
