@@ -152,19 +152,6 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
 
 void Complain(const std::string& text) { std::fprintf(stderr, "kalvero: %s\n", text.c_str()); }
 
-std::string DescribeResult(int16_t result) {
-  std::string what;
-  switch (result) {
-    case ps::memFullErr: what = "out of memory"; break;
-    case ps::generalFailure: what = "general failure"; break;
-    case ps::userCanceledErr: case ps::errHostCancelled: what = "cancelled"; break;
-    case kErrWrongType: what = "a scripted value has the wrong type for this effect"; break;
-    case ps::errPlugInHostInsufficient: what = "it needs a service kalvero does not offer"; break;
-    default: what = "error"; break;
-  }
-  return what + " (" + std::to_string(result) + ")";
-}
-
 int RunApply(const ApplyOptions& options, const CoreLibrary& core) {
   try {
     return Run(options, core);

@@ -49,9 +49,6 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "out of memory (-108)" and the like, for a result the core returned.
-std::string DescribeResult(int16_t result);
-
 // "kalvero: TEXT" on stderr.
 void Complain(const std::string& text);
 

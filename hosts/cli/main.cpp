@@ -59,7 +59,9 @@ int Params(const CoreLibrary& core, const std::string& effect) {
   std::string why;
   const DescribedEffect* described = core.Find(effect, why);
   if (described == nullptr) return Usage(why);
-  PrintParameters(*described, stdout);
+  std::printf("%s (%d): %zu parameters. Set them with --set \"NAME=VALUE\".\n\n%s",
+              described->description.name.text.c_str(), described->description.number,
+              described->description.parameters.size(), ParametersText(*described).c_str());
   return kExitOk;
 }
 

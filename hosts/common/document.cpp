@@ -1,11 +1,19 @@
 #include "hosts/common/document.h"
 
+#include <cmath>
+
 namespace kv::cli {
 
 Document::Document(int32_t w, int32_t h, Mode m, bool alpha)
     : width(w), height(h), mode(m), hasAlpha(alpha), pixels(size_t(w) * size_t(h) * size_t(Planes())) {}
 
 int32_t Document::ColorPlanes() const { return cli::ColorPlanes(mode); }
+
+double WholeResolution(double ppi) {
+  constexpr double kMetresPerInch = 0.0254;
+  const double whole = std::round(ppi);
+  return std::lround(whole / kMetresPerInch) == std::lround(ppi / kMetresPerInch) ? whole : ppi;
+}
 
 int32_t ColorPlanes(Mode mode) {
   switch (mode) {

@@ -32,6 +32,11 @@ struct Document {
   const uint8_t* Row(int32_t y) const { return pixels.data() + size_t(y) * RowBytes(); }
 };
 
+// A resolution a file kept in pixels per metre, as the whole number of
+// pixels per inch it was made from when the metres round from one: 2835
+// per metre, 72.009 per inch, is 72.
+double WholeResolution(double ppi);
+
 int32_t ColorPlanes(Mode mode);
 // "grey", "RGB", "CMYK", "Lab", for messages.
 std::string ModeName(Mode mode);

@@ -70,19 +70,24 @@ EffectValues::EffectValues(const DescribedEffect& effect, double resolution) : e
     throw std::runtime_error("the described default of " + Name() + "'s '" + CodeText(failed) + "' does not read");
 }
 
+std::string EffectValues::Assign(std::string_view name, std::string_view value, FilterParameter** changed) {
+  FilterParameter* p = list_.FindByName(name);
+  if (p == nullptr) return Name() + " has no parameter '" + std::string(name) + "'";
+  std::string error;
+  if (p->SetFromText(value, error) != 0) return error;
+  if (changed != nullptr) *changed = p;
+  return {};
+}
+
 std::string EffectValues::Set(std::string_view assignment, FilterParameter** changed) {
   const size_t equals = assignment.find('=');
   if (equals == std::string_view::npos) return "'" + std::string(assignment) + "' is not NAME=VALUE";
   const std::string_view name = assignment.substr(0, equals);
-  FilterParameter* p = list_.FindByName(name);
-  if (p == nullptr)
+  if (list_.FindByName(name) == nullptr)
     return Name() + " has no parameter '" + std::string(name) + "'; 'kalvero params " + SettingsName() +
            "' lists them";
-  std::string error;
-  if (p->SetFromText(assignment.substr(equals + 1), error) != 0)
-    return "--set \"" + std::string(assignment) + "\": " + error;
-  if (changed != nullptr) *changed = p;
-  return {};
+  const std::string error = Assign(name, assignment.substr(equals + 1), changed);
+  return error.empty() ? error : "--set \"" + std::string(assignment) + "\": " + error;
 }
 
 std::string EffectValues::Play(const Descriptor& script, const std::function<void(const std::string&)>& warn) {
@@ -126,22 +131,21 @@ Descriptor EffectValues::Values() const {
   return values;
 }
 
-void PrintParameters(const DescribedEffect& effect, std::FILE* out) {
+std::string ParametersText(const DescribedEffect& effect) {
   const EffectValues values(effect);
-  std::fprintf(out, "%s (%d): %d parameters. Set them with --set \"NAME=VALUE\".\n\n", values.Name().c_str(),
-               effect.description.number, values.List().count);
+  std::string text;
   for (const auto& p : values.List()) {
     std::string keys;
     for (int32_t i = 0; i < p->KeyCount(); ++i) keys += (i ? ", " : "") + CodeText(p->Key(i));
-    std::fprintf(out, "  %s  [%s]\n    %s\n    default: %s\n", p->Name().c_str(), keys.c_str(), p->RangeText().c_str(),
-                 p->ValueText().c_str());
+    text += "  " + p->Name() + "  [" + keys + "]\n    " + p->RangeText() + "\n    default: " + p->ValueText() + "\n";
     const std::vector<std::string> choices = p->Choices();
     if (!choices.empty()) {
       std::string words;
       for (const std::string& c : choices) words += (words.empty() ? "" : ", ") + c;
-      std::fprintf(out, "    one of: %s\n", words.c_str());
+      text += "    one of: " + words + "\n";
     }
   }
+  return text;
 }
 
 }  // namespace kv::cli

@@ -5,7 +5,6 @@
 // through the core's own parameter classes; no block byte is ever written.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,7 +32,10 @@ class EffectValues {
 
   // Once the image is known: positions are then set and shown in its pixels.
   void SetPositionFrame(const PositionFrame& frame) { list_.positionFrame = frame; }
-  // "NAME=VALUE": empty on success, else the reason, naming the parameter.
+  // One value in the form its parameter shows it: empty on success, else
+  // the reason, naming the parameter. Hosts word where it came from.
+  std::string Assign(std::string_view name, std::string_view value, FilterParameter** changed = nullptr);
+  // kalvero's "NAME=VALUE", in the words of its command line.
   std::string Set(std::string_view assignment, FilterParameter** changed = nullptr);
   // Plays a script over the values, checked against the description first:
   // a key of another type or out of its range, or a value its parameter
@@ -49,8 +51,8 @@ class EffectValues {
   ParameterList list_;
 };
 
-// `kalvero params`: one parameter a paragraph: name, keys, kind and range,
-// default, and the words it takes.
-void PrintParameters(const DescribedEffect& effect, std::FILE* out);
+// One parameter a paragraph: name, keys, kind and range, default, and the
+// words it takes; for `kalvero params` and the help of other hosts.
+std::string ParametersText(const DescribedEffect& effect);
 
 }  // namespace kv::cli

@@ -102,6 +102,18 @@ int32_t FilterHost::ParametersEffect() const {
   return number;
 }
 
+std::vector<uint8_t> FilterHost::Parameters() const {
+  const char* p = HandleData(record_.parameters);
+  return p != nullptr ? std::vector<uint8_t>(p, p + HandleSize(record_.parameters)) : std::vector<uint8_t>{};
+}
+
+void FilterHost::SetParameters(std::span<const uint8_t> bytes) {
+  ps::Handle h = NewHandle(bytes.size(), {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  if (h == nullptr) throw std::bad_alloc();
+  DisposeHandle(record_.parameters);
+  record_.parameters = h;
+}
+
 void FilterHost::SetUpRecord() {
   ps::FilterRecord& r = record_;
   const Document& d = document_;
@@ -167,6 +179,7 @@ int16_t FilterHost::Run(bool withDialog) {
   record_.inRect = record_.outRect = record_.maskRect = {};
   record_.inData = record_.outData = record_.maskData = nullptr;
   outPending_ = false;
+  written_ = {};
   original_ = document_.pixels;
   struct Forget {
     std::vector<uint8_t>& v;
@@ -294,6 +307,10 @@ void FilterHost::CommitOutput() {
   if (!outPending_) return;
   outPending_ = false;
   const ps::Rect16 r = out_.rect;
+  const Rect rect = FromHost(r);
+  written_ = written_.IsEmpty() ? rect
+                                : Rect{std::min(written_.left, rect.left), std::min(written_.top, rect.top),
+                                       std::max(written_.right, rect.right), std::max(written_.bottom, rect.bottom)};
   const int32_t width = r.right - r.left, count = out_.hi - out_.lo + 1, planes = document_.Planes();
   for (int32_t y = r.top; y < r.bottom; ++y) {
     const uint8_t* src = out_.buffer.data() + size_t(y - r.top) * size_t(width) * size_t(count);
@@ -304,6 +321,19 @@ void FilterHost::CommitOutput() {
     }
     for (int32_t x = 0; x < width; ++x, src += count, dst += planes) std::memcpy(dst, src, size_t(count));
   }
+}
+
+std::string DescribeResult(int16_t result) {
+  std::string what;
+  switch (result) {
+    case ps::memFullErr: what = "out of memory"; break;
+    case ps::generalFailure: what = "general failure"; break;
+    case ps::userCanceledErr: case ps::errHostCancelled: what = "cancelled"; break;
+    case kErrWrongType: what = "a scripted value has the wrong type for this effect"; break;
+    case ps::errPlugInHostInsufficient: what = "it needs a service this host does not offer"; break;
+    default: what = "error"; break;
+  }
+  return what + " (" + std::to_string(result) + ")";
 }
 
 }  // namespace kv::cli

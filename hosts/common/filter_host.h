@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,15 @@ class FilterHost {
   void SetScript(const Descriptor& script);
   // The number of the effect whose block the parameters handle holds after
   // a run (the dialog may switch effects); -1 when there is none. The
-  // handle is the core's to fill: the host never writes into it.
+  // handle is the core's to fill: the host only keeps it between runs.
   int32_t ParametersEffect() const;
+  // The handle's bytes after a run, and the same bytes handed back before
+  // another, as an editor keeps them for its repeat command.
+  std::vector<uint8_t> Parameters() const;
+  void SetParameters(std::span<const uint8_t> bytes);
+  // The unit the user measures in, as the ruler property numbers it
+  // (0 pixels, 1 inches, 2 centimetres, 3 millimetres, 4 points, 5 picas).
+  void SetRulerUnits(int32_t units) { rulerUnits_ = units; }
 
   // One application: with the dialog parameters, prepare, start, continue
   // while the core asks for areas, finish; without it the same from prepare,
@@ -58,6 +66,10 @@ class FilterHost {
   int16_t About();
   // A single selector, as Run sends it.
   int16_t Call(int16_t selector);
+
+  // The bounds of what the core wrote in the last run: effects may write
+  // beyond the selection, to fill what lies outside an edge.
+  Rect Written() const { return written_; }
 
   // The descriptor the core wrote at finish of the last run, if it wrote one.
   const std::optional<Descriptor>& Recorded() const { return recorded_; }
@@ -112,10 +124,12 @@ class FilterHost {
   std::vector<uint8_t> original_;  // the image as the run found it
   Rgb foreground_{0, 0, 0}, background_{255, 255, 255};
   int32_t tileSize_ = 0;
+  int32_t rulerUnits_ = 0;
   bool haveScript_ = false;
   uint64_t scriptSerial_ = 0;
   Transfer in_, out_, mask_;
   bool outPending_ = false;
+  Rect written_{};
   std::optional<Descriptor> recorded_;
   std::vector<int16_t> selectors_;
   int32_t displayCalls_ = 0;
@@ -123,5 +137,8 @@ class FilterHost {
   bool dialogShown_ = false;
   int32_t messagesShown_ = 0;
 };
+
+// "out of memory (-108)" and the like, for a result the core returned.
+std::string DescribeResult(int16_t result);
 
 }  // namespace kv::cli

@@ -79,9 +79,9 @@ ps::OSErr FilterHost::Callbacks::GetProperty(uint32_t signature, uint32_t key, i
     return ps::noErr;
   }
   if (key == ps::propRulerUnits) {
-    // kalvero measures in pixels, the unit every length on its command line
-    // and in its scripts is given in.
-    if (simple != nullptr) *simple = 0;
+    // Pixels unless the host says otherwise: kalvero's command line and
+    // scripts give lengths in pixels.
+    if (simple != nullptr) *simple = active != nullptr ? active->rulerUnits_ : 0;
     return ps::noErr;
   }
   return kPropertyUndefined;
