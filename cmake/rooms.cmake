@@ -33,6 +33,7 @@ set(KV_ROOMS
   "toolkit                         kalvero-toolkit                ui/toolkit_api.h"
   "hosts/common                    kv_hosts_common                parameters"
   "hosts/cli                       kv_cli_host                    hosts/common"
+  "hosts/gimp                      kv_gimp_host                   hosts/common"
   "tools                           kalvero-describe               hosts/common effects"
   "samples                         make_samples"
   "bench                           kalvero_bench                  tests/effects"
@@ -47,6 +48,7 @@ set(KV_ROOMS
   "tests/effects                   test_effects                   entry tests/ui tests/g3d tests/support"
   "tests/entry                     test_entry                     entry tests/ui tests/framework tests/support"
   "tests/cli                       test_cli                       hosts/cli tests/ui tests/framework tests/support"
+  "tests/gimp                      test_gimp                      hosts/cli tests/cli tests/toolkit tests/support"
   "tests/toolkit                   test_toolkit                   ui/toolkit_api.h"
 )
 
