@@ -26,8 +26,9 @@ void Run(const gchar* name, gint count, const GimpParam* params, gint* returnCou
   static std::string message;
   gegl_init(nullptr, nullptr);
   kv::gimp::Answer a{GIMP_PDB_CALLING_ERROR, "expected run mode, image, drawable and values"};
-  if (count >= 4) {
-    const gchar* values = params[3].data.d_string;
+  // A pick from the menu hands over the first three only.
+  if (count >= 3) {
+    const gchar* values = count >= 4 ? params[3].data.d_string : nullptr;
     a = kv::gimp::RunEffect({name, GimpRunMode(params[0].data.d_int32), params[1].data.d_image,
                              params[2].data.d_drawable, values != nullptr ? values : ""});
   }
