@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/string_table.h"
+
 namespace kv::gimp {
 
 namespace {
@@ -26,6 +28,9 @@ DrawablePixels::DrawablePixels(int32_t image, int32_t drawable) : image_(image),
   if (gimp_drawable_is_indexed(drawable))
     throw std::invalid_argument("the effects work on RGB and grey images, not on indexed colours; convert the image "
                                 "with Image > Mode > RGB first");
+  // The result goes in while the selection is changed, which GIMP does not
+  // allow over a floating selection.
+  if (gimp_image_get_floating_sel(image) != -1) throw std::invalid_argument(strings::Text("Error - Floating Selection"));
   const int32_t width = gimp_drawable_width(drawable), height = gimp_drawable_height(drawable);
   // The filter protocol's rectangles are 16-bit.
   if (width > 32767 || height > 32767)

@@ -3,6 +3,7 @@
 // a run of the core through the filter protocol, as kalvero makes it.
 #include <libgimp/gimp.h>
 
+#include <clocale>
 #include <string>
 
 #include "hosts/common/core_library.h"
@@ -25,6 +26,9 @@ void Run(const gchar* name, gint count, const GimpParam* params, gint* returnCou
   static GimpParam answer[2];
   static std::string message;
   gegl_init(nullptr, nullptr);
+  // libgimp takes the user's locale; numbers in values, settings and scripts
+  // are written with a point.
+  std::setlocale(LC_NUMERIC, "C");
   kv::gimp::Answer a{GIMP_PDB_CALLING_ERROR, "expected run mode, image, drawable and values"};
   // A pick from the menu hands over the first three only.
   if (count >= 3) {
