@@ -73,8 +73,7 @@ cli::Rgb Colour(gboolean (*get)(GimpRGB*)) {
   return c;
 }
 
-// The image's unit as the protocol's ruler numbers them, so the dialog
-// shows lengths in the unit the user works in.
+// The image's unit as the protocol's ruler property numbers them.
 int32_t RulerUnits(int32_t image) {
   const GimpUnit unit = gimp_image_get_unit(image);
   switch (unit) {
