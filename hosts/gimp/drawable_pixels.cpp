@@ -26,11 +26,13 @@ std::string PrecisionName(int32_t image) {
 
 DrawablePixels::DrawablePixels(int32_t image, int32_t drawable) : image_(image), drawable_(drawable) {
   if (gimp_drawable_is_indexed(drawable))
-    throw std::invalid_argument("the effects work on RGB and grey images, not on indexed colours; convert the image "
-                                "with Image > Mode > RGB first");
+    throw std::invalid_argument(
+        "the effects work on RGB and grey images, not on indexed colours; convert the image "
+        "with Image > Mode > RGB first");
   // The result goes in while the selection is changed, which GIMP does not
   // allow over a floating selection.
-  if (gimp_image_get_floating_sel(image) != -1) throw std::invalid_argument(strings::Text("Error - Floating Selection"));
+  if (gimp_image_get_floating_sel(image) != -1)
+    throw std::invalid_argument(strings::Text("Error - Floating Selection"));
   const int32_t width = gimp_drawable_width(drawable), height = gimp_drawable_height(drawable);
   // The filter protocol's rectangles are 16-bit.
   if (width > 32767 || height > 32767)
@@ -75,8 +77,8 @@ std::vector<uint8_t> DrawablePixels::NativeResult(const Rect& region) const {
   std::vector<uint8_t> out(width * size_t(region.Height()) * bpp);
   if (native_ == bytes_ && !lockedAlpha_) {
     for (int32_t y = region.top; y < region.bottom; ++y)
-      std::memcpy(out.data() + size_t(y - region.top) * width * bpp,
-                  document_.Row(y) + size_t(region.left) * planes, width * bpp);
+      std::memcpy(out.data() + size_t(y - region.top) * width * bpp, document_.Row(y) + size_t(region.left) * planes,
+                  width * bpp);
     return out;
   }
   // The drawable still holds what the run started from.
@@ -97,8 +99,10 @@ std::vector<uint8_t> DrawablePixels::NativeResult(const Rect& region) const {
     babl_process(toNative, result, dst, long(width));
     babl_process(toBytes, was, before.data(), long(width));
     for (size_t x = 0; x < width; ++x, dst += bpp, was += bpp) {
-      if (std::memcmp(result + x * planes, before.data() + x * planes, planes) == 0) std::memcpy(dst, was, bpp);
-      else if (lockedAlpha_) std::memcpy(dst + bpp - alphaBytes, was + bpp - alphaBytes, alphaBytes);
+      if (std::memcmp(result + x * planes, before.data() + x * planes, planes) == 0)
+        std::memcpy(dst, was, bpp);
+      else if (lockedAlpha_)
+        std::memcpy(dst + bpp - alphaBytes, was + bpp - alphaBytes, alphaBytes);
     }
   }
   return out;

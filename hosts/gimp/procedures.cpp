@@ -51,8 +51,7 @@ void InstallProcedures(const CoreDescription& core) {
     const std::string help = Help(e);
     const std::string label = e.description.name.text + "...";
     gimp_install_procedure(name.c_str(), blurb.c_str(), help.c_str(), "Brightfold", "Brightfold", KALVERO_VERSION,
-                           label.c_str(), "RGB*, GRAY*", GIMP_PLUGIN, G_N_ELEMENTS(kArguments), 0, kArguments,
-                           nullptr);
+                           label.c_str(), "RGB*, GRAY*", GIMP_PLUGIN, G_N_ELEMENTS(kArguments), 0, kArguments, nullptr);
     gimp_plugin_menu_register(name.c_str(), kMenu);
   }
 }

@@ -139,11 +139,10 @@ Answer Run(const Call& call) {
   EffectValues values(*effect, document.xResolution);
   // Positions are given in the image's pixels, the layer may lie anywhere in it.
   const Point at = pixels.Offset();
-  values.SetPositionFrame({host.WorkingArea().Offset(at.x, at.y),
-                           {0, 0, gimp_image_width(call.image), gimp_image_height(call.image)}});
+  values.SetPositionFrame(
+      {host.WorkingArea().Offset(at.x, at.y), {0, 0, gimp_image_width(call.image), gimp_image_height(call.image)}});
   const bool repeat = call.mode == GIMP_RUN_WITH_LAST_VALS;
-  const std::optional<std::vector<uint8_t>> kept =
-      repeat ? KeptParameters(call.procedure, buildId) : std::nullopt;
+  const std::optional<std::vector<uint8_t>> kept = repeat ? KeptParameters(call.procedure, buildId) : std::nullopt;
   if (kept) {
     host.SetParameters(*kept);
   } else {

@@ -196,8 +196,8 @@ class GimpBatch : public ::testing::Test {
   // kalvero apply on the same input with the same values.
   static Document Kalvero(const std::string& effect, const std::string& input, const std::string& arguments) {
     const fs::path out = kDir / ("kalvero-" + effect + "-" + input + ".png");
-    const Outcome o = RunKalvero("apply " + effect + " " + (kDir / (input + ".png")).string() + " " +
-                                            out.string() + " -q " + arguments);
+    const Outcome o = RunKalvero("apply " + effect + " " + (kDir / (input + ".png")).string() + " " + out.string() +
+                                 " -q " + arguments);
     EXPECT_EQ(o.status, 0) << o.output;
     return ReadImage(out, [](const std::string&) {});
   }
@@ -239,7 +239,8 @@ TEST_F(GimpBatch, AFeatheredSelectionIsBlendedOnceAndStaysAsItWas) {
   const Document tv = Picture("oval-television"), in = ReadImage(kDir / "rgb.png", [](const std::string&) {});
   ExpectSame(tv, Kalvero("television", "rgb", "--set \"Random Seed=7\" " + mask), "television through the oval");
   // Burnt Edges fills beyond the selection's edge, outside its bounds too.
-  ExpectSame(Picture("oval-burnt-edges"), Kalvero("burnt", "rgb", "--set \"Burn Width=6\" " + mask), "burnt edges along the oval");
+  ExpectSame(Picture("oval-burnt-edges"), Kalvero("burnt", "rgb", "--set \"Burn Width=6\" " + mask),
+             "burnt edges along the oval");
 
   const Document selection = ReadImage(kDir / "mask.png", [](const std::string&) {});
   bool inside = false, outside = true, rim = false;
