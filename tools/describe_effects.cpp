@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -14,7 +15,7 @@
 #include "framework/filter.h"
 #include "hosts/common/build_id.h"
 #include "hosts/common/description_json.h"
-#include "hosts/common/memory_suites.h"
+#include "hosts/common/effect_values.h"
 #include "parameters/parameters.h"
 #include "platform/string_table.h"
 #include "platform/system.h"
@@ -22,20 +23,7 @@
 namespace {
 
 using namespace kv;
-using namespace kv::cli;
-
-// The values of `list` as its parameters write them for a script.
-Descriptor Written(const ParameterList& list) {
-  ps::WriteDescriptorProcs& write = WriteSuite();
-  ps::PIWriteDescriptor token = write.openWriteDescriptorProc();
-  const int32_t err = list.WriteDescriptor(write, token, HandleSuite());
-  ps::PIDescriptorHandle handle = nullptr;
-  write.closeWriteDescriptorProc(token, &handle);
-  Descriptor values = handle != nullptr ? HandleDescriptor(handle) : Descriptor{};
-  DisposeHandle(handle);
-  if (err != 0 || handle == nullptr) throw std::runtime_error("its defaults cannot be written as a script");
-  return values;
-}
+using namespace kv::host;
 
 KeyedText Keyed(const std::string& key) { return {key, key.empty() ? std::string() : strings::Text(key)}; }
 
@@ -60,7 +48,9 @@ DescribedEffect Describe(int32_t number, Filter& effect) {
   d.dialogHelp = Keyed(list.dialogHelp);
   for (const std::string& page : list.pages) d.pages.push_back(Keyed(page));
   for (const auto& p : list) d.parameters.push_back(kv::Describe(*p));
-  described.defaults = Written(list);
+  std::optional<Descriptor> defaults = Written(list);
+  if (!defaults) throw std::runtime_error("its defaults cannot be written as a script");
+  described.defaults = std::move(*defaults);
   return described;
 }
 

@@ -17,6 +17,14 @@
 
 namespace kv::cli {
 
+using host::DescribedEffect;
+using host::DescribeResult;
+using host::Descriptor;
+using host::EffectValues;
+using host::FilterHost;
+using host::FromJson;
+using host::ToJson;
+
 namespace {
 
 constexpr uint32_t kSeedKey = ps::FourCC("RndS");

@@ -15,6 +15,9 @@
 
 namespace kv::cli {
 
+using host::CoreLibrary;
+using host::Rgb;
+
 enum ExitStatus : int {
   kExitOk = 0,
   kExitUsage = 1,      // the command line is wrong

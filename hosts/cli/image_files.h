@@ -13,6 +13,9 @@
 
 namespace kv::cli {
 
+using host::Document;
+using host::Mode;
+
 class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

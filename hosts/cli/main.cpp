@@ -15,6 +15,7 @@
 namespace {
 
 using namespace kv::cli;
+using namespace kv::host;
 
 constexpr const char* kFooter = R"(
 Examples:

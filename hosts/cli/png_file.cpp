@@ -13,6 +13,9 @@
 
 namespace kv::cli::formats {
 
+using host::kMetresPerInch;
+using host::WholeResolution;
+
 namespace {
 
 struct PngMessages {
@@ -93,16 +96,6 @@ bool WritePngRows(png_structp png, png_infop info, FILE* f, const PngWriteSetup*
   return true;
 }
 
-constexpr double kMetresPerInch = 0.0254;
-
-// PNG keeps pixels per metre; a whole number of pixels per inch written by
-// us comes back as that whole number.
-double PpiFromPpm(uint32_t ppm) {
-  const double ppi = ppm * kMetresPerInch;
-  const double whole = std::round(ppi);
-  return std::lround(whole / kMetresPerInch) == long(ppm) ? whole : ppi;
-}
-
 std::vector<png_bytep> RowPointers(uint8_t* base, uint32_t height, size_t rowBytes) {
   std::vector<png_bytep> rows(height);
   for (uint32_t y = 0; y < height; ++y) rows[y] = base + size_t(y) * rowBytes;
@@ -136,8 +129,8 @@ Document ReadPng(const std::filesystem::path& file, const Warn& warn) {
   if (!ReadPngRows(png, rows.data())) FailRead(file, std::string("damaged PNG: ") + messages.error);
   if (h.bitDepth == 16) WarnReduced(warn, file);
   if (h.havePhys && h.xPpm > 0 && h.yPpm > 0) {
-    doc.xResolution = PpiFromPpm(h.xPpm);
-    doc.yResolution = PpiFromPpm(h.yPpm);
+    doc.xResolution = WholeResolution(h.xPpm * kMetresPerInch);
+    doc.yResolution = WholeResolution(h.yPpm * kMetresPerInch);
   }
   return doc;
 }

@@ -13,6 +13,9 @@
 
 namespace kv::cli {
 
+using host::DescribedEffect;
+using host::EffectValues;
+
 namespace {
 
 constexpr const char* kFooter = R"(

@@ -12,6 +12,8 @@
 
 namespace kv::cli {
 
+using host::CoreLibrary;
+
 struct SettingsOptions {
   std::string effect;
   std::string name, newName;

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -89,4 +89,4 @@ std::string BuildIdOfLoaded(const void* address) {
   return search.id;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

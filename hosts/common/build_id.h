@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <string>
 
-namespace kv::cli {
+namespace kv::host {
 
 std::string BuildIdOfFile(const std::filesystem::path& file);
 // Of the loaded object that holds `address`, such as one of its functions.
 std::string BuildIdOfLoaded(const void* address);
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -185,4 +185,4 @@ std::optional<Rgb> ParseColor(std::string_view text) {
   return Rgb{uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2])};
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -8,7 +8,7 @@
 
 #include "hosts/common/document.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 struct Rgb {
   uint8_t red = 0, green = 0, blue = 0;
@@ -29,4 +29,4 @@ void PixelBytes(Mode mode, Rgb colour, uint8_t out[4]);
 // "#RRGGBB", "RRGGBB", "R,G,B" (0..255 each), "black" or "white".
 std::optional<Rgb> ParseColor(std::string_view text);
 
-}  // namespace kv::cli
+}  // namespace kv::host

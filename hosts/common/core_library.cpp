@@ -13,7 +13,7 @@
 #include "platform/string_table.h"
 #include "platform/system.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -119,4 +119,4 @@ std::filesystem::path ChooseCore(const std::string& option) {
   return (ec ? std::filesystem::path(".") : self.parent_path()) / kCoreFileName;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -11,7 +11,7 @@
 #include "hosts/common/description_json.h"
 #include "platform/protocol.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 class CoreError : public std::runtime_error {
  public:
@@ -52,4 +52,4 @@ constexpr const char* kCoreFileName = "libkalvero-core.so";
 // libkalvero-core.so in the folder of the running program.
 std::filesystem::path ChooseCore(const std::string& option);
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -151,4 +151,4 @@ CoreDescription ParseDescription(std::string_view text) {
   }
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -10,7 +10,7 @@
 #include "hosts/common/descriptor.h"
 #include "parameters/description.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 inline constexpr const char* kDescriptionFile = "Effects.json";
 
@@ -29,4 +29,4 @@ std::string DescriptionJson(const CoreDescription& core);
 // Throws std::runtime_error saying what is wrong.
 CoreDescription ParseDescription(std::string_view json);
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -10,7 +10,7 @@
 
 #include "hosts/common/memory_suites.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 void Descriptor::Put(uint32_t key, DescriptorValue value) {
   for (Item& item : items_)
@@ -249,4 +249,4 @@ ps::WriteDescriptorProcs& WriteSuite() {
   return suite;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

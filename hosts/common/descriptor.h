@@ -12,7 +12,7 @@
 
 #include "platform/protocol.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 struct UnitFloat {
   uint32_t unit = 0;
@@ -76,4 +76,4 @@ ps::WriteDescriptorProcs& WriteSuite();
 ps::Handle DescriptorHandle(const Descriptor& descriptor);
 Descriptor HandleDescriptor(ps::Handle handle);
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -7,7 +7,7 @@
 
 #include "hosts/common/descriptor.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -186,4 +186,4 @@ Descriptor FromJson(std::string_view text) {
   return d;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -2,15 +2,14 @@
 
 #include <cmath>
 
-namespace kv::cli {
+namespace kv::host {
 
 Document::Document(int32_t w, int32_t h, Mode m, bool alpha)
     : width(w), height(h), mode(m), hasAlpha(alpha), pixels(size_t(w) * size_t(h) * size_t(Planes())) {}
 
-int32_t Document::ColorPlanes() const { return cli::ColorPlanes(mode); }
+int32_t Document::ColorPlanes() const { return host::ColorPlanes(mode); }
 
 double WholeResolution(double ppi) {
-  constexpr double kMetresPerInch = 0.0254;
   const double whole = std::round(ppi);
   return std::lround(whole / kMetresPerInch) == std::lround(ppi / kMetresPerInch) ? whole : ppi;
 }
@@ -44,4 +43,4 @@ int16_t HostImageMode(Mode mode) {
   return 3;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

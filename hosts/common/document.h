@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kv::cli {
+namespace kv::host {
 
 enum class Mode { Grey, RGB, CMYK, Lab };
 
@@ -32,6 +32,8 @@ struct Document {
   const uint8_t* Row(int32_t y) const { return pixels.data() + size_t(y) * RowBytes(); }
 };
 
+constexpr double kMetresPerInch = 0.0254;
+
 // A resolution a file kept in pixels per metre, as the whole number of
 // pixels per inch it was made from when the metres round from one: 2835
 // per metre, 72.009 per inch, is 72.
@@ -43,4 +45,4 @@ std::string ModeName(Mode mode);
 // The protocol's image mode: 1 grey, 3 RGB, 4 CMYK, 9 Lab.
 int16_t HostImageMode(Mode mode);
 
-}  // namespace kv::cli
+}  // namespace kv::host

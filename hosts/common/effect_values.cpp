@@ -2,11 +2,12 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "hosts/common/memory_suites.h"
 #include "parameters/parameter_io.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -119,16 +120,23 @@ std::string EffectValues::Play(const Descriptor& script, const std::function<voi
   return {};
 }
 
-Descriptor EffectValues::Values() const {
+std::optional<Descriptor> Written(const ParameterList& list) {
   ps::WriteDescriptorProcs& write = WriteSuite();
   ps::PIWriteDescriptor token = write.openWriteDescriptorProc();
-  const int32_t err = list_.WriteDescriptor(write, token, HandleSuite());
+  const int32_t err = list.WriteDescriptor(write, token, HandleSuite());
   ps::PIDescriptorHandle handle = nullptr;
   write.closeWriteDescriptorProc(token, &handle);
-  Descriptor values = handle != nullptr ? HandleDescriptor(handle) : Descriptor{};
+  if (handle == nullptr) return std::nullopt;
+  Descriptor values = HandleDescriptor(handle);
   DisposeHandle(handle);
-  if (err != 0) throw std::runtime_error("the values of " + Name() + " cannot be written as a script");
+  if (err != 0) return std::nullopt;
   return values;
+}
+
+Descriptor EffectValues::Values() const {
+  std::optional<Descriptor> values = Written(list_);
+  if (!values) throw std::runtime_error("the values of " + Name() + " cannot be written as a script");
+  return std::move(*values);
 }
 
 std::string ParametersText(const DescribedEffect& effect) {
@@ -148,4 +156,4 @@ std::string ParametersText(const DescribedEffect& effect) {
   return text;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

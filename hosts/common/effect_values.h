@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,7 @@
 #include "parameters/description.h"
 #include "parameters/parameters.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 class EffectValues {
  public:
@@ -51,8 +52,12 @@ class EffectValues {
   ParameterList list_;
 };
 
+// The values of `list` as its parameters write them for a script; nothing
+// when they cannot be written.
+std::optional<Descriptor> Written(const ParameterList& list);
+
 // One parameter a paragraph: name, keys, kind and range, default, and the
 // words it takes; for `kalvero params` and the help of other hosts.
 std::string ParametersText(const DescribedEffect& effect);
 
-}  // namespace kv::cli
+}  // namespace kv::host

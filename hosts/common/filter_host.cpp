@@ -10,7 +10,7 @@
 #include "hosts/common/memory_suites.h"
 #include "image/pixel_ops.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -336,4 +336,4 @@ std::string DescribeResult(int16_t result) {
   return what + " (" + std::to_string(result) + ")";
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

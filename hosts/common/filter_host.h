@@ -17,7 +17,7 @@
 #include "image/geometry.h"
 #include "platform/protocol.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 class FilterHost {
  public:
@@ -141,4 +141,4 @@ class FilterHost {
 // "out of memory (-108)" and the like, for a result the core returned.
 std::string DescribeResult(int16_t result);
 
-}  // namespace kv::cli
+}  // namespace kv::host

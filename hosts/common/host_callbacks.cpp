@@ -5,7 +5,7 @@
 
 #include "hosts/common/memory_suites.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 FilterHost* FilterHost::Callbacks::active = nullptr;
 
@@ -139,4 +139,4 @@ void FilterHost::Callbacks::Message(void* window, int32_t kind, const char* capt
   static_cast<FilterHost*>(window)->ShowMessage(kind, caption != nullptr ? caption : "", text != nullptr ? text : "");
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

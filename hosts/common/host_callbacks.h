@@ -4,7 +4,7 @@
 
 #include "hosts/common/filter_host.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 struct FilterHost::Callbacks {
   static FilterHost* active;
@@ -23,4 +23,4 @@ struct FilterHost::Callbacks {
   static void Message(void* window, int32_t kind, const char* caption, const char* text);
 };
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -89,4 +89,4 @@ ps::BufferProcs& BufferSuite() {
   return suite;
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

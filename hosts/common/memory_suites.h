@@ -8,7 +8,7 @@
 
 #include "platform/protocol.h"
 
-namespace kv::cli {
+namespace kv::host {
 
 ps::HandleProcs& HandleSuite();
 ps::BufferProcs& BufferSuite();
@@ -26,4 +26,4 @@ uint64_t HandleSerial(ps::Handle handle);
 // The amount the buffer suite says it can still hand out.
 constexpr int32_t kBufferSpace = 512 << 20;
 
-}  // namespace kv::cli
+}  // namespace kv::host

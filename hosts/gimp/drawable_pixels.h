@@ -14,9 +14,9 @@ using Babl = union _Babl;
 
 namespace kv::gimp {
 
-using cli::Document;
-using cli::Mode;
-using cli::WholeResolution;
+using host::Document;
+using host::Mode;
+using host::WholeResolution;
 
 class DrawablePixels {
  public:

@@ -14,7 +14,7 @@ namespace {
 
 void Query() {
   try {
-    const kv::cli::CoreLibrary core(kv::cli::ChooseCore({}));
+    const kv::host::CoreLibrary core(kv::host::ChooseCore({}));
     kv::gimp::InstallProcedures(core.Description());
   } catch (const std::exception& e) {
     g_printerr("kalvero-gimp: %s\n", e.what());

@@ -27,7 +27,7 @@ std::string Help(const DescribedEffect& effect) {
   return "Values are given as NAME=VALUE, separated by ';' or new lines, for example \"Random Seed=7\". Lengths may "
          "carry a unit (12, 0.5 cm, 1 in), colours are #rrggbb or r,g,b, and positions are image pixels x,y or "
          "x%,y% of the working area. The parameters:\n\n" +
-         cli::ParametersText(effect);
+         host::ParametersText(effect);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 namespace kv::gimp {
 
-using cli::CoreDescription;
-using cli::DescribedEffect;
+using host::CoreDescription;
+using host::DescribedEffect;
 
 // "plug-in-kalvero-burnt-edges": from the effect's name key, which no
 // translation changes.

@@ -18,9 +18,9 @@ namespace kv::gimp {
 
 namespace {
 
-using cli::CoreLibrary;
-using cli::EffectValues;
-using cli::FilterHost;
+using host::CoreLibrary;
+using host::EffectValues;
+using host::FilterHost;
 
 // The caller's mistake, as opposed to the effect failing.
 class CallingError : public std::runtime_error {
@@ -65,10 +65,10 @@ void StartingValues(EffectValues& values, const std::string& text) {
   for (const std::string& p : problems) Tell(p);
 }
 
-cli::Rgb Colour(gboolean (*get)(GimpRGB*)) {
+host::Rgb Colour(gboolean (*get)(GimpRGB*)) {
   GimpRGB rgb{};
   get(&rgb);
-  cli::Rgb c;
+  host::Rgb c;
   gimp_rgb_get_uchar(&rgb, &c.red, &c.green, &c.blue);
   return c;
 }
@@ -122,7 +122,7 @@ class Progress {
 };
 
 Answer Run(const Call& call) {
-  const CoreLibrary core(cli::ChooseCore({}));
+  const CoreLibrary core(host::ChooseCore({}));
   const DescribedEffect* effect = EffectOfProcedure(core.Description(), call.procedure);
   if (effect == nullptr) throw CallingError("the effects core has no effect for " + call.procedure);
   const int32_t number = effect->description.number;
@@ -163,7 +163,7 @@ Answer Run(const Call& call) {
   if (result == ps::reportedToUser && host.DialogShown() && host.MessagesShown() == 0) return {GIMP_PDB_CANCEL, {}};
   if (result != 0)
     return {GIMP_PDB_EXECUTION_ERROR,
-            result == ps::reportedToUser && !told.empty() ? told : name + " failed: " + cli::DescribeResult(result)};
+            result == ps::reportedToUser && !told.empty() ? told : name + " failed: " + host::DescribeResult(result)};
 
   pixels.Commit(host.Written());
   if (call.mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();

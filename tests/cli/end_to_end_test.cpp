@@ -6,13 +6,15 @@
 #include <fstream>
 
 #include "hosts/cli/apply_command.h"
-#include "hosts/common/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
+#include "hosts/common/filter_host.h"
 #include "tests/cli/test_support.h"
 
 namespace kv::cli::test {
 namespace {
+
+using host::FilterHost;
 
 class Apply : public ::testing::Test {
  protected:

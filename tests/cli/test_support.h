@@ -11,6 +11,9 @@
 
 namespace kv::cli::test {
 
+using host::Document;
+using host::Mode;
+
 // A fresh folder, removed with everything in it.
 class ScratchFolder {
  public:
