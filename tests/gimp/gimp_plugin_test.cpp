@@ -26,6 +26,11 @@ namespace fs = std::filesystem;
 
 const fs::path kDir = fs::path(KV_ARTEFACT_DIR) / "run";
 
+// The effects the cases below leave out, each run once with its defaults
+// through the feathered selection.
+constexpr const char* kSmokeEffects[] = {"classic-mosaic", "constellation", "cracks", "crumple", "electrify",
+                                         "flag",           "puzzle",        "rip-open", "shatter", "stain"};
+
 std::string FindGimp() {
   std::istringstream dirs(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin");
   for (std::string dir; std::getline(dirs, dir, ':');)
@@ -89,6 +94,11 @@ End=50,40")
 (gimp-selection-feather oval 16)
 (save-selection oval "mask.png")
 (define oval2 (copy oval))
+(for-each
+  (lambda (effect)
+    (run (string-append "smoke-" effect) (copy oval)
+         (eval (string->symbol (string-append "plug-in-kalvero-" effect))) RUN-NONINTERACTIVE ""))
+  smoke-effects)
 (run "oval-television" oval plug-in-kalvero-television RUN-NONINTERACTIVE "Random Seed=7")
 (run "oval-burnt-edges" oval2 plug-in-kalvero-burnt-edges RUN-NONINTERACTIVE "Burn Width=6")
 (save-selection oval "mask-after.png")
@@ -130,8 +140,11 @@ class GimpBatch : public ::testing::Test {
     // PNG files are theirs.
     std::ofstream(kDir / "gimprc") << "(plug-in-path \"" << plugins.string() << ":${gimp_plug_in_dir}/plug-ins\")\n";
     dialog = toolkit::test::XServer::Shared().Running();
+    std::string smoke;
+    for (const char* effect : kSmokeEffects) smoke += std::string(" \"") + effect + '"';
     std::ofstream(kDir / "batch.scm") << "(define settings '((\"dir\" \"" << kDir.string() << "\") (\"dialog\" \""
-                                      << (dialog ? "yes" : "no") << "\")))\n"
+                                      << (dialog ? "yes" : "no") << "\")))\n(define smoke-effects '(" << smoke
+                                      << "))\n"
                                       << kScript;
     const auto started = std::chrono::steady_clock::now();
     const std::string dir = kDir.string();
@@ -226,6 +239,17 @@ TEST_F(GimpBatch, AFeatheredSelectionIsBlendedOnceAndStaysAsItWas) {
   EXPECT_TRUE(inside && outside && rim);
   EXPECT_TRUE(ReadImage(kDir / "mask-after.png", [](const std::string&) {}).pixels == selection.pixels)
       << "the selection changed";
+  ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(GimpBatch, EveryOtherEffectRendersThroughTheSelectionAsKalveroDoes) {
+  ::setenv("XDG_CONFIG_HOME", (kDir / "kalvero-config").c_str(), 1);
+  for (const std::string effect : kSmokeEffects) {
+    EXPECT_EQ(Result("smoke-" + effect), "ok") << effect;
+    if (fs::exists(kDir / ("smoke-" + effect + ".png")))
+      ExpectSame(Picture("smoke-" + effect),
+                 Kalvero(effect, "rgb", "--selection " + (kDir / "mask.png").string()), effect);
+  }
   ::unsetenv("XDG_CONFIG_HOME");
 }
 
