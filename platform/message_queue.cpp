@@ -11,10 +11,7 @@ int32_t MessageQueue::Send(int32_t message, Call call) {
   if (closed_) return -1;
   queue_.push_back(&pending);
   posted_.notify_all();
-  if (wake_[1] >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);  // a full pipe is awake already
-  }
+  WakeLocked();
   finished_.wait(lock, [&] { return pending.done; });
   return pending.result;
 }
@@ -69,6 +66,17 @@ int MessageQueue::WakeupDescriptor() {
   std::lock_guard lock(mutex_);
   if (wake_[0] < 0 && ::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
   return wake_[0];
+}
+
+void MessageQueue::Wake() {
+  std::lock_guard lock(mutex_);
+  WakeLocked();
+}
+
+void MessageQueue::WakeLocked() {
+  if (wake_[1] < 0) return;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);  // a full pipe is awake already
 }
 
 MessageQueue::~MessageQueue() {

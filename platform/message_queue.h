@@ -34,6 +34,9 @@ class MessageQueue {
   // system's loop to watch so that it pumps at once; -1 when none could be
   // made. Pump empties it.
   int WakeupDescriptor();
+  // Turns the descriptor readable without a call: the pumping thread has
+  // other work to do at once.
+  void Wake();
 
   MessageQueue() = default;
   ~MessageQueue();
@@ -41,6 +44,8 @@ class MessageQueue {
   MessageQueue& operator=(const MessageQueue&) = delete;
 
  private:
+  void WakeLocked();
+
   struct Pending {
     int32_t message;
     Call call;

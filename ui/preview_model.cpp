@@ -36,7 +36,9 @@ PreviewModel::~PreviewModel() {
 }
 
 void PreviewModel::SetUp() {
-  if (state_ == kNotSetUp) state_ = kOutOfDate;
+  if (state_ != kNotSetUp) return;
+  state_ = kOutOfDate;
+  queue_.Wake();
 }
 
 void PreviewModel::Tick() {
@@ -60,6 +62,7 @@ void PreviewModel::Tick() {
       }
       result_ = result;
       workerDone_.store(true, std::memory_order_release);
+      queue_.Wake();  // shown at once, not at the next tick
     });
     return;
   }
@@ -121,6 +124,7 @@ void PreviewModel::Invalidate() {
   view_.SetProgress(0.0);
   view_.MarkPreviewOutOfDate();
   state_ = kOutOfDate;
+  queue_.Wake();  // the render starts at once, not at the next tick
 }
 
 }  // namespace kv
