@@ -16,6 +16,7 @@
 #include "host/working_area.h"
 #include "platform/product.h"
 #include "platform/string_table.h"
+#include "ui/kalvero_dialog_model.h"
 
 namespace kv {
 
@@ -239,13 +240,8 @@ void About(void* record, int32_t filterId) {
   if (filterId != 0) return;
   LoadStrings();
   const auto* about = static_cast<const ps::AboutRecord*>(record);
-  std::string text = std::string(kProductName) + "\n" + strings::Text("Version:") + " " +
-                     std::to_string(KALVERO_VERSION_MAJOR) + "." + std::to_string(KALVERO_VERSION_MINOR) + "." +
-                     std::to_string(KALVERO_VERSION_PATCH) + " Release\n" + strings::Text("Copyright");
-  for (int i = 1; i <= 8; ++i) {
-    const std::string line = strings::Text("Credits Line " + std::to_string(i));
-    if (!line.empty()) text += "\n" + line;
-  }
+  std::string text;
+  for (const std::string& line : AboutLines()) text += (text.empty() ? "" : "\n") + line;
   platform::ShowMessage(about != nullptr ? about->platformData : nullptr, ps::messageInfo, kProductName, text);
   strings::Clear();
 }

@@ -41,6 +41,7 @@ FilterDialogModel::FilterDialogModel(int32_t& err, DialogWindow& window, Filter&
   err = effect_.BuildParameters(list_, block_.data());
   if (err == 0) err = effect_.UpdateParameterStates(list_, block_.data());
   EnableHistory();
+  window_.CheckCommand(kCommandShowMarkers, showMarkers_);
 }
 
 FilterDialogModel::~FilterDialogModel() { StopPreview(); }
@@ -54,21 +55,30 @@ void FilterDialogModel::EnableHistory() {
   window_.EnableCommand(kCommandRedo, !redo_.empty());
 }
 
-// The block as it was goes onto `history`; the block as it is becomes the
-// one the model knows.
-void FilterDialogModel::Changed(std::deque<Snapshot>& history) {
-  history.push_front(current_);
+// The block as it was goes onto `history` (unless null); the block as it
+// is becomes the one the model knows.
+void FilterDialogModel::Changed(std::deque<Snapshot>* history) {
+  if (history != nullptr) history->push_front(current_);
   current_.assign(block_.begin(), block_.end());
   effect_.UpdateParameterStates(list_, block_.data());
   preview_.Invalidate();
   EnableHistory();
+  if (hooks_.valuesChanged) hooks_.valuesChanged();
 }
 
 void FilterDialogModel::ParametersChanged() {
   StopPreview();
   for (auto& p : list_) p->Clamp();
   redo_.clear();
-  Changed(undo_);
+  // A drag's later moves join the step its first one made.
+  const bool joins = inGesture_ && gestureStepped_;
+  gestureStepped_ = inGesture_;
+  Changed(joins ? nullptr : &undo_);
+}
+
+void FilterDialogModel::Gesture(bool begins) {
+  inGesture_ = begins;
+  gestureStepped_ = false;
 }
 
 void FilterDialogModel::Restore(std::deque<Snapshot>& from, std::deque<Snapshot>& to) {
@@ -82,6 +92,7 @@ void FilterDialogModel::Restore(std::deque<Snapshot>& from, std::deque<Snapshot>
   window_.RefreshControls();
   preview_.Invalidate();
   EnableHistory();
+  if (hooks_.valuesChanged) hooks_.valuesChanged();
 }
 
 void FilterDialogModel::Undo() { Restore(undo_, redo_); }
@@ -91,7 +102,7 @@ void FilterDialogModel::ResetToDefaults() {
   StopPreview();
   effect_.SetDefaults(block_.data());
   redo_.clear();
-  Changed(undo_);
+  Changed(&undo_);
   window_.RefreshControls();
 }
 
@@ -101,6 +112,11 @@ void FilterDialogModel::SetZoom(double zoom) {
   zoom_ = zoom;
   window_.SetZoom(zoom_);
   preview_.Invalidate();
+}
+
+void FilterDialogModel::SetShowMarkers(bool show) {
+  showMarkers_ = show;
+  window_.CheckCommand(kCommandShowMarkers, show);
 }
 
 void FilterDialogModel::OK() {
@@ -130,6 +146,7 @@ bool FilterDialogModel::Command(int32_t command) {
     case kCommandUndo: Undo(); return true;
     case kCommandRedo: Redo(); return true;
     case kCommandReset: ResetToDefaults(); return true;
+    case kCommandShowMarkers: SetShowMarkers(!showMarkers_); return true;
     default: return false;
   }
 }

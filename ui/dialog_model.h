@@ -31,6 +31,7 @@ class FilterDialogModel {
     std::function<std::unique_ptr<ByteImage>()> takePreview;  // the finished preview, for OK
     std::function<void(std::unique_ptr<ByteImage>)> keepPreview;  // hands it to the run
     std::function<void(std::span<const uint8_t> block)> storeLastUsed;  // OK's "Last Used"; failures ignored
+    std::function<void()> valuesChanged;  // after every change, undo, redo and reset
   };
 
   // `block` is the host's parameters handle, locked for the dialog's life,
@@ -40,24 +41,29 @@ class FilterDialogModel {
   ~FilterDialogModel();
 
   ParameterList& Parameters() { return list_; }
+  const ParameterList& Parameters() const { return list_; }
   PreviewModel& Preview() { return preview_; }
   double Zoom() const { return zoom_; }
 
   // A control has written a new value into the block.
   void ParametersChanged();
+  // Between a drag's begin and end its changes are one step to undo.
+  void Gesture(bool begins);
   void OK();
   void Cancel();
   void Undo();
   void Redo();
   void ResetToDefaults();
   void SetZoom(double zoom);
+  bool ShowMarkers() const { return showMarkers_; }
+  void SetShowMarkers(bool show);
   // Runs a window command; false when the model does not know it.
   bool Command(int32_t command);
 
  private:
   using Snapshot = std::vector<uint8_t>;
   void StopPreview();
-  void Changed(std::deque<Snapshot>& history);
+  void Changed(std::deque<Snapshot>* history);
   void Restore(std::deque<Snapshot>& from, std::deque<Snapshot>& to);
   void EnableHistory();
 
@@ -71,6 +77,8 @@ class FilterDialogModel {
   Snapshot current_;  // the block as the model last knew it
   std::deque<Snapshot> undo_, redo_;
   double zoom_ = 1.0;
+  bool showMarkers_ = true;
+  bool inGesture_ = false, gestureStepped_ = false;
 };
 
 }  // namespace kv

@@ -14,6 +14,7 @@
 #include "host/host_calls.h"
 #include "host/run_record.h"
 #include "host/working_area.h"
+#include "parameters/parameter_io.h"
 #include "parameters/parameters.h"
 #include "platform/format.h"
 #include "platform/product.h"
@@ -162,9 +163,27 @@ std::string ToolkitSession::Title() const {
   return id >= 0 && id < kEffectCount ? Text(EffectNameKey(id)) : std::string(kProductName);
 }
 
-std::string ToolkitSession::Text(std::string_view key) const {
-  const std::u16string value = strings::Lookup(platform::Widen(std::string(key)));
-  return value == strings::kLostString ? std::string(key) : platform::Narrow(value);
+std::string ToolkitSession::Caption() const { return kProductName; }
+
+std::string ToolkitSession::Text(std::string_view key) const { return strings::Text(key); }
+
+// What the effect does, then how its dialog is used where the effect says.
+std::string ToolkitSession::DialogHelp() const {
+  std::string help;
+  const int32_t id = run_.filter->filterId;
+  const std::string lost = platform::Narrow(strings::kLostString);
+  for (const std::string& key : {id >= 0 && id < kEffectCount ? std::string(EffectNameKey(id)) + " Help" : std::string(),
+                                 model_ ? model_->Parameters().dialogHelp : std::string()}) {
+    const std::string text = key.empty() ? std::string() : Text(key);
+    if (!text.empty() && text != lost) help += (help.empty() ? "" : " ") + text;
+  }
+  return help;
+}
+
+std::vector<std::string> ToolkitSession::Effects() const {
+  std::vector<std::string> names;
+  for (int32_t n = 0; n < kEffectCount; ++n) names.push_back(CreateFilter(n) ? Text(EffectNameKey(n)) : std::string());
+  return names;
 }
 
 std::vector<std::string> ToolkitSession::PageLabels() const {
@@ -206,10 +225,14 @@ std::string ToolkitSession::Value(int32_t control) const {
   return p != nullptr ? p->ValueText() : std::string();
 }
 
+std::string ToolkitSession::Refusal(const FilterParameter* p, std::string_view value) const {
+  const std::string refused = FormatText(Text("Refused Value"), value);
+  return p != nullptr ? p->Label() + ": " + refused : refused;
+}
+
 std::string ToolkitSession::SetNumber(int32_t control, double value) {
   FilterParameter* p = At(control);
-  if (p == nullptr) return "there is no control " + std::to_string(control);
-  if (!std::isfinite(value)) return p->Name() + " takes a number";
+  if (p == nullptr || !std::isfinite(value)) return Refusal(p, param_io::Format("%g", value));
   model_->StopRendering();
   if (auto* s = dynamic_cast<SliderParameter*>(p)) {
     *s->value = value;
@@ -219,8 +242,7 @@ std::string ToolkitSession::SetNumber(int32_t control, double value) {
     *c->value = value != 0.0;
   } else if (auto* list = dynamic_cast<ListboxParameter*>(p)) {
     const double i = std::floor(value);
-    if (i < 0 || i >= double(list->items.size()))
-      return p->Name() + " has " + std::to_string(list->items.size()) + " choices, counted from 0";
+    if (i < 0 || i >= double(list->items.size())) return Refusal(p, param_io::Format("%g", value));
     *list->value = list->items[size_t(i)].value;
   } else if (auto* d = dynamic_cast<DirectionParameter*>(p)) {
     *d->value = value;
@@ -228,10 +250,10 @@ std::string ToolkitSession::SetNumber(int32_t control, double value) {
     *seed->value = uint16_t(std::clamp(std::lround(value), 0L, 65535L));
   } else if (auto* c = dynamic_cast<FlagConnectionsParameter*>(p)) {
     const long bits = std::lround(value);
-    if (bits < 0 || bits >= 1 << kFlagAttachmentCount) return p->Name() + " takes the bits of its eight holds";
+    if (bits < 0 || bits >= 1 << kFlagAttachmentCount) return Refusal(p, param_io::Format("%g", value));
     for (int32_t i = 0; i < kFlagAttachmentCount; ++i) c->value->attached[i] = (bits >> i & 1) != 0;
   } else {
-    return p->Name() + " takes " + p->RangeText();
+    return Refusal(p, param_io::Format("%g", value));
   }
   model_->ParametersChanged();
   return {};
@@ -239,12 +261,12 @@ std::string ToolkitSession::SetNumber(int32_t control, double value) {
 
 std::string ToolkitSession::SetValue(int32_t control, std::string_view text) {
   FilterParameter* p = At(control);
-  if (p == nullptr) return "there is no control " + std::to_string(control);
+  if (p == nullptr) return Refusal(p, text);
   model_->StopRendering();
   std::string error;
   if (p->SetFromText(text, error) != 0) {
     model_->Preview().Invalidate();  // the stopped render starts again
-    return error.empty() ? p->Name() + " takes " + p->RangeText() : error;
+    return Refusal(p, text);
   }
   model_->ParametersChanged();
   return {};
@@ -260,16 +282,15 @@ bool ToolkitSession::Arrangement(int32_t control, PuzzleArrangement& out, Rect& 
 
 std::string ToolkitSession::Arrange(int32_t control, toolkit::ArrangeCommand command, int32_t x, int32_t y) {
   auto* p = dynamic_cast<PuzzleArrangementParameter*>(At(control));
-  if (p == nullptr) return "there is no puzzle control " + std::to_string(control);
+  if (p == nullptr) return Refusal(p, std::to_string(control));
   PuzzleArrangement& a = *p->value;
   using C = toolkit::ArrangeCommand;
   const bool piece = x >= 0 && y >= 0 && x < a.columns && y < a.rows;
   const bool edge = command == C::kFlipHorizontalEdge ? piece && y > 0 : piece && x > 0;
   if ((command == C::kTogglePiece && !piece) ||
       ((command == C::kFlipHorizontalEdge || command == C::kFlipVerticalEdge) && !edge))
-    return "no piece or inner edge at " + std::to_string(x) + "," + std::to_string(y);
-  if (command == C::kColumns && (x < 1 || x > kPuzzleMaxSize))
-    return p->Name() + " has 1 to " + std::to_string(kPuzzleMaxSize) + " columns";
+    return Refusal(p, std::to_string(x) + "," + std::to_string(y));
+  if (command == C::kColumns && (x < 1 || x > kPuzzleMaxSize)) return Refusal(p, std::to_string(x));
   model_->StopRendering();
   const Rect area = AreaRect(host_, &run_);
   switch (command) {
@@ -286,10 +307,32 @@ std::string ToolkitSession::Arrange(int32_t control, toolkit::ArrangeCommand com
   return {};
 }
 
+double ToolkitSession::TrackPosition(int32_t control, double value) const {
+  const auto* range = dynamic_cast<const SliderRange*>(At(control));
+  return range != nullptr ? range->ValueToTrack(value) : 0.0;
+}
+
+double ToolkitSession::TrackValue(int32_t control, double position) const {
+  const auto* range = dynamic_cast<const SliderRange*>(At(control));
+  return range != nullptr ? range->TrackToValue(position) : 0.0;
+}
+
+void ToolkitSession::Gesture(bool begins) {
+  if (model_) model_->Gesture(begins);
+}
+
 bool ToolkitSession::Command(int32_t command) { return model_ && model_->Command(command); }
 
 std::vector<std::string> ToolkitSession::StoredSettings(bool shipped) {
   return model_ ? model_->StoredSettings(shipped) : std::vector<std::string>{};
+}
+
+std::optional<Rect> ToolkitSession::WindowPlacement() const {
+  return model_ ? model_->WindowPlacement() : std::nullopt;
+}
+
+void ToolkitSession::KeepWindowPlacement(const Rect& window) {
+  if (model_) model_->KeepWindowPlacement(window);
 }
 
 bool ToolkitSession::DeleteStoredSetting(const std::string& name) {

@@ -31,7 +31,10 @@ class ToolkitSession final : public toolkit::DialogSession {
 
   int32_t Open(DialogWindow& window) override;
   std::string Title() const override;
+  std::string Caption() const override;
   std::string Text(std::string_view key) const override;
+  std::string DialogHelp() const override;
+  std::vector<std::string> Effects() const override;
   std::vector<std::string> PageLabels() const override;
   std::vector<toolkit::ControlSpec> Controls() const override;
   void Bind(int32_t control, toolkit::ControlView& shown) override;
@@ -41,12 +44,17 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string SetValue(int32_t control, std::string_view text) override;
   bool Arrangement(int32_t control, PuzzleArrangement& out, Rect& area) const override;
   std::string Arrange(int32_t control, toolkit::ArrangeCommand command, int32_t x, int32_t y) override;
+  double TrackPosition(int32_t control, double value) const override;
+  double TrackValue(int32_t control, double position) const override;
+  void Gesture(bool begins) override;
   bool Command(int32_t command) override;
   std::vector<std::string> StoredSettings(bool shipped) override;
   bool DeleteStoredSetting(const std::string& name) override;
   bool RenameStoredSetting(const std::string& name) override;
   void Tick() override;
   int WakeupDescriptor() override { return queue_.WakeupDescriptor(); }
+  std::optional<Rect> WindowPlacement() const override;
+  void KeepWindowPlacement(const Rect& window) override;
   Size ImageSize() const override;
   PointD StartOrigin(Size viewSize, double zoom) const override;
   void SetView(PointD origin, double zoom, Size viewSize) override;
@@ -61,6 +69,8 @@ class ToolkitSession final : public toolkit::DialogSession {
 
  private:
   FilterParameter* At(int32_t control) const;
+  // The status bar's word on a value the parameter cannot take.
+  std::string Refusal(const FilterParameter* p, std::string_view value) const;
 
   ps::FilterRecord& host_;
   RunRecord& run_;

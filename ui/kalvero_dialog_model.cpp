@@ -1,6 +1,7 @@
 #include "ui/kalvero_dialog_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -65,6 +66,12 @@ bool WindowRelay::Confirm(const std::string& title, const std::string& text) {
 void WindowRelay::SettingsChanged() {
   if (window_ != nullptr) window_->SettingsChanged();
 }
+void WindowRelay::CheckCommand(int32_t command, bool checked) {
+  if (window_ != nullptr) window_->CheckCommand(command, checked);
+}
+void WindowRelay::ShowAbout(const std::vector<std::string>& lines) {
+  if (window_ != nullptr) window_->ShowAbout(lines);
+}
 
 // --- display pixels -------------------------------------------------------------
 
@@ -123,6 +130,54 @@ toolkit::PreviewFrame ToFrame(const ByteImage& image, const Rect& wanted, int32_
 
 // --- the model ------------------------------------------------------------------
 
+namespace {
+
+// The options file's further value: the dialog's display options.
+constexpr int32_t kOptionHideMarkers = 1;
+
+bool OpenHelpPage(const std::string& page) {
+  if (page.empty()) return false;
+  const std::filesystem::path file = platform::ResourceFolder() / "Help" / page;
+  std::error_code ec;
+  return std::filesystem::exists(file, ec) && platform::OpenWithDesktop(file.string());
+}
+
+// Whether effect `filterId` suits the host's image and its block fits the
+// host's handle, without a word to the user.
+bool CanRunEffect(int32_t filterId, size_t blockSize) {
+  std::unique_ptr<Filter> filter = CreateFilter(filterId);
+  ps::FilterRecord* host = Session().record;
+  return filter && filter->ParameterBlockSize() <= blockSize && host != nullptr &&
+         CheckRequirements(*filter, *host, Session().run, true);
+}
+
+// A host that cannot take a change of effect in the middle of its call is
+// known by its program's name; asked once.
+bool SwitchingOffered() {
+  static const bool offered = [] {
+    std::error_code ec;
+    std::string name = std::filesystem::read_symlink("/proc/self/exe", ec).filename().string();
+    for (char& c : name) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return name.rfind("FIREWORKS", 0) != 0;
+  }();
+  return offered;
+}
+
+}  // namespace
+
+std::vector<std::string> AboutLines() {
+  std::vector<std::string> lines{kProductName,
+                                 strings::Text("Version:") + " " + std::to_string(KALVERO_VERSION_MAJOR) + "." +
+                                     std::to_string(KALVERO_VERSION_MINOR) + "." +
+                                     std::to_string(KALVERO_VERSION_PATCH) + " Release",
+                                 strings::Text("Copyright")};
+  for (int i = 1; i <= 8; ++i) {
+    std::string line = strings::Text("Credits Line " + std::to_string(i));
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
 KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& window, ps::FilterRecord& host,
                                                    RunRecord& run, std::span<uint8_t> block,
                                                    platform::MessageQueue& queue)
@@ -135,7 +190,8 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
                               [this] { return shownScale_ == 1 ? std::move(shown_) : nullptr; },
                               [this](std::unique_ptr<ByteImage> preview) { run_.previewResult = std::move(preview); },
                               // A Last Used that cannot be kept leaves OK as it was.
-                              [this](std::span<const uint8_t> b) { (void)StoreLastUsed(*run_.filter, b); }},
+                              [this](std::span<const uint8_t> b) { (void)StoreLastUsed(*run_.filter, b); },
+                              [this] { UpdateSettingsCommands(); }},
                         queue, run.errorText),
       host_(host),
       run_(run),
@@ -143,12 +199,21 @@ KalveroFilterDialogModel::KalveroFilterDialogModel(int32_t& err, DialogWindow& w
   ParameterList& list = Parameters();
   list.SetResolution(host.imageHRes);
   list.positionFrame = PositionFrame{AreaRect(host, &run), ImageBounds(host)};
-  bool lastUsed = false;
-  if (SettingExists(run.filter->SettingsName(), LastUsedName(), lastUsed) != 0) lastUsed = false;
-  EnableCommand(kCommandLastUsed, lastUsed);
+  const int32_t current = run.filter->filterId;
+  for (int32_t n = 0; n < kEffectCount; ++n) {
+    runnable_.push_back(n == current || (SwitchingOffered() && CanRunEffect(n, block.size())));
+    EnableCommand(kCommandSwitchEffect + n, runnable_.back());
+    CheckCommand(kCommandSwitchEffect + n, n == current);
+  }
   const bool others = NextRunnable(1) >= 0;
   EnableCommand(kCommandNextEffect, others);
   EnableCommand(kCommandPreviousEffect, others);
+  // No options yet: the window finds its own place, the markers show.
+  if (DialogOptions options; ReadOptions(options) == 0) {
+    placement_ = options.window;
+    SetShowMarkers((options.value & kOptionHideMarkers) == 0);
+  }
+  ReadStoredSettings();
 }
 
 KalveroFilterDialogModel::~KalveroFilterDialogModel() { StopRendering(); }
@@ -261,18 +326,66 @@ bool KalveroFilterDialogModel::ApplySetting(const std::string& name) {
   return true;
 }
 
-std::vector<std::string> KalveroFilterDialogModel::StoredSettings(bool shipped) {
-  std::vector<std::string>& names = shipped ? shippedSettings_ : userSettings_;
-  names.clear();
-  if ((shipped ? ListShippedSettings(run_.filter->SettingsName(), names)
-               : ListUserSettings(run_.filter->SettingsName(), names)) != 0) names.clear();
-  return names;
+const std::vector<std::string>& KalveroFilterDialogModel::StoredSettings(bool shipped) const {
+  return shipped ? shipped_.names : user_.names;
+}
+
+std::string KalveroFilterDialogModel::ValuesText(std::span<const uint8_t> block) const {
+  std::vector<uint8_t> copy(block.begin(), block.end());
+  ParameterList list;
+  if (run_.filter->BuildParameters(list, copy.data()) != 0) return {};
+  list.resolution = Parameters().resolution;
+  list.positionFrame = Parameters().positionFrame;
+  return SettingsText(run_.filter->SettingsName(), list);
+}
+
+void KalveroFilterDialogModel::ReadStoredSettings() {
+  const std::string effect = run_.filter->SettingsName();
+  std::vector<uint8_t> defaults(block_.begin(), block_.end());
+  run_.filter->SetDefaults(defaults.data());
+  defaultValues_ = ValuesText(defaults);
+  // Values a file lacks are the defaults', as when it was written.
+  const auto valuesOf = [&](const std::string& name) {
+    std::vector<uint8_t> b = defaults;
+    return LoadSetting(*run_.filter, name, b, Parameters().resolution) == 0 ? ValuesText(b) : std::string();
+  };
+  for (const bool shipped : {false, true}) {
+    Stored& stored = shipped ? shipped_ : user_;
+    stored.names.clear();
+    stored.values.clear();
+    if ((shipped ? ListShippedSettings(effect, stored.names) : ListUserSettings(effect, stored.names)) != 0)
+      stored.names.clear();
+    for (const std::string& name : stored.names) stored.values.push_back(valuesOf(name));
+  }
+  lastUsedValues_ = valuesOf(LastUsedName());
+  UpdateSettingsCommands();
+}
+
+// Last Used and Reset are offered when they would change something; the
+// stored settings the values match are checked.
+void KalveroFilterDialogModel::UpdateSettingsCommands() {
+  const std::string now = SettingsText(run_.filter->SettingsName(), Parameters());
+  EnableCommand(kCommandLastUsed, !lastUsedValues_.empty() && lastUsedValues_ != now);
+  EnableCommand(kCommandReset, defaultValues_ != now);
+  for (const bool shipped : {false, true}) {
+    const Stored& stored = shipped ? shipped_ : user_;
+    const int32_t first = shipped ? kCommandShippedSetting : kCommandUserSetting;
+    for (size_t k = 0; k < stored.values.size(); ++k)
+      CheckCommand(first + int32_t(k), !stored.values[k].empty() && stored.values[k] == now);
+  }
+}
+
+void KalveroFilterDialogModel::KeepWindowPlacement(const Rect& window) {
+  placement_ = window;
+  // A place that cannot be kept is not worth a word to the user.
+  (void)WriteOptions({window, ShowMarkers() ? 0 : kOptionHideMarkers});
 }
 
 bool KalveroFilterDialogModel::DeleteStoredSetting(const std::string& name) {
   if (!Confirm(strings::Text("Confirm Delete"), FormatText(strings::Text("Confirm Delete Message"), name)))
     return false;
   if (DeleteSetting(run_.filter->SettingsName(), name) != 0) return false;
+  ReadStoredSettings();
   SettingsChanged();
   return true;
 }
@@ -288,6 +401,7 @@ bool KalveroFilterDialogModel::RenameStoredSetting(const std::string& name) {
     ShowError(strings::Text("Error - Renaming Setting"));
     return false;
   }
+  ReadStoredSettings();
   SettingsChanged();
   return true;
 }
@@ -308,35 +422,16 @@ bool KalveroFilterDialogModel::SaveCurrentSetting() {
     ShowError(strings::Text("Error - Saving Setting"));
     return false;
   }
+  ReadStoredSettings();
   SettingsChanged();
   return true;
 }
-
-namespace {
-
-bool OpenHelpPage(const std::string& page) {
-  if (page.empty()) return false;
-  const std::filesystem::path file = platform::ResourceFolder() / "Help" / page;
-  std::error_code ec;
-  return std::filesystem::exists(file, ec) && platform::OpenWithDesktop(file.string());
-}
-
-// Whether effect `filterId` suits the host's image and its block fits the
-// host's handle, without a word to the user.
-bool CanRunEffect(int32_t filterId, size_t blockSize) {
-  std::unique_ptr<Filter> filter = CreateFilter(filterId);
-  ps::FilterRecord* host = Session().record;
-  return filter && filter->ParameterBlockSize() <= blockSize && host != nullptr &&
-         CheckRequirements(*filter, *host, Session().run, true);
-}
-
-}  // namespace
 
 int32_t KalveroFilterDialogModel::NextRunnable(int32_t step) const {
   const int32_t current = run_.filter->filterId;
   for (int32_t i = 1; i < kEffectCount; ++i) {
     const int32_t n = ((current + step * i) % kEffectCount + kEffectCount) % kEffectCount;
-    if (CanRunEffect(n, block_.size())) return n;
+    if (runnable_[size_t(n)]) return n;
   }
   return -1;
 }
@@ -344,7 +439,8 @@ int32_t KalveroFilterDialogModel::NextRunnable(int32_t step) const {
 // The dialog ends as cancelled, leaving the block as it found it; the
 // runner opens it again on the other effect.
 bool KalveroFilterDialogModel::SwitchTo(int32_t effect) {
-  if (effect < 0 || effect == run_.filter->filterId || !CanRunEffect(effect, block_.size())) return false;
+  if (effect < 0 || effect >= kEffectCount || !runnable_[size_t(effect)]) return false;
+  if (effect == run_.filter->filterId) return true;
   switchTo_ = effect;
   Cancel();
   return true;
@@ -356,13 +452,15 @@ bool KalveroFilterDialogModel::Command(int32_t command) {
   const auto listed = [&](int32_t first, const std::vector<std::string>& names) {
     return command >= first && command < first + int32_t(names.size());
   };
-  if (listed(kCommandUserSetting, userSettings_))
-    return ApplySetting(userSettings_[size_t(command - kCommandUserSetting)]);
-  if (listed(kCommandShippedSetting, shippedSettings_))
-    return ApplySetting(shippedSettings_[size_t(command - kCommandShippedSetting)]);
+  if (listed(kCommandUserSetting, user_.names))
+    return ApplySetting(user_.names[size_t(command - kCommandUserSetting)]);
+  if (listed(kCommandShippedSetting, shipped_.names))
+    return ApplySetting(shipped_.names[size_t(command - kCommandShippedSetting)]);
   switch (command) {
     case kCommandEffectHelp: return OpenHelpPage(run_.filter->HelpPage());
     case kCommandHelpContents: return OpenHelpPage(kContentsHelpPage);
+    case kCommandErrorsHelp: return OpenHelpPage(kErrorsHelpPage);
+    case kCommandAbout: ShowAbout(AboutLines()); return true;
     case kCommandMakersPage: return platform::OpenWithDesktop(strings::Text("URL Brightfold Home Page"));
     case kCommandProductPage: return platform::OpenWithDesktop(strings::Text("URL Product Home Page"));
     case kCommandLastUsed: return ApplySetting(LastUsedName());

@@ -42,6 +42,8 @@ class WindowRelay : public DialogWindow {
                                      const std::string& text) override;
   bool Confirm(const std::string& title, const std::string& text) override;
   void SettingsChanged() override;
+  void CheckCommand(int32_t command, bool checked) override;
+  void ShowAbout(const std::vector<std::string>& lines) override;
 
  protected:
   virtual void PreviewFinished() = 0;
@@ -75,10 +77,13 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   // The effect the user switched to, which ended this dialog; -1 for none.
   int32_t SwitchRequested() const { return switchTo_; }
   // The names a settings menu shows; its commands refer to this listing.
-  std::vector<std::string> StoredSettings(bool shipped);
+  const std::vector<std::string>& StoredSettings(bool shipped) const;
   // Managing the user's settings: confirmed or named through the window.
   bool DeleteStoredSetting(const std::string& name);
   bool RenameStoredSetting(const std::string& name);
+  // The window's place as the options file keeps it.
+  std::optional<Rect> WindowPlacement() const { return placement_; }
+  void KeepWindowPlacement(const Rect& window);
 
   // Image pixels per preview pixel at `zoom`.
   static int32_t ScaleFor(double zoom);
@@ -91,6 +96,12 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   // Reads a stored setting into the block as a change: undo, new preview.
   bool ApplySetting(const std::string& name);
   bool SaveCurrentSetting();
+  // The stored settings' names and values, read again after every change
+  // to them; then the commands that depend on them.
+  void ReadStoredSettings();
+  void UpdateSettingsCommands();
+  // `block`'s values as a settings file holds them.
+  std::string ValuesText(std::span<const uint8_t> block) const;
   // The next effect in `step`'s direction that can run on this image.
   int32_t NextRunnable(int32_t step) const;
   bool SwitchTo(int32_t effect);
@@ -104,7 +115,15 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   bool haveView_ = false;
   bool settingView_ = false;
   int32_t switchTo_ = -1;
-  std::vector<std::string> userSettings_, shippedSettings_;
+  std::vector<bool> runnable_;  // by effect number
+  // The stored settings as the menus list them, their values as texts
+  // (empty when unreadable), and those of "Last Used" and the defaults.
+  struct Stored {
+    std::vector<std::string> names, values;
+  };
+  Stored user_, shipped_;
+  std::string lastUsedValues_, defaultValues_;
+  std::optional<Rect> placement_;
 
   // The worker's: the image at the scale it was last read, and its render.
   std::unique_ptr<ByteImage> source_;
@@ -117,6 +136,9 @@ class KalveroFilterDialogModel final : private WindowRelay, public FilterDialogM
   toolkit::PreviewFrame frame_, unprocessed_;
   bool haveFrame_ = false;
 };
+
+// The about box's lines: the product, its version, copyright and credits.
+std::vector<std::string> AboutLines();
 
 // RGBA for the window from any of the host's pixel layouts.
 toolkit::PreviewFrame ToFrame(const ByteImage& image, const Rect& r, int32_t scale);

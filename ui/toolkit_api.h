@@ -50,6 +50,12 @@ class DialogWindow : public PreviewView {
   virtual bool Confirm(const std::string& /*title*/, const std::string& /*text*/) { return false; }
   // The stored settings changed: a menu of them is out of date.
   virtual void SettingsChanged() {}
+  // A menu command's check mark: the stored setting the values match, the
+  // effect shown, the display option.
+  virtual void CheckCommand(int32_t /*command*/, bool /*checked*/) {}
+  // The about box: the product's name, then its version, copyright and
+  // credits, a line each.
+  virtual void ShowAbout(const std::vector<std::string>& /*lines*/) {}
 };
 
 // Window commands.
@@ -68,11 +74,17 @@ enum DialogCommand : int32_t {
   kCommandLastUsed = 10117,
   kCommandUndo = 10118,
   kCommandRedo = 10119,
+  kCommandCut = 10120,
+  kCommandCopy = 10121,
+  kCommandPaste = 10122,
   kCommandReset = 10125,
   kCommandMakersPage = 10126,
+  kCommandAbout = 10127,
+  kCommandShowMarkers = 10128,  // the preview's display option
   kCommandEffectHelp = 10129,
   kCommandHelpContents = 10130,
   kCommandProductPage = 10131,
+  kCommandErrorsHelp = 10132,  // the help on error messages, from an error box
   kCommandSwitchEffect = 4000,  // + effect number
   kCommandUserSetting = 6000,     // + index into the user's stored settings
   kCommandShippedSetting = 7000,  // + index into the shipped ones
@@ -160,8 +172,15 @@ class DialogSession {
   virtual int32_t Open(DialogWindow& window) = 0;
 
   virtual std::string Title() const = 0;  // the effect's name
-  // A string-table text, or the key itself when the table lacks it.
+  // The caption of the dialog and its boxes: the product's full name.
+  virtual std::string Caption() const { return Title(); }
+  // A string-table text, "Lost String!!!" when the table lacks it.
   virtual std::string Text(std::string_view key) const = 0;
+  // The effect's general help, shown above its controls.
+  virtual std::string DialogHelp() const { return {}; }
+  // The suite's effects by number, for the effect menu (commands
+  // kCommandSwitchEffect + number); "" for a number this build lacks.
+  virtual std::vector<std::string> Effects() const { return {}; }
   virtual std::vector<std::string> PageLabels() const = 0;  // the first is "Basic"
   virtual std::vector<ControlSpec> Controls() const = 0;
   // The control shows the parameter; its Enable follows the effect's rules.
@@ -174,6 +193,13 @@ class DialogSession {
   virtual std::string Value(int32_t control) const = 0;
   virtual std::string SetNumber(int32_t control, double value) = 0;
   virtual std::string SetValue(int32_t control, std::string_view text) = 0;
+  // A slider's track: the place 0..1 that shows `value` (pixels for a
+  // length), and the value at a place. Effects give small values most of
+  // the track.
+  virtual double TrackPosition(int32_t control, double value) const = 0;
+  virtual double TrackValue(int32_t control, double position) const = 0;
+  // A drag begins or ends: the changes it makes are one step to undo.
+  virtual void Gesture(bool /*begins*/) {}
 
   // A kArrangement control's grid and the working area it divides, in
   // image pixels; false for other controls.
@@ -198,11 +224,18 @@ class DialogSession {
   virtual bool DeleteStoredSetting(const std::string& /*name*/) { return false; }
   virtual bool RenameStoredSetting(const std::string& /*name*/) { return false; }
   // The window's 100 ms timer; also runs the host calls the worker sends.
+  // It goes on while the window's prompts are open.
   virtual void Tick() = 0;
-  // Readable while the preview's worker waits for a host call: a window
-  // that watches it and then calls Tick spares the worker the wait for the
-  // timer. -1 when there is none.
+  // Readable while the preview has something to do at once (a render to
+  // start or to show, a host call the worker waits for): a window that
+  // watches it and then calls Tick spares the user the wait for the timer.
+  // -1 when there is none.
   virtual int WakeupDescriptor() { return -1; }
+
+  // Where the user last left the dialog's window, in screen pixels; empty
+  // the first time. The window hands its place back as it closes.
+  virtual std::optional<Rect> WindowPlacement() const { return std::nullopt; }
+  virtual void KeepWindowPlacement(const Rect& /*window*/) {}
 
   // The image and the view: the window says which part it shows and at
   // which zoom (pan and zoom start a new preview); the core renders it.

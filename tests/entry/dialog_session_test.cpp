@@ -279,18 +279,26 @@ TEST_F(DialogSessionTest, AnEffectsOwnErrorTextIsShown) {
   EXPECT_EQ(host.pixels, original);
 }
 
+// Last Used and Reset are offered while they would change the values.
 TEST_F(DialogSessionTest, TheLastConfirmedValuesComeBackOnRequest) {
-  std::vector<bool> offered;
+  std::vector<bool> lastUsed, reset;
   double strength = 0;
   CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
-    offered.push_back(w.enabledCommands[kCommandLastUsed]);
-    if (offered.size() == 1) {
+    const auto offered = [&] {
+      lastUsed.push_back(w.enabledCommands[kCommandLastUsed]);
+      reset.push_back(w.enabledCommands[kCommandReset]);
+    };
+    offered();
+    if (lastUsed.size() == 1) {
       s.SetNumber(0, 35);
+      offered();
       s.Command(kCommandOK);
     } else {
       s.SetNumber(0, 80);
+      offered();
       EXPECT_TRUE(s.Command(kCommandLastUsed));
       strength = s.Number(0);
+      offered();
       s.Command(kCommandCancel);
     }
     return w.Answer();
@@ -298,7 +306,8 @@ TEST_F(DialogSessionTest, TheLastConfirmedValuesComeBackOnRequest) {
   EXPECT_TRUE(Run());
   host.pixels = original;
   EXPECT_FALSE(Run());
-  EXPECT_EQ(offered, (std::vector<bool>{false, true}));
+  EXPECT_EQ(lastUsed, (std::vector<bool>{false, false, false, true, false}));
+  EXPECT_EQ(reset, (std::vector<bool>{false, true, true, true, true}));
   EXPECT_EQ(strength, 35.0);
 }
 
@@ -309,7 +318,9 @@ TEST_F(DialogSessionTest, SettingsAreSavedAppliedAndManaged) {
     EXPECT_TRUE(s.Command(kCommandSaveSetting));
     EXPECT_EQ(w.settingsChanges, 1);
     EXPECT_EQ(s.StoredSettings(false), std::vector<std::string>{"Calm"});
+    EXPECT_TRUE(w.checkedCommands[kCommandUserSetting]) << "the values are the setting's";
     s.SetNumber(0, 7);
+    EXPECT_FALSE(w.checkedCommands[kCommandUserSetting]);
     w.answers = {"Calm"};
     EXPECT_TRUE(s.Command(kCommandSaveSetting));
     EXPECT_EQ(w.prompts.back(), "Replace Setting") << "asked, and declined";

@@ -88,6 +88,15 @@ class FakeSession : public DialogSession {
     arranged.push_back({command, x, y});
     return {};
   }
+  // Amount gives the first four fifths of its track to 0..20.
+  double TrackPosition(int32_t control, double value) const override {
+    if (specs[control].name != "Amount") return value / specs[control].maximum;
+    return value <= 20 ? value / 20 * 0.8 : 0.8 + (value - 20) / 80 * 0.2;
+  }
+  double TrackValue(int32_t control, double position) const override {
+    if (specs[control].name != "Amount") return position * specs[control].maximum;
+    return position <= 0.8 ? position / 0.8 * 20 : 20 + (position - 0.8) / 0.2 * 80;
+  }
   bool Command(int32_t command) override {
     commands.push_back(command);
     switch (command) {

@@ -89,6 +89,14 @@ TEST_F(DialogModelTest, UndoAndRedoWalkTheChanges) {
   EXPECT_EQ(Values().strength, 100.0);
   model->Undo();
   EXPECT_EQ(Values().strength, 70.0);
+
+  model->Gesture(true);
+  for (double v : {71, 72, 73}) Change(*model, v);
+  model->Gesture(false);
+  Change(*model, 80);
+  model->Undo();
+  model->Undo();
+  EXPECT_EQ(Values().strength, 70.0) << "a drag's changes are one step";
 }
 
 TEST_F(DialogModelTest, ChangesAreClampedIntoTheirRange) {

@@ -34,6 +34,7 @@ struct RecordingWindow final : DialogWindow {
     return confirm;
   }
   void SettingsChanged() override { ++settingsChanges; }
+  void CheckCommand(int32_t command, bool checked) override { checkedCommands[command] = checked; }
   // What a toolkit's run answers once the model has ended the dialog.
   int32_t Answer() const { return ended.empty() ? -1 : int32_t(ended.back()); }
 
@@ -41,7 +42,7 @@ struct RecordingWindow final : DialogWindow {
   double zoom = 1.0;
   std::vector<std::string> errors;
   std::vector<Result> ended;
-  std::map<int32_t, bool> enabledCommands;
+  std::map<int32_t, bool> enabledCommands, checkedCommands;
   std::vector<std::string> answers, prompts;
   bool confirm = false;
   int settingsChanges = 0;
