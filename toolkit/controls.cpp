@@ -12,7 +12,10 @@ namespace kv::toolkit {
 
 namespace {
 
-constexpr guint kSettleMs = 150;  // a slider's value reaches the session once the drag rests this long
+// A slider's value reaches the session once the drag rests this long: long
+// enough to skip the values a moving hand passes, short enough that the
+// preview follows at once.
+constexpr guint kSettleMs = 25;
 
 // The unit words of a length's value text, in unit order (the list box
 // shows their translations), and their size in points so that a change of
@@ -26,6 +29,8 @@ double Step(int32_t decimals) { return std::pow(10.0, -std::clamp(decimals, 0, 6
 
 // The controls whose value is one number on a GtkAdjustment: every change
 // of the adjustment waits briefly, so a dragged slider makes one change.
+// A slider's track has an adjustment of its own, 0..1, which the session
+// maps to values: effects give small values most of the track.
 class NumberControl : public Control {
  public:
   using Control::Control;
@@ -42,6 +47,7 @@ class NumberControl : public Control {
   void Detach() override {
     Control::Detach();
     g_signal_handlers_disconnect_by_data(adjustment_, this);
+    if (track_ != nullptr) g_signal_handlers_disconnect_by_data(track_, this);
     if (pending_ != 0) g_source_remove(pending_);
     pending_ = 0;
   }
@@ -62,12 +68,30 @@ class NumberControl : public Control {
     return {};
   }
 
+  std::string Drag(std::optional<double> position) override {
+    if (track_ == nullptr) return Control::Drag(position);
+    if (!position) {
+      Released();
+      return {};
+    }
+    if (!dragging_) Pressed();
+    gtk_adjustment_set_value(track_, *position);
+    return {};
+  }
+
+  bool Pending() const override { return pending_ != 0; }
+
+  std::string Shown() const override { return spin_ != nullptr ? gtk_entry_get_text(GTK_ENTRY(spin_)) : Control::Shown(); }
+
  protected:
   void Attach(GtkAdjustment* adjustment, GtkWidget* spin) {
     adjustment_ = adjustment;
     spin_ = spin;
+    if (spin != nullptr) gtk_entry_set_activates_default(GTK_ENTRY(spin), TRUE);  // Enter is OK
     g_signal_connect(adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
-                       static_cast<NumberControl*>(self)->Changed();
+                       auto* control = static_cast<NumberControl*>(self);
+                       control->SyncTrack();
+                       control->Changed();
                      }),
                      this);
   }
@@ -85,9 +109,14 @@ class NumberControl : public Control {
 
   virtual void Commit() { Answer(session_.SetNumber(index_, gtk_adjustment_get_value(adjustment_))); }
 
-  // A slider and its edit field on one adjustment, in columns 1 and 2.
+  // The track's place of a value of the adjustment, and back.
+  virtual double ToTrack(double value) const { return session_.TrackPosition(index_, value); }
+  virtual double FromTrack(double position) const { return session_.TrackValue(index_, position); }
+
+  // A slider on its track and an edit field on `adjustment`, in columns 1 and 2.
   GtkWidget* AddSlider(GtkGrid* grid, int row, GtkAdjustment* adjustment, int decimals) {
-    GtkWidget* scale = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adjustment);
+    track_ = gtk_adjustment_new(0.0, 0.0, 1.0, 0.01, 0.1, 0.0);
+    GtkWidget* scale = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, track_);
     gtk_scale_set_draw_value(GTK_SCALE(scale), FALSE);
     gtk_widget_set_hexpand(scale, TRUE);
     gtk_widget_set_size_request(scale, 140, -1);
@@ -97,24 +126,72 @@ class NumberControl : public Control {
     gtk_grid_attach(grid, spin, 2, row, 1, 1);
     Own(scale);
     Own(spin);
+    g_signal_connect(track_, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
+                       static_cast<NumberControl*>(self)->TrackMoved();
+                     }),
+                     this);
+    // A drag's changes are one step to undo.
+    g_signal_connect_swapped(scale, "button-press-event", G_CALLBACK(+[](gpointer self) -> gboolean {
+                               static_cast<NumberControl*>(self)->Pressed();
+                               return FALSE;
+                             }),
+                             this);
+    g_signal_connect_swapped(scale, "button-release-event", G_CALLBACK(+[](gpointer self) -> gboolean {
+                               static_cast<NumberControl*>(self)->Released();
+                               return FALSE;
+                             }),
+                             this);
     Attach(adjustment, spin);
     return scale;
   }
 
-  // Moves `scale` itself, as a drag does.
-  std::string Slide(GtkWidget* scale, std::string_view text) {
+  // Moves the slider to show `text`, as a drag to that value would.
+  std::string Slide(std::string_view text) {
     double value;
     if (!ParseNumber(text, value)) return spec_.name + " takes a number, not \"" + std::string(text) + "\"";
-    gtk_range_set_value(GTK_RANGE(scale), value);
+    gtk_adjustment_set_value(track_, ToTrack(value));
     Flush();
     return {};
   }
 
+  // Puts the slider where the adjustment's value lies on its track.
+  void SyncTrack() {
+    if (track_ == nullptr || syncing_) return;
+    syncing_ = true;
+    gtk_adjustment_set_value(track_, ToTrack(gtk_adjustment_get_value(adjustment_)));
+    syncing_ = false;
+  }
+
   GtkAdjustment* adjustment_ = nullptr;
+  GtkAdjustment* track_ = nullptr;
   GtkWidget* spin_ = nullptr;
 
  private:
+  // The value at the slider's place, in the steps the edit field shows.
+  void TrackMoved() {
+    if (syncing_) return;
+    const double step = Step(spin_ != nullptr ? static_cast<int>(gtk_spin_button_get_digits(GTK_SPIN_BUTTON(spin_))) : 0);
+    syncing_ = true;
+    gtk_adjustment_set_value(adjustment_, std::round(FromTrack(gtk_adjustment_get_value(track_)) / step) * step);
+    syncing_ = false;
+  }
+
+  void Pressed() {
+    if (dragging_) return;
+    dragging_ = true;
+    session_.Gesture(true);
+  }
+
+  void Released() {
+    if (!dragging_) return;
+    dragging_ = false;
+    Flush();
+    session_.Gesture(false);
+  }
+
   guint pending_ = 0;
+  bool syncing_ = false;  // set while one adjustment follows the other
+  bool dragging_ = false;
 };
 
 // A slider with its edit field.
@@ -125,17 +202,14 @@ class SliderControl : public NumberControl {
       : NumberControl(session, host, index, spec) {
     AddLabel(grid, row);
     const double step = Step(spec.decimals);
-    scale_ = AddSlider(grid, row,
-                       gtk_adjustment_new(spec.minimum, spec.minimum, spec.maximum, step,
-                                          std::max(step, (spec.maximum - spec.minimum) / 10.0), 0.0),
-                       std::clamp(spec.decimals, 0, 6));
+    AddSlider(grid, row,
+              gtk_adjustment_new(spec.minimum, spec.minimum, spec.maximum, step,
+                                 std::max(step, (spec.maximum - spec.minimum) / 10.0), 0.0),
+              std::clamp(spec.decimals, 0, 6));
     Refresh();
   }
 
-  std::string Enter(std::string_view text) override { return Slide(scale_, text); }
-
- private:
-  GtkWidget* scale_;
+  std::string Enter(std::string_view text) override { return Slide(text); }
 };
 
 // A length: its slider and edit field in the unit the list box shows.
@@ -145,7 +219,7 @@ class LengthControl : public NumberControl {
                 int row)
       : NumberControl(session, host, index, spec) {
     AddLabel(grid, row);
-    scale_ = AddSlider(grid, row, gtk_adjustment_new(0, 0, 1, 1, 10, 0), 0);
+    AddSlider(grid, row, gtk_adjustment_new(0, 0, 1, 1, 10, 0), 0);
     units_ = gtk_combo_box_text_new();
     for (size_t i = 0; i < kUnitWords.size(); ++i)
       gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(units_),
@@ -191,7 +265,16 @@ class LengthControl : public NumberControl {
       if (unit < 0) return spec_.name + " has no unit \"" + word + "\"";
       gtk_combo_box_set_active(GTK_COMBO_BOX(units_), unit);
     }
-    return Slide(scale_, t.substr(0, split));
+    return Slide(t.substr(0, split));
+  }
+
+ protected:
+  // The track spans the length's range in pixels.
+  double ToTrack(double amount) const override {
+    return session_.TrackPosition(index_, amount * Points(unit_) / Points(0));
+  }
+  double FromTrack(double position) const override {
+    return session_.TrackValue(index_, position) * Points(0) / Points(unit_);
   }
 
  private:
@@ -226,7 +309,6 @@ class LengthControl : public NumberControl {
     return unit != 0 ? kUnitPoints[unit] : 72.0 / (spec_.pixelsPerInch > 0 ? spec_.pixelsPerInch : 72.0);
   }
 
-  GtkWidget* scale_;
   GtkWidget* units_;
   int unit_ = 0;
 };
@@ -478,6 +560,7 @@ class TextControl : public Control {
       : Control(session, host, index, spec) {
     AddLabel(grid, row);
     entry_ = gtk_entry_new();
+    gtk_entry_set_activates_default(GTK_ENTRY(entry_), TRUE);  // Enter keeps the text and is OK
     gtk_widget_set_hexpand(entry_, TRUE);
     gtk_grid_attach(grid, entry_, 1, row, 3, 1);
     Own(entry_);
@@ -794,6 +877,17 @@ void Control::Own(GtkWidget* widget) {
 
 void Control::Detach() {
   for (GtkWidget* w : widgets_) g_signal_handlers_disconnect_by_data(w, this);
+}
+
+std::string Control::Drag(std::optional<double>) { return spec_.name + " has no slider"; }
+
+std::string Control::Focus() {
+  for (GtkWidget* w : widgets_)
+    if (GTK_IS_ENTRY(w)) {
+      gtk_widget_grab_focus(w);
+      return {};
+    }
+  return spec_.name + " has no text field";
 }
 
 void Control::Answer(const std::string& refusal) {

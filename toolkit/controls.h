@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,9 +44,18 @@ class Control : public ControlView {
   // Hands a change still waiting (a slider being dragged, a field being
   // typed in) to the session now.
   virtual void Flush() {}
+  // A change waits to reach the session.
+  virtual bool Pending() const { return false; }
   // What a user does: puts `text` into the widgets and lets them report
   // it. "" or why that could not be done.
   virtual std::string Enter(std::string_view text) = 0;
+  // A drag of the control's slider to `position` (0..1 of its track), the
+  // button held; without a position the button goes up.
+  virtual std::string Drag(std::optional<double> position);
+  // The keyboard to the control's text field.
+  std::string Focus();
+  // The value as the control shows it.
+  virtual std::string Shown() const { return session_.Value(index_); }
   // Disconnects the widgets, so that their destruction reports nothing.
   virtual void Detach();
 

@@ -15,6 +15,7 @@ namespace {
 
 constexpr guint kTickMs = 100;
 constexpr int kPagesWidth = 400;
+constexpr int kDefaultWidth = 1000, kDefaultHeight = 640;
 
 struct CommandData {
   Dialog* dialog;
@@ -34,6 +35,9 @@ GtkWidget* Grid() {
   g_object_set(grid, "margin", 10, nullptr);
   return grid;
 }
+
+// Text fields, the only controls cut, copy and paste act on.
+bool IsTextField(GtkWidget* widget) { return widget != nullptr && GTK_IS_ENTRY(widget); }
 
 }  // namespace
 
@@ -56,16 +60,15 @@ int32_t Dialog::Run() {
   const int32_t err = session_.Open(*this);
   if (err != 0) return err;
   Build();
+  // The session's clock goes on while prompts are open: the preview keeps
+  // rendering and the worker's host calls keep being answered.
   timer_ = g_timeout_add(kTickMs, +[](gpointer self) -> gboolean {
-    auto* dialog = static_cast<Dialog*>(self);
-    if (dialog->prompting_ == 0) dialog->session_.Tick();
+    static_cast<Dialog*>(self)->session_.Tick();
     return G_SOURCE_CONTINUE;
   }, this);
-  // A worker waiting for a host call need not wait for the timer too.
   if (const int fd = session_.WakeupDescriptor(); fd >= 0) {
     wakeup_ = g_unix_fd_add(fd, G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
-      auto* dialog = static_cast<Dialog*>(self);
-      if (dialog->prompting_ == 0) dialog->session_.Tick();
+      static_cast<Dialog*>(self)->session_.Tick();
       return G_SOURCE_CONTINUE;
     }, this);
   }
@@ -83,27 +86,32 @@ void Dialog::Close() {
     if (*source != 0) g_source_remove(*source);
     *source = 0;
   }
+  for (guint id : later_) g_source_remove(id);
+  later_.clear();
   if (closed_) return;
-  closed_ = true;
-  built_ = false;
-  // Nothing of ours may reach the session or the widgets from here on.
-  script_.reset();
-  if (preview_ != nullptr) preview_->Stop();
-  status_ = progress_ = zoomLabel_ = nullptr;
-  for (auto& c : controls_) c->Detach();
+  KeepPlace();
+  Gone();
   gtk_widget_destroy(window_);  // a toplevel is GTK's until destroyed, shown or not
   // Let the window go from the screen before the run goes on.
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+// Nothing of ours may reach the session or the widgets from here on.
+void Dialog::Gone() {
+  closed_ = true;
+  built_ = false;
+  if (script_ != nullptr) script_->Stop();
+  if (preview_ != nullptr) preview_->Stop();
+  status_ = progress_ = zoomLabel_ = nullptr;
+  for (auto& c : controls_) c->Detach();
 }
 
 // --- building -------------------------------------------------------------------
 
 void Dialog::Build() {
   built_ = true;
-  title_ = session_.Title();
-  gtk_window_set_title(GTK_WINDOW(window_), title_.c_str());
-  gtk_window_set_default_size(GTK_WINDOW(window_), 1000, 640);
-  gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+  gtk_window_set_title(GTK_WINDOW(window_), session_.Caption().c_str());
+  Place();
   gtk_window_set_modal(GTK_WINDOW(window_), TRUE);
   accelerators_ = gtk_accel_group_new();
   gtk_window_add_accel_group(GTK_WINDOW(window_), accelerators_);
@@ -113,8 +121,25 @@ void Dialog::Build() {
                      return TRUE;
                    }),
                    this);
+  // Destroyed by another hand than ours: the dialog ends as cancelled.
+  g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer p) {
+                     auto* self = static_cast<Dialog*>(p);
+                     if (self->closed_) return;
+                     self->Gone();
+                     if (!self->session_.Command(kCommandCancelButton)) self->EndDialog(kCancel);
+                   }),
+                   this);
+  g_signal_connect(window_, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* e, gpointer self) {
+                     return static_cast<gboolean>(static_cast<Dialog*>(self)->KeyPressed(*e));
+                   }),
+                   this);
+  g_signal_connect_swapped(window_, "set-focus", G_CALLBACK(+[](gpointer self) {
+                             static_cast<Dialog*>(self)->FocusChanged();
+                           }),
+                           this);
 
   preview_ = std::make_unique<PreviewArea>(session_, [this](double zoom) { ShowZoom(zoom); });
+  if (auto it = commandChecks_.find(kCommandShowMarkers); it != commandChecks_.end()) preview_->ShowMarkers(it->second);
   GtkWidget* previewFrame = gtk_frame_new(nullptr);
   gtk_frame_set_shadow_type(GTK_FRAME(previewFrame), GTK_SHADOW_IN);
   gtk_container_add(GTK_CONTAINER(previewFrame), preview_->Widget());
@@ -122,6 +147,18 @@ void Dialog::Build() {
   GtkWidget* left = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   gtk_box_pack_start(GTK_BOX(left), BuildToolbar(), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(left), previewFrame, TRUE, TRUE, 0);
+
+  // The effect's name and what it does, above its controls.
+  heading_ = gtk_label_new(nullptr);
+  gchar* markup = g_markup_printf_escaped("<span size='large' weight='bold'>%s</span>", session_.Title().c_str());
+  gtk_label_set_markup(GTK_LABEL(heading_), markup);
+  g_free(markup);
+  gtk_label_set_xalign(GTK_LABEL(heading_), 0.0f);
+  GtkWidget* help = gtk_label_new(session_.DialogHelp().c_str());
+  gtk_label_set_xalign(GTK_LABEL(help), 0.0f);
+  gtk_label_set_line_wrap(GTK_LABEL(help), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(help), 50);
+  gtk_style_context_add_class(gtk_widget_get_style_context(help), "dim-label");
 
   notebook_ = gtk_notebook_new();
   gtk_notebook_set_scrollable(GTK_NOTEBOOK(notebook_), TRUE);
@@ -138,10 +175,12 @@ void Dialog::Build() {
   gtk_window_set_default(GTK_WINDOW(window_), ok);
   Accelerator(cancel, "clicked", GDK_KEY_Escape, GdkModifierType(0));
 
-  GtkWidget* right = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+  GtkWidget* right = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   gtk_widget_set_size_request(right, kPagesWidth, -1);
-  gtk_box_pack_start(GTK_BOX(right), BuildMenus(), FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(right), notebook_, TRUE, TRUE, 0);
+  gtk_widget_set_hexpand(right, FALSE);  // the sliders' wish to grow is the preview's to have
+  gtk_box_pack_start(GTK_BOX(right), heading_, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(right), help, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(right), notebook_, TRUE, TRUE, 4);
   gtk_box_pack_end(GTK_BOX(right), buttons, FALSE, FALSE, 0);
 
   GtkWidget* main = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
@@ -166,12 +205,45 @@ void Dialog::Build() {
   ShowZoom(preview_->Zoom());
 
   GtkWidget* all = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_pack_start(GTK_BOX(all), BuildMenus(), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(all), main, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(all), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(all), bar, FALSE, FALSE, 0);
   gtk_container_add(GTK_CONTAINER(window_), all);
   gtk_widget_show_all(window_);
   gtk_widget_grab_focus(ok);
+}
+
+// Where the user left the window, when that place is still on a screen;
+// else the middle of the screen.
+void Dialog::Place() {
+  const std::optional<Rect> kept = session_.WindowPlacement();
+  if (kept && kept->Width() >= 200 && kept->Height() >= 150) {
+    GdkMonitor* monitor = gdk_display_get_monitor_at_point(gtk_widget_get_display(window_),
+                                                           kept->left + kept->Width() / 2, kept->top);
+    GdkRectangle area{};
+    if (monitor != nullptr) gdk_monitor_get_workarea(monitor, &area);
+    const bool titleBarShows = kept->top >= area.y && kept->top < area.y + area.height &&
+                               kept->right > area.x + 50 && kept->left < area.x + area.width - 50;
+    if (titleBarShows) {
+      gtk_window_set_default_size(GTK_WINDOW(window_), kept->Width(), kept->Height());
+      gtk_window_move(GTK_WINDOW(window_), kept->left, kept->top);
+      return;
+    }
+  }
+  gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultWidth, kDefaultHeight);
+  gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+}
+
+// A maximised window keeps the place it had before.
+void Dialog::KeepPlace() {
+  if (!built_ || !gtk_widget_get_realized(window_)) return;
+  const GdkWindowState state = gdk_window_get_state(gtk_widget_get_window(window_));
+  if ((state & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN)) != 0) return;
+  int x = 0, y = 0, w = 0, h = 0;
+  gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
+  gtk_window_get_size(GTK_WINDOW(window_), &w, &h);
+  session_.KeepWindowPlacement({x, y, x + w, y + h});
 }
 
 void Dialog::BuildPages() {
@@ -211,16 +283,9 @@ void Dialog::BuildPages() {
 GtkWidget* Dialog::BuildToolbar() {
   GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
   auto add = [bar](GtkWidget* w) { gtk_box_pack_start(GTK_BOX(bar), w, FALSE, FALSE, 0); };
-  GtkWidget* out = Button("zoom-out", "Zoom Out", kCommandZoomOut);
-  GtkWidget* in = Button("zoom-in", "Zoom In", kCommandZoomIn);
-  GtkWidget* one = Button("zoom-1", "Actual Pixels", kCommandZoomOne);
-  Accelerator(out, "clicked", GDK_KEY_minus, GDK_CONTROL_MASK);
-  Accelerator(in, "clicked", GDK_KEY_plus, GDK_CONTROL_MASK);
-  Accelerator(in, "clicked", GDK_KEY_equal, GDK_CONTROL_MASK);
-  Accelerator(one, "clicked", GDK_KEY_0, GDK_CONTROL_MASK);
-  add(out);
-  add(in);
-  add(one);
+  add(Button("zoom-out", "Zoom Out", kCommandZoomOut));
+  add(Button("zoom-in", "Zoom In", kCommandZoomIn));
+  add(Button("zoom-1", "Actual Pixels", kCommandZoomOne));
 
   GtkWidget* unprocessed = gtk_toggle_button_new_with_label(session_.Text("Show Unprocessed").c_str());
   Register("unprocessed", unprocessed, 0);
@@ -231,13 +296,8 @@ GtkWidget* Dialog::BuildToolbar() {
   add(unprocessed);
 
   add(gtk_separator_new(GTK_ORIENTATION_VERTICAL));
-  GtkWidget* undo = Button("undo", "Undo", kCommandUndo);
-  GtkWidget* redo = Button("redo", "Redo", kCommandRedo);
-  Accelerator(undo, "clicked", GDK_KEY_z, GDK_CONTROL_MASK);
-  Accelerator(redo, "clicked", GDK_KEY_y, GDK_CONTROL_MASK);
-  Accelerator(redo, "clicked", GDK_KEY_z, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK));
-  add(undo);
-  add(redo);
+  add(Button("undo", "Undo", kCommandUndo));
+  add(Button("redo", "Redo", kCommandRedo));
   add(Button("reset", "Reset", kCommandReset));
   return bar;
 }
@@ -247,30 +307,108 @@ GtkWidget* Dialog::BuildMenus() {
   auto submenu = [this, bar](const char* key) {
     GtkWidget* item = gtk_menu_item_new_with_label(session_.Text(key).c_str());
     GtkWidget* menu = gtk_menu_new();
+    gtk_menu_set_accel_group(GTK_MENU(menu), accelerators_);
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
     gtk_menu_shell_append(GTK_MENU_SHELL(bar), item);
     return menu;
   };
-  GtkWidget* settings = submenu("Settings");
-  MenuItem(settings, "save-setting", "Save Setting", kCommandSaveSetting);
-  MenuItem(settings, "last-used", "Last Used", kCommandLastUsed);
-  MenuItem(settings, "reset-menu", "Reset", kCommandReset);
+  auto separator = [](GtkWidget* menu) { gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new()); };
+  auto item = [this](GtkWidget* menu, const char* name, const char* key, int32_t command, bool check = false) {
+    return MenuItem(menu, name, session_.Text(key), command, check);
+  };
+  // Items that open a window of their own say so.
+  auto opens = [this](const char* key) { return session_.Text(key) + "…"; };
+  const auto ctrl = GDK_CONTROL_MASK;
+  const auto none = GdkModifierType(0);
+
+  GtkWidget* edit = submenu("Edit");
+  Accelerator(item(edit, "edit-undo", "Undo", kCommandUndo), "activate", GDK_KEY_z, ctrl);
+  GtkWidget* redo = item(edit, "edit-redo", "Redo", kCommandRedo);
+  Accelerator(redo, "activate", GDK_KEY_z, GdkModifierType(ctrl | GDK_SHIFT_MASK));
+  Accelerator(redo, "activate", GDK_KEY_y, ctrl);
+  separator(edit);
+  Accelerator(item(edit, "cut", "Cut", kCommandCut), "activate", GDK_KEY_x, ctrl);
+  Accelerator(item(edit, "copy", "Copy", kCommandCopy), "activate", GDK_KEY_c, ctrl);
+  Accelerator(item(edit, "paste", "Paste", kCommandPaste), "activate", GDK_KEY_v, ctrl);
+  separator(edit);
+  item(edit, "edit-reset", "Reset", kCommandReset);
+
+  GtkWidget* view = submenu("View");
+  GtkWidget* in = item(view, "view-zoom-in", "Zoom In", kCommandZoomIn);
+  for (guint key : {GDK_KEY_plus, GDK_KEY_equal, GDK_KEY_KP_Add}) Accelerator(in, "activate", key, ctrl);
+  GtkWidget* out = item(view, "view-zoom-out", "Zoom Out", kCommandZoomOut);
+  for (guint key : {GDK_KEY_minus, GDK_KEY_KP_Subtract}) Accelerator(out, "activate", key, ctrl);
+  GtkWidget* one = item(view, "view-zoom-1", "Actual Pixels", kCommandZoomOne);
+  for (guint key : {GDK_KEY_0, GDK_KEY_KP_0}) Accelerator(one, "activate", key, ctrl);
+  separator(view);
+  item(view, "show-markers", "Show Markers", kCommandShowMarkers, true);
+
+  settingsMenu_ = submenu("Settings");
+  Accelerator(MenuItem(settingsMenu_, "save-setting", opens("Save Setting"), kCommandSaveSetting), "activate",
+              GDK_KEY_s, ctrl);
+  MenuItem(settingsMenu_, "manage-settings", opens("Manage Settings"), kCommandManageSettings);
+  item(settingsMenu_, "last-used", "Last Used", kCommandLastUsed);
+  BuildSettingsItems();
+
+  // Page Up and Down are taken in the key handler, which leaves them to
+  // the sliders and number fields; the items only show them.
   GtkWidget* effect = submenu("Effect");
-  GtkWidget* previous = MenuItem(effect, "previous-effect", "Previous Effect", kCommandPreviousEffect);
-  GtkWidget* next = MenuItem(effect, "next-effect", "Next Effect", kCommandNextEffect);
-  Accelerator(previous, "activate", GDK_KEY_Page_Up, GDK_CONTROL_MASK);
-  Accelerator(next, "activate", GDK_KEY_Page_Down, GDK_CONTROL_MASK);
+  GtkWidget* previous = item(effect, "previous-effect", "Previous Effect", kCommandPreviousEffect);
+  GtkWidget* next = item(effect, "next-effect", "Next Effect", kCommandNextEffect);
+  gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(previous))), GDK_KEY_Page_Up, none);
+  gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(next))), GDK_KEY_Page_Down, none);
+  separator(effect);
+  const std::vector<std::string> effects = session_.Effects();
+  for (size_t n = 0; n < effects.size(); ++n) {
+    if (effects[n].empty()) continue;
+    GtkWidget* choice = MenuItem(effect, "effect:" + effects[n], effects[n],
+                                 kCommandSwitchEffect + static_cast<int32_t>(n), true);
+    gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(choice), TRUE);
+  }
+
   GtkWidget* help = submenu("Help");
-  Accelerator(MenuItem(help, "help", "Effect Help", kCommandEffectHelp), "activate", GDK_KEY_F1, GdkModifierType(0));
-  MenuItem(help, "help-contents", "Help Contents", kCommandHelpContents);
+  Accelerator(item(help, "help", "Effect Help", kCommandEffectHelp), "activate", GDK_KEY_F1, none);
+  item(help, "help-contents", "Help Contents", kCommandHelpContents);
+  separator(help);
+  item(help, "makers-page", "Brightfold Home Page", kCommandMakersPage);
+  item(help, "product-page", "Product Home Page", kCommandProductPage);
+  separator(help);
+  MenuItem(help, "about", opens("About"), kCommandAbout);
   return bar;
+}
+
+// The stored settings below the settings menu's fixed items: the user's,
+// then those shipped with the product.
+void Dialog::BuildSettingsItems() {
+  for (auto it = buttons_.begin(); it != buttons_.end();)
+    it = it->first.starts_with("setting:") || it->first.starts_with("shipped:") ? buttons_.erase(it) : std::next(it);
+  for (auto it = commandWidgets_.begin(); it != commandWidgets_.end();)
+    it = it->first >= kCommandUserSetting && it->first < kCommandShippedSetting + 1000 ? commandWidgets_.erase(it)
+                                                                                     : std::next(it);
+  for (GtkWidget* w : settingsItems_) gtk_widget_destroy(w);
+  settingsItems_.clear();
+  for (const bool shipped : {false, true}) {
+    const std::vector<std::string> names = session_.StoredSettings(shipped);
+    if (names.empty()) continue;
+    settingsItems_.push_back(gtk_separator_menu_item_new());
+    gtk_menu_shell_append(GTK_MENU_SHELL(settingsMenu_), settingsItems_.back());
+    const int32_t first = shipped ? kCommandShippedSetting : kCommandUserSetting;
+    for (size_t k = 0; k < names.size(); ++k)
+      settingsItems_.push_back(MenuItem(settingsMenu_, (shipped ? "shipped:" : "setting:") + names[k], names[k],
+                                        first + static_cast<int32_t>(k), true));
+  }
+  gtk_widget_show_all(settingsMenu_);
+}
+
+void Dialog::SettingsChanged() {
+  if (built_) BuildSettingsItems();
 }
 
 // `signal` of `widget` runs `command`.
 void Dialog::Connect(GtkWidget* widget, const char* signal, int32_t command) {
   g_signal_connect_data(widget, signal, G_CALLBACK(+[](GtkWidget*, gpointer p) {
                           auto* d = static_cast<CommandData*>(p);
-                          d->dialog->RunCommand(d->command);
+                          if (d->dialog->checking_ == 0) d->dialog->RunCommand(d->command);
                         }),
                         new CommandData{this, command},
                         +[](gpointer p, GClosure*) { delete static_cast<CommandData*>(p); }, GConnectFlags(0));
@@ -283,21 +421,27 @@ GtkWidget* Dialog::Button(const char* name, const char* key, int32_t command) {
   return button;
 }
 
-GtkWidget* Dialog::MenuItem(GtkWidget* menu, const char* name, const char* key, int32_t command) {
-  GtkWidget* item = gtk_menu_item_new_with_label(session_.Text(key).c_str());
+GtkWidget* Dialog::MenuItem(GtkWidget* menu, const std::string& name, const std::string& label, int32_t command,
+                            bool check) {
+  GtkWidget* item = check ? gtk_check_menu_item_new_with_label(label.c_str()) : gtk_menu_item_new_with_label(label.c_str());
   Connect(item, "activate", command);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
   Register(name, item, command);
   return item;
 }
 
-// A command's widgets take the state the session last gave the command,
-// which it may give before the window is built.
-void Dialog::Register(const char* name, GtkWidget* widget, int32_t command) {
+// A command's widgets take the state and check mark the session last gave
+// the command, which it may give before the window is built.
+void Dialog::Register(const std::string& name, GtkWidget* widget, int32_t command) {
   buttons_[name] = widget;
   if (command == 0) return;
   commandWidgets_.emplace(command, widget);
   if (auto it = commandStates_.find(command); it != commandStates_.end()) gtk_widget_set_sensitive(widget, it->second);
+  if (auto it = commandChecks_.find(command); it != commandChecks_.end() && GTK_IS_CHECK_MENU_ITEM(widget)) {
+    ++checking_;
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), it->second);
+    --checking_;
+  }
 }
 
 void Dialog::Accelerator(GtkWidget* widget, const char* signal, guint key, GdkModifierType mods) {
@@ -309,17 +453,131 @@ void Dialog::Accelerator(GtkWidget* widget, const char* signal, guint key, GdkMo
 void Dialog::RunCommand(int32_t command) {
   // A value still being typed or dragged belongs to what the command acts on.
   for (auto& c : controls_) c->Flush();
-  if (session_.Command(command)) return;
-  if (command == kCommandCancelButton) EndDialog(kCancel);  // closing must always work
-  else gtk_widget_error_bell(window_);
+  bool done = false;
+  if (command == kCommandCut || command == kCommandCopy || command == kCommandPaste) {
+    done = Clipboard(command);
+  } else if (command == kCommandManageSettings) {
+    ManageSettings();
+    done = true;
+  } else {
+    done = session_.Command(command);
+  }
+  if (!done && command == kCommandCancelButton) EndDialog(kCancel);  // closing must always work
+  else if (!done && !closed_) gtk_widget_error_bell(window_);
+  // A check item turns its mark itself; the session's word stands.
+  if (!closed_ && commandChecks_.count(command) != 0) CheckCommand(command, commandChecks_[command]);
+}
+
+// After the current event: a prompt the action opens runs a loop of its
+// own, from which the script must be free to go on.
+void Dialog::Later(std::function<void()> action) {
+  struct Pending {
+    Dialog* dialog;
+    std::function<void()> action;
+    guint id = 0;
+  };
+  auto* pending = new Pending{this, std::move(action)};
+  pending->id = g_idle_add_full(G_PRIORITY_DEFAULT, +[](gpointer p) -> gboolean {
+    auto* d = static_cast<Pending*>(p);
+    d->dialog->later_.erase(d->id);
+    if (!d->dialog->closed_) d->action();
+    return G_SOURCE_REMOVE;
+  }, pending, +[](gpointer p) { delete static_cast<Pending*>(p); });
+  later_.insert(pending->id);
+}
+
+// On the selection, or on the whole text when nothing is selected.
+bool Dialog::Clipboard(int32_t command) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window_));
+  if (!IsTextField(focus)) return false;
+  GtkEditable* field = GTK_EDITABLE(focus);
+  if (!gtk_editable_get_selection_bounds(field, nullptr, nullptr)) gtk_editable_select_region(field, 0, -1);
+  if (command == kCommandCut) gtk_editable_cut_clipboard(field);
+  else if (command == kCommandCopy) gtk_editable_copy_clipboard(field);
+  else gtk_editable_paste_clipboard(field);
+  return true;
+}
+
+void Dialog::FocusChanged() {
+  const bool text = IsTextField(gtk_window_get_focus(GTK_WINDOW(window_)));
+  for (int32_t command : {kCommandCut, kCommandCopy, kCommandPaste}) EnableCommand(command, text);
+}
+
+// Page Up and Down switch effects, unless a slider or number field has the
+// keyboard: there they page the value.
+bool Dialog::KeyPressed(const GdkEventKey& key) {
+  const bool up = key.keyval == GDK_KEY_Page_Up || key.keyval == GDK_KEY_KP_Page_Up;
+  const bool down = key.keyval == GDK_KEY_Page_Down || key.keyval == GDK_KEY_KP_Page_Down;
+  if ((!up && !down) || (key.state & gtk_accelerator_get_default_mod_mask()) != 0) return false;
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window_));
+  if (focus != nullptr && (GTK_IS_SPIN_BUTTON(focus) || GTK_IS_RANGE(focus))) return false;
+  const int32_t command = up ? kCommandPreviousEffect : kCommandNextEffect;
+  if (auto it = commandStates_.find(command); it != commandStates_.end() && !it->second) {
+    gtk_widget_error_bell(window_);
+    return true;
+  }
+  RunCommand(command);
+  return true;
 }
 
 std::string Dialog::Click(std::string_view name) {
   auto it = buttons_.find(name);
   if (it == buttons_.end()) return "no button \"" + std::string(name) + "\"";
   if (!gtk_widget_is_sensitive(it->second)) return std::string(name) + " is greyed out";
-  if (GTK_IS_MENU_ITEM(it->second)) gtk_menu_item_activate(GTK_MENU_ITEM(it->second));
-  else gtk_button_clicked(GTK_BUTTON(it->second));
+  GtkWidget* widget = it->second;
+  Later([widget] {
+    if (GTK_IS_MENU_ITEM(widget)) gtk_menu_item_activate(GTK_MENU_ITEM(widget));
+    else gtk_button_clicked(GTK_BUTTON(widget));
+  });
+  return {};
+}
+
+// "ctrl+shift+z", "Page_Down", "F1": the key as a keyboard would send it
+// to the window on top.
+std::string Dialog::Key(std::string_view keys) {
+  GdkModifierType mods = GdkModifierType(0);
+  std::string name(keys);
+  for (size_t plus; (plus = name.find('+')) != std::string::npos && plus + 1 < name.size();) {
+    const std::string mod = name.substr(0, plus);
+    if (mod == "ctrl") mods = GdkModifierType(mods | GDK_CONTROL_MASK);
+    else if (mod == "shift") mods = GdkModifierType(mods | GDK_SHIFT_MASK);
+    else if (mod == "alt") mods = GdkModifierType(mods | GDK_MOD1_MASK);
+    else return "no modifier \"" + mod + "\"";
+    name = name.substr(plus + 1);
+  }
+  const guint keyval = gdk_keyval_from_name(name.c_str());
+  if (keyval == GDK_KEY_VoidSymbol || keyval == 0) return "no key \"" + name + "\"";
+  GdkWindow* target = gtk_widget_get_window(Top());
+  if (target == nullptr) return "no window takes keys";
+  g_object_ref(target);
+  Later([target, keyval, mods] {
+    GdkDisplay* display = gdk_window_get_display(target);
+    GdkModifierType state = mods;
+    guint16 code = 0;
+    guint8 group = 0;
+    GdkKeymapKey* found = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &found, &count) && count > 0) {
+      code = static_cast<guint16>(found[0].keycode);
+      group = static_cast<guint8>(found[0].group);
+      if (found[0].level == 1) state = GdkModifierType(state | GDK_SHIFT_MASK);  // '+' is Shift and '='
+    }
+    g_free(found);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+      GdkEvent* e = gdk_event_new(type);
+      e->key.window = GDK_WINDOW(g_object_ref(target));
+      e->key.send_event = TRUE;
+      e->key.time = GDK_CURRENT_TIME;
+      e->key.state = state;
+      e->key.keyval = keyval;
+      e->key.hardware_keycode = code;
+      e->key.group = group;
+      gdk_event_set_device(e, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+      gtk_main_do_event(e);
+      gdk_event_free(e);
+    }
+    g_object_unref(target);
+  });
   return {};
 }
 
@@ -341,17 +599,59 @@ Control* Dialog::FindControl(std::string_view name) const {
   return nullptr;
 }
 
+std::optional<std::string> Dialog::Shown(std::string_view what) const {
+  if (what == "zoom") {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", preview_->Zoom());
+    return text;
+  }
+  if (what == "effect") return gtk_label_get_text(GTK_LABEL(heading_));
+  if (what == "title") return gtk_window_get_title(GTK_WINDOW(Top()));
+  if (what == "status") return status_ != nullptr ? gtk_label_get_text(GTK_LABEL(status_)) : "";
+  if (what == "window") {
+    int x = 0, y = 0, w = 0, h = 0;
+    gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
+    gtk_window_get_size(GTK_WINDOW(window_), &w, &h);
+    return std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," + std::to_string(h);
+  }
+  for (const std::string_view prefix : {"enabled:", "checked:"}) {
+    if (what.substr(0, prefix.size()) != prefix) continue;
+    auto it = buttons_.find(what.substr(prefix.size()));
+    if (it == buttons_.end()) return std::nullopt;
+    const bool on = prefix == "enabled:" ? gtk_widget_is_sensitive(it->second)
+                                         : GTK_IS_CHECK_MENU_ITEM(it->second) &&
+                                               gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(it->second));
+    return on ? "1" : "0";
+  }
+  if (const Control* c = FindControl(what)) return c->Shown();
+  return std::nullopt;
+}
+
+bool Dialog::Settled() const {
+  return later_.empty() && std::none_of(controls_.begin(), controls_.end(), [](auto& c) { return c->Pending(); });
+}
+
+void Dialog::MoveWindow(const Rect& r) {
+  gtk_window_move(GTK_WINDOW(window_), r.left, r.top);
+  gtk_window_resize(GTK_WINDOW(window_), r.Width(), r.Height());
+}
+
+void Dialog::SetPreviewZoom(double zoom) { preview_->SetZoom(zoom); }
+
 void Dialog::FailScript(const std::string& reason) {
   std::fprintf(stderr, "kalvero-toolkit: script step %s\n", reason.c_str());
   scriptFailed_ = true;
-  RunCommand(kCommandCancelButton);
+  // Each prompt's loop ends as its turn comes.
+  for (const Prompt& p : prompts_) gtk_dialog_response(GTK_DIALOG(p.window), GTK_RESPONSE_DELETE_EVENT);
+  Later([this] { RunCommand(kCommandCancelButton); });
 }
 
 std::string Dialog::Screenshot(const std::string& file) const {
-  const int w = gtk_widget_get_allocated_width(window_), h = gtk_widget_get_allocated_height(window_);
+  GtkWidget* top = Top();
+  const int w = gtk_widget_get_allocated_width(top), h = gtk_widget_get_allocated_height(top);
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
   cairo_t* cr = cairo_create(s);
-  gtk_widget_draw(window_, cr);
+  gtk_widget_draw(top, cr);
   cairo_destroy(cr);
   const cairo_status_t status = cairo_surface_write_to_png(s, file.c_str());
   cairo_surface_destroy(s);
@@ -371,23 +671,19 @@ void Dialog::EnableCommand(int32_t command, bool enabled) {
   for (auto it = first; it != last; ++it) gtk_widget_set_sensitive(it->second, enabled);
 }
 
-// After an effect switch the session describes other controls: the pages
-// are built anew. Otherwise every control shows the block again.
+void Dialog::CheckCommand(int32_t command, bool checked) {
+  commandChecks_[command] = checked;
+  ++checking_;
+  auto [first, last] = commandWidgets_.equal_range(command);
+  for (auto it = first; it != last; ++it)
+    if (GTK_IS_CHECK_MENU_ITEM(it->second)) gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(it->second), checked);
+  --checking_;
+  if (command == kCommandShowMarkers && preview_ != nullptr) preview_->ShowMarkers(checked);
+}
+
 void Dialog::RefreshControls() {
   if (!built_) return;
-  if (session_.Title() == title_) {
-    for (auto& c : controls_) c->Refresh();
-    return;
-  }
-  title_ = session_.Title();
-  gtk_window_set_title(GTK_WINDOW(window_), title_.c_str());
-  for (auto& c : controls_) c->Detach();
-  preview_->SetMarkers({});
-  preview_->SetArrangements({});
-  while (gtk_notebook_get_n_pages(GTK_NOTEBOOK(notebook_)) > 0) gtk_notebook_remove_page(GTK_NOTEBOOK(notebook_), -1);
-  controls_.clear();
-  BuildPages();
-  gtk_widget_show_all(notebook_);
+  for (auto& c : controls_) c->Refresh();
 }
 
 void Dialog::SetZoom(double zoom) {
@@ -395,28 +691,17 @@ void Dialog::SetZoom(double zoom) {
 }
 
 void Dialog::ShowZoom(double zoom) {
-  if (!closed_ && zoomLabel_ != nullptr) gtk_label_set_text(GTK_LABEL(zoomLabel_), (session_.Text("Zoom") + " " + ZoomText(zoom)).c_str());
+  if (!closed_ && zoomLabel_ != nullptr)
+    gtk_label_set_text(GTK_LABEL(zoomLabel_), (session_.Text("Zoom") + " " + ZoomText(zoom)).c_str());
 }
 
 void Dialog::ShowNewPreview() {
+  shownAt_ = g_get_monotonic_time();
   if (!closed_ && preview_ != nullptr) preview_->ShowNew();
 }
 
 void Dialog::MarkPreviewOutOfDate() {
   if (!closed_ && preview_ != nullptr) preview_->MarkOutOfDate();
-}
-
-// Not a nested main loop: the timer keeps ticking the session, which must
-// not be entered again from inside its own Tick.
-void Dialog::ShowError(const std::string& text) {
-  errors_.push_back(text);
-  if (script_ != nullptr) std::fprintf(stderr, "kalvero-toolkit: error shown: %s\n", text.c_str());
-  if (closed_) return;
-  GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(window_), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                          GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text.c_str());
-  gtk_window_set_title(GTK_WINDOW(box), session_.Title().c_str());
-  g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
-  gtk_widget_show(box);
 }
 
 void Dialog::StartProgress() {
@@ -439,56 +724,6 @@ void Dialog::ShowRefusal(const std::string& text) {
 
 void Dialog::MarkersChanged() {
   if (!closed_ && preview_ != nullptr) preview_->MarkersChanged();
-}
-
-}  // namespace kv::toolkit
-
-namespace kv::toolkit {
-
-// The session's prompts come from inside its own commands: a nested loop,
-// in which the timer does not enter the session again.
-gint Dialog::RunPrompt(GtkWidget* prompt) {
-  ++prompting_;
-  const gint response = gtk_dialog_run(GTK_DIALOG(prompt));
-  --prompting_;
-  return response;
-}
-
-std::optional<std::string> Dialog::AskText(const std::string& title, const std::string& label,
-                                           const std::string& text) {
-  if (closed_) return std::nullopt;
-  GtkWidget* prompt = gtk_dialog_new_with_buttons(
-      title.c_str(), GTK_WINDOW(window_), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      session_.Text("Cancel").c_str(), GTK_RESPONSE_CANCEL, session_.Text("OK").c_str(), GTK_RESPONSE_OK, nullptr);
-  gtk_dialog_set_default_response(GTK_DIALOG(prompt), GTK_RESPONSE_OK);
-  GtkWidget* box = gtk_dialog_get_content_area(GTK_DIALOG(prompt));
-  gtk_box_set_spacing(GTK_BOX(box), 6);
-  g_object_set(box, "margin", 10, nullptr);
-  GtkWidget* caption = gtk_label_new(label.c_str());
-  gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
-  GtkWidget* entry = gtk_entry_new();
-  gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
-  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-  gtk_box_pack_start(GTK_BOX(box), caption, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
-  gtk_widget_show_all(prompt);
-  std::optional<std::string> answer;
-  if (RunPrompt(prompt) == GTK_RESPONSE_OK) answer = gtk_entry_get_text(GTK_ENTRY(entry));
-  gtk_widget_destroy(prompt);
-  return answer;
-}
-
-bool Dialog::Confirm(const std::string& title, const std::string& text) {
-  if (closed_) return false;
-  GtkWidget* prompt = gtk_message_dialog_new(GTK_WINDOW(window_),
-                                             GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                             GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", text.c_str());
-  gtk_dialog_add_buttons(GTK_DIALOG(prompt), session_.Text("Cancel").c_str(), GTK_RESPONSE_CANCEL,
-                         session_.Text("OK").c_str(), GTK_RESPONSE_OK, nullptr);
-  gtk_window_set_title(GTK_WINDOW(prompt), title.c_str());
-  const bool yes = RunPrompt(prompt) == GTK_RESPONSE_OK;
-  gtk_widget_destroy(prompt);
-  return yes;
 }
 
 }  // namespace kv::toolkit

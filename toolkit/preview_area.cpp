@@ -218,7 +218,7 @@ void PreviewArea::Draw(cairo_t* cr) {
 
   for (ArrangementControl* a : arrangements_) a->DrawOver(cr, origin_, zoom_);
   for (const MarkerControl* m : markers_) {
-    if (!m->Known()) continue;
+    if (!m->Known() || !showMarkers_) continue;
     const PointD p = drag_.kind == Drag::kMarker && drag_.marker == m ? drag_.at : m->Position();
     const double x = (p.x - origin_.x) * zoom_, y = (p.y - origin_.y) * zoom_;
     for (int pass = 0; pass < 2; ++pass) {  // a dark outline under a light mark, seen on any image
@@ -253,7 +253,7 @@ bool PreviewArea::Press(const GdkEventButton& e) {
   drag_.startY = e.y;
   drag_.startOrigin = origin_;
   for (MarkerControl* m : markers_) {
-    if (!m->Known() || !m->Enabled()) continue;
+    if (!m->Known() || !m->Enabled() || !showMarkers_) continue;
     const double dx = (m->Position().x - origin_.x) * zoom_ - e.x, dy = (m->Position().y - origin_.y) * zoom_ - e.y;
     if (dx * dx + dy * dy <= 4 * kMarkerRadius * kMarkerRadius) {
       drag_.kind = Drag::kMarker;

@@ -26,6 +26,11 @@ class PreviewArea {
   // Controls drawn over the preview that take its clicks.
   void SetArrangements(std::vector<ArrangementControl*> arrangements);
   void MarkersChanged() { gtk_widget_queue_draw(area_); }
+  // Hidden markers leave the picture clear and cannot be dragged.
+  void ShowMarkers(bool show) {
+    showMarkers_ = show;
+    gtk_widget_queue_draw(area_);
+  }
 
   void ShowNew();
   void MarkOutOfDate() { current_ = false; }
@@ -69,6 +74,7 @@ class PreviewArea {
   GtkWidget* area_;
   std::vector<MarkerControl*> markers_;
   std::vector<ArrangementControl*> arrangements_;
+  bool showMarkers_ = true;
   cairo_surface_t* image_ = nullptr;  // the frame, premultiplied for cairo
   PointD imageOrigin_;
   double imageZoom_ = 1.0;

@@ -97,6 +97,7 @@ class FakeSession : public DialogSession {
     if (specs[control].name != "Amount") return position * specs[control].maximum;
     return position <= 0.8 ? position / 0.8 * 20 : 20 + (position - 0.8) / 0.2 * 80;
   }
+  void Gesture(bool begins) override { gestures.push_back(begins); }
   bool Command(int32_t command) override {
     commands.push_back(command);
     switch (command) {
@@ -139,6 +140,7 @@ class FakeSession : public DialogSession {
   std::map<int32_t, ControlView*> bound;
   std::vector<std::pair<std::string, std::string>> changes;
   std::vector<int32_t> commands;
+  std::vector<bool> gestures;
   std::vector<View> views;
   std::vector<std::tuple<ArrangeCommand, int32_t, int32_t>> arranged;
   double zoom = 1.0;
@@ -178,7 +180,7 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   FakeSession s;
   const std::string shot = std::string(KV_ARTEFACT_DIR) + "/fake-dialog.png";
   std::filesystem::remove(shot);
-  ASSERT_EQ(Run(s, "set Amount=40; set Width=2.5 cm; set Mode=Third; set Colour=#ff8000; set Angle=45;"
+  ASSERT_EQ(Run(s, "set Amount=40; drag Amount=0.4; release Amount; set Width=2.5 cm; set Mode=Third; set Colour=#ff8000; set Angle=45;"
                    "set Random Seed=new; set Centre=30,40; set Note=bye; set Light=200.5 30 10 90 #ffff00;"
                    "set Holds=top, right; set Grid=click 100,100; set Grid=click 250,500; set Grid=click 500,1250;"
                    "set Grid=columns 6; set Grid=invert; click zoom-in; page More; wait-preview;"
@@ -186,7 +188,13 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
             0);
 
   EXPECT_EQ(s.bound.size(), s.specs.size());
-  EXPECT_EQ(ChangesOf(s, "Amount"), std::vector<std::string>{"40"});  // one change, not one per step of the drag
+  // Set: one change, not one per step of the slider's travel. Dragged: the
+  // value at that place of the track, whose first four fifths end at 20.
+  const std::vector<std::string> amounts = ChangesOf(s, "Amount");
+  ASSERT_GE(amounts.size(), 2u);
+  EXPECT_EQ(amounts.front(), "40");
+  EXPECT_EQ(amounts.back(), "10");
+  EXPECT_EQ(s.gestures, (std::vector<bool>{true, false}));
   // The unit first, keeping the length at the image's resolution; then the amount.
   EXPECT_EQ(ChangesOf(s, "Width"), (std::vector<std::string>{"0.176 centimeters", "2.500 centimeters"}));
   EXPECT_EQ(ChangesOf(s, "Mode"), std::vector<std::string>{"2"});
@@ -222,7 +230,7 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   EXPECT_EQ(std::string(header + 1, 3), "PNG");
 }
 
-TEST_F(DialogTest, GreyedOutControlCannotBeChangedAndCancelEnds) {
+TEST_F(DialogTest, GreyedOutControlCannotBeChangedAndTheDialogEndsAsCancelled) {
   if (!XServer::Shared().Running()) GTEST_SKIP() << "no X display and no Xvfb";
   FakeSession s;
   EXPECT_EQ(Run(s, "set Glow=1; ok"), -1);  // the script fails, as a user's click would do nothing
@@ -232,6 +240,11 @@ TEST_F(DialogTest, GreyedOutControlCannotBeChangedAndCancelEnds) {
   FakeSession cancelled;
   EXPECT_EQ(Run(cancelled, "set Amount=70; cancel"), 1);
   EXPECT_EQ(ChangesOf(cancelled, "Amount"), std::vector<std::string>{"70"});
+
+  // A window destroyed by another hand than the window manager's.
+  FakeSession destroyed;
+  EXPECT_EQ(Run(destroyed, "destroy"), 1);
+  EXPECT_EQ(destroyed.commands.back(), kCommandCancelButton);
 }
 
 TEST_F(DialogTest, MissingDisplayAndOpenErrorShowNothing) {
