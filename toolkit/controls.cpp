@@ -41,6 +41,7 @@ class NumberControl : public Control {
   void Refresh() override {
     ++updating_;
     gtk_adjustment_set_value(adjustment_, session_.Number(index_));
+    SyncTrack();  // also when the value stayed: the track may have changed
     --updating_;
   }
 
@@ -80,6 +81,10 @@ class NumberControl : public Control {
   }
 
   bool Pending() const override { return pending_ != 0; }
+
+  std::optional<double> TrackShown() const override {
+    return track_ != nullptr ? std::optional<double>(gtk_adjustment_get_value(track_)) : std::nullopt;
+  }
 
   std::string Shown() const override { return spin_ != nullptr ? gtk_entry_get_text(GTK_ENTRY(spin_)) : Control::Shown(); }
 
@@ -246,6 +251,7 @@ class LengthControl : public NumberControl {
                              std::max(step, (spec_.maximum - spec_.minimum) * perPixel / 10.0), 0.0);
     gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin_), decimals);
     gtk_adjustment_set_value(adjustment_, amount);
+    SyncTrack();
     gtk_combo_box_set_active(GTK_COMBO_BOX(units_), unit);
     --updating_;
   }

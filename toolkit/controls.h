@@ -54,8 +54,9 @@ class Control : public ControlView {
   virtual std::string Drag(std::optional<double> position);
   // The keyboard to the control's text field.
   std::string Focus();
-  // The value as the control shows it.
+  // The value as the control shows it; the place of its slider, 0..1.
   virtual std::string Shown() const { return session_.Value(index_); }
+  virtual std::optional<double> TrackShown() const { return std::nullopt; }
   // Disconnects the widgets, so that their destruction reports nothing.
   virtual void Detach();
 

@@ -66,7 +66,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   std::string Select(std::string_view row);
   // The window's texts a script can check: "zoom", "effect", "status",
   // "title" (of the window on top), "window" ("x,y,width,height"), a
-  // command's "enabled:NAME" and "checked:NAME".
+  // command's "enabled:NAME" and "checked:NAME", a slider's "track:NAME".
   std::optional<std::string> Shown(std::string_view what) const;
   void SetPreviewZoom(double zoom);
   // Where a hand on the title bar and the border would put the window.
@@ -120,6 +120,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   GtkWidget* Top() const { return prompts_.empty() ? window_ : prompts_.back().window; }
   // Runs a prompt modally; the session's timer goes on meanwhile.
   gint RunPrompt(Prompt prompt);
+  void DismissPrompts();
 
   DialogSession& session_;
   GtkWidget* window_ = nullptr;
@@ -148,6 +149,7 @@ class Dialog final : public DialogWindow, public ControlHost {
   bool closed_ = false;
   int32_t result_ = kCancel;
   bool scriptFailed_ = false;
+  bool dismissing_ = false;  // the dialog ends: prompts close as they open
   gint64 shownAt_ = 0;
 };
 

@@ -1,6 +1,6 @@
 // The windows the dialog opens over itself: the prompts for a setting's
 // name, the confirmations, the error boxes, the manage-settings window and
-// the about box; and a test script's hand on whichever is on top.
+// the about box.
 #include <cstdio>
 
 #include "toolkit/dialog.h"
@@ -35,9 +35,33 @@ GtkWidget* MessageBox(GtkWidget* parent, const std::string& caption, const char*
   return box;
 }
 
+// A prompt's window, ours until we are done with it, even when the
+// dialog's destruction takes it first.
+class Held {
+ public:
+  explicit Held(GtkWidget* window) : window_(GTK_WIDGET(g_object_ref(window))) {}
+  ~Held() {
+    gtk_widget_destroy(window_);
+    g_object_unref(window_);
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  GtkWidget* get() const { return window_; }
+
+ private:
+  GtkWidget* window_;
+};
+
 }  // namespace
 
+// Each prompt's loop ends as its turn comes; none opens again.
+void Dialog::DismissPrompts() {
+  dismissing_ = true;
+  for (const Prompt& p : prompts_) gtk_dialog_response(GTK_DIALOG(p.window), GTK_RESPONSE_DELETE_EVENT);
+}
+
 gint Dialog::RunPrompt(Prompt prompt) {
+  if (dismissing_) return GTK_RESPONSE_DELETE_EVENT;
   prompts_.push_back(prompt);
   const gint response = gtk_dialog_run(GTK_DIALOG(prompt.window));
   prompts_.pop_back();
@@ -64,11 +88,11 @@ std::optional<std::string> Dialog::AskText(const std::string& title, const std::
   gtk_box_pack_start(GTK_BOX(box), caption, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
   gtk_widget_show_all(prompt);
+  const Held held(prompt);
   std::optional<std::string> answer;
   if (RunPrompt({prompt, entry, nullptr, {{"ok", GTK_RESPONSE_OK}, {"cancel", GTK_RESPONSE_CANCEL}}}) ==
       GTK_RESPONSE_OK)
     answer = gtk_entry_get_text(GTK_ENTRY(entry));
-  gtk_widget_destroy(prompt);
   return answer;
 }
 
@@ -80,10 +104,9 @@ bool Dialog::Confirm(const std::string& title, const std::string& text) {
   gtk_dialog_add_button(GTK_DIALOG(box), session_.Text("Yes").c_str(), GTK_RESPONSE_YES);
   gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_NO);
   gtk_widget_grab_focus(no);
-  const bool yes = RunPrompt({box, nullptr, nullptr, {{"yes", GTK_RESPONSE_YES}, {"no", GTK_RESPONSE_NO}}}) ==
-                   GTK_RESPONSE_YES;
-  gtk_widget_destroy(box);
-  return yes;
+  const Held held(box);
+  return RunPrompt({box, nullptr, nullptr, {{"yes", GTK_RESPONSE_YES}, {"no", GTK_RESPONSE_NO}}}) ==
+         GTK_RESPONSE_YES;
 }
 
 // Not a loop of its own: the session may show an error from inside its
@@ -129,8 +152,8 @@ void Dialog::ShowAbout(const std::vector<std::string>& lines) {
     gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, i == 3 ? 8 : 0);
   }
   gtk_widget_show_all(content);
+  const Held held(box);
   RunPrompt({box, nullptr, nullptr, {{"close", GTK_RESPONSE_CLOSE}}});
-  gtk_widget_destroy(box);
 }
 
 // The user's own settings, to delete or rename; the shipped ones are not
@@ -159,6 +182,7 @@ void Dialog::ManageSettings() {
   };
   g_signal_connect(list, "row-selected", G_CALLBACK(chosen), box);
   gtk_widget_show_all(content);
+  const Held held(box);
 
   std::vector<std::string> names;
   for (;;) {
@@ -178,45 +202,14 @@ void Dialog::ManageSettings() {
                                      {{"delete", kResponseDelete},
                                       {"rename", kResponseRename},
                                       {"close", GTK_RESPONSE_CLOSE}}});
+    if ((response != kResponseDelete && response != kResponseRename) || closed_ || dismissing_) break;
     GtkListBoxRow* row = gtk_list_box_get_selected_row(GTK_LIST_BOX(list));
-    if ((response != kResponseDelete && response != kResponseRename) || row == nullptr || closed_ || scriptFailed_)
-      break;
+    if (row == nullptr) break;
     const std::string& name = names[static_cast<size_t>(gtk_list_box_row_get_index(row))];
     if (response == kResponseDelete) session_.DeleteStoredSetting(name);
     else session_.RenameStoredSetting(name);
+    if (closed_ || dismissing_) break;
   }
-  gtk_widget_destroy(box);
-}
-
-// --- a script's hand on the prompt on top ------------------------------------------
-
-std::string Dialog::Answer(std::string_view response) {
-  if (prompts_.empty()) return "no prompt is open";
-  const Prompt& top = prompts_.back();
-  auto it = top.responses.find(response);
-  if (it == top.responses.end()) return "the prompt has no answer \"" + std::string(response) + "\"";
-  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(top.window), it->second);
-  if (button != nullptr && !gtk_widget_is_sensitive(button)) return std::string(response) + " is greyed out";
-  gtk_dialog_response(GTK_DIALOG(top.window), it->second);
-  return {};
-}
-
-std::string Dialog::Type(std::string_view text) {
-  if (prompts_.empty() || prompts_.back().entry == nullptr) return "no prompt asks for a text";
-  gtk_entry_set_text(GTK_ENTRY(prompts_.back().entry), std::string(text).c_str());
-  return {};
-}
-
-std::string Dialog::Select(std::string_view row) {
-  if (prompts_.empty() || prompts_.back().list == nullptr) return "no prompt lists settings";
-  GtkListBox* list = GTK_LIST_BOX(prompts_.back().list);
-  for (int i = 0; GtkListBoxRow* r = gtk_list_box_get_row_at_index(list, i); ++i) {
-    if (gtk_label_get_text(GTK_LABEL(gtk_bin_get_child(GTK_BIN(r)))) == row) {
-      gtk_list_box_select_row(list, r);
-      return {};
-    }
-  }
-  return "no setting \"" + std::string(row) + "\" is listed";
 }
 
 }  // namespace kv::toolkit

@@ -14,7 +14,8 @@
 //   select NAME             a row of the manage-settings window
 //   answer NAME             the prompt's button: ok, cancel, yes, no, delete, rename, close
 //   expect WHAT=TEXT        a control's shown value, or "zoom", "effect", "status",
-//                           "title", "window", "enabled:NAME", "checked:NAME"
+//                           "title", "window", "enabled:NAME", "checked:NAME",
+//                           "track:NAME" (its slider's place, two decimals)
 //   zoom Z                  the preview's zoom, as the view sets it
 //   place X,Y,WIDTH,HEIGHT  the window moved and sized
 //   wait-preview [SECONDS]  until the preview shows the values; after a drag it

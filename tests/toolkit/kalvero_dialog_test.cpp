@@ -129,10 +129,12 @@ TEST_F(KalveroDialog, EveryCommandWorksFromTheMenusAndTheKeyboard) {
       "wait-preview; screenshot " + shots + "television.png;"
       // Page Down from the last effect wraps to the first that can run here,
       // and skips the one that needs a selection.
-      "key Page_Down; wait-preview; expect effect=Burnt Edges; screenshot " + shots + "burnt-edges.png;"
+      "key Page_Down; wait-preview; expect effect=Burnt Edges; expect track:Contract=0.50;"
+      "screenshot " + shots + "burnt-edges.png;"
       "key Page_Down; key Page_Down; wait-preview; expect effect=Lightning; expect checked:effect:Lightning=1;"
       // The track gives four fifths of its length to the values below the split.
-      "drag Arc Thickness=0.9; wait-preview; release Arc Thickness; expect Arc Thickness=75;"
+      "expect track:Arc Thickness=0.24; drag Arc Thickness=0.9; wait-preview; release Arc Thickness;"
+      "expect Arc Thickness=75;"
       // Cut, copy and paste in text fields; a paste is a change like any other.
       "focus Arc Thickness; key ctrl+c; focus Jaggedness; key ctrl+v; key Tab; expect Jaggedness=75; key ctrl+z;"
       "expect Jaggedness=92;"

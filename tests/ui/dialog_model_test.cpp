@@ -1,5 +1,6 @@
-// The dialog model with a window that only records what it is told: undo
-// and redo, Cancel restoring the host's block, OK during a render, zoom.
+// The dialog model with a window that only records what it is told: zoom
+// levels, undo and redo, Cancel restoring the host's block. OK and the
+// preview are the session's tests, inside a real run.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -34,12 +35,9 @@ class DialogModelTest : public ::testing::Test {
     effect.SetDefaults(block.data());
     for (size_t i = sizeof(InvertBlock); i < block.size(); ++i) block[i] = uint8_t(i * 31);  // the rest of the handle
   }
-  std::unique_ptr<FilterDialogModel> Open(FilterDialogModel::Hooks hooks = {}) {
-    if (!hooks.render) hooks.render = [this](Abort_Tester& abort, ProgressUpdateSink&) {
-      ++renders;
-      while (holdRenders && !abort.ShouldAbort()) std::this_thread::yield();
-      return abort.ShouldAbort() ? int32_t(1) : 0;
-    };
+  std::unique_ptr<FilterDialogModel> Open() {
+    FilterDialogModel::Hooks hooks;
+    hooks.render = [](Abort_Tester&, ProgressUpdateSink&) { return int32_t(0); };
     int32_t err = -99;
     auto model = std::make_unique<FilterDialogModel>(err, window, effect, std::span<uint8_t>(block), std::move(hooks),
                                                      queue, errorText);
@@ -57,8 +55,6 @@ class DialogModelTest : public ::testing::Test {
   RecordingWindow window;
   platform::MessageQueue queue;
   char errorText[255] = {};
-  std::atomic<int> renders{0};
-  std::atomic<bool> holdRenders{false};
 };
 
 TEST_F(DialogModelTest, UndoAndRedoWalkTheChanges) {
@@ -115,56 +111,6 @@ TEST_F(DialogModelTest, CancelLeavesTheHostsBlockAsItWas) {
   model->Command(kCommandCancelButton);
   EXPECT_EQ(block, before);
   EXPECT_EQ(window.ended, std::vector<DialogWindow::Result>{DialogWindow::kCancel});
-}
-
-TEST_F(DialogModelTest, OkDuringARenderStopsItAndStoresTheValues) {
-  int stored = 0, kept = 0;
-  FilterDialogModel::Hooks hooks;
-  hooks.storeLastUsed = [&](std::span<const uint8_t> b) {
-    ++stored;
-    EXPECT_EQ(reinterpret_cast<const InvertBlock*>(b.data())->strength, 40.0);
-  };
-  hooks.takePreview = [] { return std::make_unique<ByteImage>(); };
-  hooks.keepPreview = [&](std::unique_ptr<ByteImage> image) { kept += image != nullptr; };
-  holdRenders = true;
-  auto model = Open(hooks);
-  model->Preview().SetUp();
-  Change(*model, 40);
-  model->Preview().Tick();
-  while (renders == 0) std::this_thread::yield();
-  model->Command(kCommandOK);
-  EXPECT_FALSE(model->Preview().Running());
-  EXPECT_EQ(window.shown, 0) << "no partial preview";
-  EXPECT_EQ(kept, 0) << "an unfinished preview is not handed on";
-  EXPECT_EQ(stored, 1);
-  EXPECT_EQ(window.ended, std::vector<DialogWindow::Result>{DialogWindow::kOK});
-}
-
-TEST_F(DialogModelTest, OkAfterAFinishedPreviewHandsItToTheRun) {
-  int kept = 0;
-  FilterDialogModel::Hooks hooks;
-  hooks.takePreview = [] { return std::make_unique<ByteImage>(); };
-  hooks.keepPreview = [&](std::unique_ptr<ByteImage> image) { kept += image != nullptr; };
-  auto model = Open(hooks);
-  model->Preview().SetUp();
-  model->Preview().Tick();
-  while (model->Preview().state() == PreviewModel::kRunning) model->Preview().Tick();
-  ASSERT_EQ(model->Preview().state(), PreviewModel::kShown);
-  model->OK();
-  EXPECT_EQ(kept, 1);
-}
-
-TEST_F(DialogModelTest, ZoomCommandsTellTheWindowAndRenderAgain) {
-  auto model = Open();
-  model->Preview().SetUp();
-  model->Preview().Tick();
-  while (model->Preview().state() == PreviewModel::kRunning) model->Preview().Tick();
-  model->Command(kCommandZoomIn);
-  EXPECT_EQ(window.zoom, 2.0);
-  EXPECT_EQ(model->Preview().state(), PreviewModel::kOutOfDate);
-  model->Command(kCommandZoomOne);
-  EXPECT_EQ(model->Zoom(), 1.0);
-  EXPECT_FALSE(model->Command(12345));
 }
 
 }  // namespace
