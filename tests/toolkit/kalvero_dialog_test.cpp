@@ -115,8 +115,10 @@ TEST_F(KalveroDialog, EveryCommandWorksFromTheMenusAndTheKeyboard) {
       "key ctrl+plus; expect zoom=2; zoom 0.3; key ctrl+plus; expect zoom=0.5; zoom 0.3; key ctrl+minus;"
       "expect zoom=0.25; zoom 0.0625; key ctrl+minus; expect zoom=0.0625; zoom 16; key ctrl+plus; expect zoom=16;"
       "key ctrl+0; expect zoom=1;"
-      // Saved under a name, which the menu then checks while the values match it.
-      "key ctrl+s; type Mine; expect title=Save Setting; screenshot " + shots + "save.png; answer ok;"
+      // Saved under a name, which the menu then checks while the values match it. The
+      // preview goes on while the prompt is open.
+      "key ctrl+s; set Static=25; wait-preview 20; type Mine; expect title=Save Setting;"
+      "screenshot " + shots + "save.png; answer ok;"
       "expect checked:setting:Mine=1; set Curvature=70; expect checked:setting:Mine=0; click setting:Mine;"
       "expect Curvature=30; click shipped:Amber Monitor; expect Curvature=25; expect checked:shipped:Amber Monitor=1;"
       // Saved again under that name: replacing it asks first, and No is the answer Enter gives.
