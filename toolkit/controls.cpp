@@ -593,8 +593,9 @@ class TextControl : public Control {
   }
 
   std::string Enter(std::string_view text) override {
+    // Typed and left, as a click elsewhere does: Enter would also be OK.
     gtk_entry_set_text(GTK_ENTRY(entry_), std::string(text).c_str());
-    gtk_widget_activate(entry_);
+    Flush();
     return {};
   }
 
@@ -696,6 +697,7 @@ ArrangementControl::ArrangementControl(DialogSession& session, ControlHost& host
   gtk_label_set_xalign(GTK_LABEL(columns), 0.0f);
   columns_ = gtk_spin_button_new_with_range(1, kPuzzleMaxSize, 1);
   gtk_widget_set_halign(columns_, GTK_ALIGN_START);
+  gtk_entry_set_activates_default(GTK_ENTRY(columns_), TRUE);  // Enter is OK
   gtk_grid_attach(GTK_GRID(box), columns, 0, 0, 1, 1);
   gtk_grid_attach(GTK_GRID(box), columns_, 1, 0, 1, 1);
   Own(columns);
@@ -731,13 +733,8 @@ ArrangementControl::ArrangementControl(DialogSession& session, ControlHost& host
     Own(button);
     gtk_widget_set_tooltip_text(button, session.Text(std::string(kCommands[i].key) + " Help").c_str());
   }
-  // How the preview is used, where the user looks for it.
-  GtkWidget* hint = gtk_label_new(spec_.help.c_str());
-  gtk_label_set_line_wrap(GTK_LABEL(hint), TRUE);
-  gtk_label_set_max_width_chars(GTK_LABEL(hint), 40);
-  gtk_label_set_xalign(GTK_LABEL(hint), 0.0f);
-  gtk_style_context_add_class(gtk_widget_get_style_context(hint), "dim-label");
-  gtk_grid_attach(GTK_GRID(box), hint, 0, 3, 2, 1);
+  // How the preview is used is told under the effect's name, with the
+  // rest of the dialog's help.
   gtk_grid_attach(grid, box, 0, row, 4, 1);
   Refresh();
 }

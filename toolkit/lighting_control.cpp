@@ -47,6 +47,8 @@ class LightingControl final : public Control {
       static_cast<LightingControl*>(self)->PlaceLight(w, x, y);
       return TRUE;
     };
+    gtk_widget_add_events(disc_, GDK_BUTTON_RELEASE_MASK);
+    HoldGesture(disc_);  // before `place`, which ends the press's handling
     g_signal_connect(disc_, "button-press-event", G_CALLBACK(place), this);
     g_signal_connect(disc_, "motion-notify-event", G_CALLBACK(place), this);
     gtk_grid_attach(GTK_GRID(box), disc_, 0, 0, 1, kPartCount);
@@ -157,6 +159,7 @@ class LightingControl final : public Control {
     GtkAdjustment* adjustment = gtk_adjustment_new(minimum, minimum, maximum, 1.0, 10.0, 0.0);
     GtkWidget* spin = gtk_spin_button_new(adjustment, 1.0, 1);
     gtk_entry_set_width_chars(GTK_ENTRY(spin), 6);
+    gtk_entry_set_activates_default(GTK_ENTRY(spin), TRUE);  // Enter is OK
     gtk_grid_attach(GTK_GRID(box), spin, 2, part, 1, 1);
     Own(spin);
     if (slider) {
@@ -166,6 +169,7 @@ class LightingControl final : public Control {
       gtk_widget_set_size_request(scale, 90, -1);
       gtk_grid_attach(GTK_GRID(box), scale, 3, part, 1, 1);
       Own(scale);
+      HoldGesture(scale);
     }
     g_signal_connect(adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
                        static_cast<LightingControl*>(self)->Changed();
@@ -203,8 +207,9 @@ class LightingControl final : public Control {
     }, this);
   }
 
-  void Commit() {
-    // Three places keep values the user did not touch as they were.
+  // The value as the widgets hold it; three places keep values the user did
+  // not touch as they were.
+  std::string Shown() const override {
     std::string text;
     for (int i = 0; i < 4; ++i) {
       std::string number = FormatNumber(Value(static_cast<Part>(i)), 3);
@@ -212,7 +217,30 @@ class LightingControl final : public Control {
       if (number.back() == '.') number.pop_back();
       text += number + " ";
     }
-    Answer(session_.SetValue(index_, text + colour_));
+    return text + colour_;
+  }
+
+  void Commit() { Answer(session_.SetValue(index_, Shown())); }
+
+  // A drag on the disc or a slider is one step of undo, however often it
+  // rests on the way.
+  void HoldGesture(GtkWidget* widget) {
+    g_signal_connect(widget, "button-press-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+                       auto* control = static_cast<LightingControl*>(self);
+                       if (!control->dragging_) control->session_.Gesture(true);
+                       control->dragging_ = true;
+                       return FALSE;
+                     }),
+                     this);
+    g_signal_connect(widget, "button-release-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+                       auto* control = static_cast<LightingControl*>(self);
+                       if (!control->dragging_) return FALSE;
+                       control->dragging_ = false;
+                       control->CommitNow();
+                       control->session_.Gesture(false);
+                       return FALSE;
+                     }),
+                     this);
   }
 
   // The light seen from above: its direction round the disc, its height by
@@ -276,6 +304,7 @@ class LightingControl final : public Control {
   std::array<GtkWidget*, 4> spins_{};
   std::string colour_ = "#ffffff";  // the highlight's text, kept as the session gave it until one is picked
   guint pending_ = 0;
+  bool dragging_ = false;
 };
 
 }  // namespace

@@ -216,7 +216,8 @@ void PreviewArea::Draw(cairo_t* cr) {
   }
   cairo_restore(cr);
 
-  for (ArrangementControl* a : arrangements_) a->DrawOver(cr, origin_, zoom_);
+  if (showMarkers_)
+    for (ArrangementControl* a : arrangements_) a->DrawOver(cr, origin_, zoom_);
   for (const MarkerControl* m : markers_) {
     if (!m->Known() || !showMarkers_) continue;
     const PointD p = drag_.kind == Drag::kMarker && drag_.marker == m ? drag_.at : m->Position();
@@ -311,7 +312,7 @@ void PreviewArea::Release() {
     done.marker->MoveTo({std::clamp(done.at.x, 0.0, size.width - 1.0), std::clamp(done.at.y, 0.0, size.height - 1.0)});
   } else if (done.kind == Drag::kPan && !(origin_ == done.startOrigin)) {
     SendView();
-  } else if (done.kind == Drag::kPan && !done.moved) {
+  } else if (done.kind == Drag::kPan && !done.moved && showMarkers_) {
     const PointD at = ToImage(done.startX, done.startY);
     for (ArrangementControl* a : arrangements_)
       if (a->ClickAt(at)) break;

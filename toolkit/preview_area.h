@@ -26,7 +26,7 @@ class PreviewArea {
   // Controls drawn over the preview that take its clicks.
   void SetArrangements(std::vector<ArrangementControl*> arrangements);
   void MarkersChanged() { gtk_widget_queue_draw(area_); }
-  // Hidden markers leave the picture clear and cannot be dragged.
+  // Hidden markers and grids leave the picture clear and take no clicks.
   void ShowMarkers(bool show) {
     showMarkers_ = show;
     gtk_widget_queue_draw(area_);

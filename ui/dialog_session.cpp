@@ -91,7 +91,6 @@ ControlSpec SpecOf(const FilterParameter& p) {
   } else if (dynamic_cast<const PuzzleArrangementParameter*>(&p) != nullptr) {
     spec.kind = ControlKind::kArrangement;
     spec.maximum = kPuzzleMaxSize;
-    spec.help = p.owner != nullptr && !p.owner->dialogHelp.empty() ? strings::Text(p.owner->dialogHelp) : spec.help;
   }
   return spec;
 }

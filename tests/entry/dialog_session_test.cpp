@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "effects/filter_table.h"
@@ -440,6 +441,46 @@ TEST_F(DialogSessionTest, ControlsDescribeTheEffectsParameters) {
   using K = toolkit::ControlKind;
   for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition, K::kDirection, K::kLighting})
     EXPECT_GT(kinds[kind], 0) << int(kind);
+}
+
+// Every effect's dialog takes a change back and forth and resets it.
+TEST_F(DialogSessionTest, EveryEffectUndoesRedoesAndResets) {
+  std::vector<uint8_t> selection(size_t(kWidth) * kHeight, 0);  // Electrify needs one
+  for (int y = 8; y < 40; ++y)
+    for (int x = 8; x < 56; ++x) selection[size_t(y) * kWidth + x] = 255;
+  host.SetSelection(selection);
+  int32_t effect = 0;
+  std::set<std::string> shown;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    SCOPED_TRACE(s.Title());
+    shown.insert(s.Title());
+    const auto specs = s.Controls();
+    int32_t i = 0;
+    while (i < int32_t(specs.size()) && specs[size_t(i)].kind != toolkit::ControlKind::kSlider) ++i;
+    if (i == int32_t(specs.size())) {
+      ADD_FAILURE() << "effect " << effect << " has no slider";
+      s.Command(kCommandCancel);
+      return w.Answer();
+    }
+    const double before = s.Number(i);
+    const double changed = before == specs[size_t(i)].maximum ? specs[size_t(i)].minimum : specs[size_t(i)].maximum;
+    EXPECT_FALSE(w.enabledCommands[kCommandReset]);
+    EXPECT_EQ(s.SetNumber(i, changed), "");
+    EXPECT_TRUE(w.enabledCommands[kCommandReset]);
+    EXPECT_TRUE(s.Command(kCommandUndo));
+    EXPECT_EQ(s.Number(i), before);
+    EXPECT_TRUE(s.Command(kCommandRedo));
+    EXPECT_EQ(s.Number(i), changed);
+    EXPECT_TRUE(s.Command(kCommandReset));
+    EXPECT_EQ(s.Number(i), before);
+    EXPECT_FALSE(w.enabledCommands[kCommandReset]);
+    EXPECT_TRUE(s.Command(kCommandUndo)) << "a reset is a change like any other";
+    EXPECT_EQ(s.Number(i), changed);
+    s.Command(kCommandCancel);
+    return w.Answer();
+  };
+  for (effect = 0; effect < kEffectCount; ++effect) EXPECT_FALSE(host.Run(effect, true)) << effect;
+  EXPECT_EQ(shown.size(), size_t(kEffectCount));
 }
 
 // The puzzle's grid and the flag's holds change through their own calls,

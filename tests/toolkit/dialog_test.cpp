@@ -180,8 +180,9 @@ TEST_F(DialogTest, ScriptedChangesReachTheSessionThroughTheWidgets) {
   FakeSession s;
   const std::string shot = std::string(KV_ARTEFACT_DIR) + "/fake-dialog.png";
   std::filesystem::remove(shot);
-  ASSERT_EQ(Run(s, "set Amount=40; drag Amount=0.4; release Amount; set Width=2.5 cm; set Mode=Third; set Colour=#ff8000; set Angle=45;"
-                   "set Random Seed=new; set Centre=30,40; set Note=bye; set Light=200.5 30 10 90 #ffff00;"
+  ASSERT_EQ(Run(s, "set Amount=40; drag Amount=0.4; release Amount; set Width=2.5 cm; set Mode=Third;"
+                   "set Colour=#ff8000; set Angle=45; set Random Seed=new; set Centre=30,40; set Note=bye;"
+                   "set Light=200.5 30 10 90 #ffff00;"
                    "set Holds=top, right; set Grid=click 100,100; set Grid=click 250,500; set Grid=click 500,1250;"
                    "set Grid=columns 6; set Grid=invert; click zoom-in; page More; wait-preview;"
                    "screenshot " + shot + "; ok"),

@@ -129,11 +129,27 @@ TEST_F(KalveroDialog, EveryCommandWorksFromTheMenusAndTheKeyboard) {
       "screenshot " + shots + "rename.png; answer ok; select Ours; answer delete; screenshot " + shots + "delete.png;"
       "answer yes; answer close; click about; screenshot " + shots + "about.png; answer close;"
       "wait-preview; screenshot " + shots + "television.png;"
-      // Page Down from the last effect wraps to the first that can run here,
-      // and skips the one that needs a selection.
+      // Page Down from the last effect wraps to the first that can run here.
       "key Page_Down; wait-preview; expect effect=Burnt Edges; expect track:Contract=0.50;"
       "screenshot " + shots + "burnt-edges.png;"
-      "key Page_Down; key Page_Down; wait-preview; expect effect=Lightning; expect checked:effect:Lightning=1;"
+      // Either way past the one that needs a selection. The lighting control:
+      // a change, a paste, undo, redo and reset.
+      "key Page_Down; key Page_Down; key Page_Down; key Page_Down; key Page_Down; expect effect=Shatter;"
+      "key Page_Up; wait-preview; expect effect=Crumple;"
+      "set Lighting=200 60 30 40 #ffe0c0; key ctrl+z; expect Lighting=60.524 58.103 19.469 51.196 #ffffff;"
+      "key ctrl+shift+z; expect Lighting=200 60 30 40 #ffe0c0; focus Light Boost; key ctrl+c; focus Lighting;"
+      "key ctrl+v; key Tab; expect Lighting=50 60 30 40 #ffe0c0; key ctrl+z; expect Lighting=200 60 30 40 #ffe0c0;"
+      "click edit-reset; expect Lighting=60.524 58.103 19.469 51.196 #ffffff; expect enabled:edit-reset=0;"
+      "wait-preview; screenshot " + shots + "crumple.png;"
+      // The puzzle's grid: a piece clicked, the columns pasted, each a step to undo.
+      "click effect:Puzzle; wait-preview; expect effect=Puzzle;"
+      "set Puzzle Arrangement=click 15,10; expect enabled:edit-reset=1; key ctrl+z; expect enabled:edit-reset=0;"
+      "key ctrl+shift+z; expect enabled:edit-reset=1; key ctrl+plus; key ctrl+plus; wait-preview;"
+      "screenshot " + shots + "puzzle.png; key ctrl+0; click edit-reset; expect enabled:edit-reset=0;"
+      "focus Puzzle Arrangement; key ctrl+v; key Tab; expect enabled:edit-reset=1; key ctrl+z;"
+      "expect enabled:edit-reset=0;"
+      "key Page_Up; key Page_Up; key Page_Up; wait-preview; expect effect=Lightning;"
+      "expect checked:effect:Lightning=1;"
       // The track gives four fifths of its length to the values below the split.
       "expect track:Arc Thickness=0.24; drag Arc Thickness=0.9; wait-preview; release Arc Thickness;"
       "expect Arc Thickness=75;"
