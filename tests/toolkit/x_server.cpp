@@ -13,9 +13,9 @@
 
 namespace kv::toolkit::test {
 
-const char* const kGtkLeaks = "leak:libfontconfig\n";
+const char* const kLibraryLeaks = "leak:libfontconfig\nleak:libOSMesa.so\nleak:libLLVM\nleak:libglapi.so\n";
 
-extern "C" const char* __lsan_default_suppressions() { return kGtkLeaks; }
+extern "C" const char* __lsan_default_suppressions() { return kLibraryLeaks; }
 
 namespace {
 
