@@ -29,6 +29,40 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Up to `limit` bytes; 0 or the errno of the failing read.
+int ReadAll(int fd, size_t limit, std::string& bytes) {
+  bytes.clear();
+  char buffer[16384];
+  while (bytes.size() < limit) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    bytes.append(buffer, size_t(n));
+  }
+  return 0;
+}
+
+// What is wrong with a path that is not a regular file, or empty when it is one.
+std::string NotAFile(const struct stat& s) {
+  if (S_ISREG(s.st_mode)) return {};
+  if (S_ISDIR(s.st_mode)) return "it is a folder, not a file";
+  if (S_ISFIFO(s.st_mode)) return "it is a pipe, not a file";
+  if (S_ISSOCK(s.st_mode)) return "it is a socket, not a file";
+  return "it is a device, not a file";
+}
+
+std::string Reason(int error) {
+  switch (error) {
+    case ENOENT: return "there is no such file";
+    case EACCES: return "permission denied";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case ELOOP: return "the path has a loop of links";
+    case ENAMETOOLONG: return "the name is too long";
+    default: return std::strerror(error);
+  }
+}
+
 // A name no other writer picks: the process, a counter and the clock. Made
 // with O_EXCL, so a clash only costs another try, and with mode 0666 so the
 // user's umask gives the file its usual permissions.
@@ -105,26 +139,15 @@ class PosixFileSystemReference final : public IFileSystemReference {
   }
 
   bool Read(std::string& bytes, size_t limit) const override {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    const int fd = OpenRegularFile(path_, SIZE_MAX, why);
     if (fd < 0) {
-      const int why = errno;
-      return Fail("cannot open " + Quoted(path_), why);
+      error_ = "cannot read " + Quoted(path_) + ": " + why;
+      return false;
     }
-    bytes.clear();
-    char buffer[16384];
-    while (bytes.size() < limit) {
-      const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - bytes.size()));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        const int why = errno;
-        ::close(fd);
-        return Fail("cannot read " + Quoted(path_), why);
-      }
-      if (n == 0) break;
-      bytes.append(buffer, size_t(n));
-    }
+    const int read = ReadAll(fd, limit, bytes);
     ::close(fd);
-    return true;
+    return read == 0 || Fail("cannot read " + Quoted(path_), read);
   }
 
   bool Replace(std::string_view bytes) override {
@@ -192,6 +215,44 @@ class PosixFileSystemReference final : public IFileSystemReference {
 };
 
 }  // namespace
+
+int OpenRegularFile(const std::string& path, size_t limit, std::string& why) {
+  struct stat s {};
+  if (::stat(path.c_str(), &s) != 0) {
+    why = Reason(errno);
+    return -1;
+  }
+  if (why = NotAFile(s); !why.empty()) return -1;
+  // Without O_NONBLOCK a pipe put in the file's place since the stat would
+  // hold the open until a writer came.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    why = Reason(errno);
+    return -1;
+  }
+  if (::fstat(fd, &s) != 0 || !(why = NotAFile(s)).empty() ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (why.empty()) why = Reason(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (uint64_t(s.st_size) > limit) {
+    why = "at " + std::to_string(s.st_size) + " bytes it is larger than the " + std::to_string(limit) +
+          " bytes such a file may have";
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& why) {
+  const int fd = OpenRegularFile(path, limit, why);
+  if (fd < 0) return false;
+  const int error = ReadAll(fd, limit, bytes);
+  ::close(fd);
+  if (error != 0) why = Reason(error);
+  return error == 0;
+}
 
 std::unique_ptr<IFileSystemReference> NewFileSystemReference(std::string path) {
   try {

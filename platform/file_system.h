@@ -45,4 +45,13 @@ class IFileSystemReference {
 // Null when memory runs out.
 std::unique_ptr<IFileSystemReference> NewFileSystemReference(std::string path);
 
+// Opens `path` for reading when it is a regular file, or a link to one, of
+// at most `limit` bytes. A folder, a pipe or a device is refused without
+// being opened, so nothing ever waits on a writer that never comes. The
+// descriptor, or -1 with `why` saying what is wrong ("it is a folder, not a
+// file").
+int OpenRegularFile(const std::string& path, size_t limit, std::string& why);
+// The whole of such a file.
+bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& why);
+
 }  // namespace platform

@@ -11,8 +11,6 @@
 namespace kv::strings {
 namespace {
 
-constexpr size_t kMaxResourceBytes = 0x20000;
-
 // Ordinal order of the 16-bit units: char_traits<char16_t> compares unsigned.
 using Table = std::map<std::u16string, std::u16string, std::less<>>;
 
@@ -174,8 +172,9 @@ int32_t LoadFromBytes(const std::vector<uint8_t>& bytes, std::string& errorText)
 }
 
 int32_t Load(std::string& errorText) {
-  // A missing resource fails like an empty one: at line 1, for want of a mark.
-  const auto bytes = platform::LoadResource("BF_UNICODE_STRING_TABLE", 1);
+  // A missing or oversized resource fails like an empty one: at line 1, for
+  // want of a mark.
+  const auto bytes = platform::LoadResource(kResourceType, 1, kMaxResourceBytes);
   return LoadFromBytes(bytes ? *bytes : std::vector<uint8_t>{}, errorText);
 }
 

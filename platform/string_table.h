@@ -3,6 +3,7 @@
 // means replacing that file, not the core.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,10 @@
 namespace kv::strings {
 
 inline constexpr char16_t kLostString[] = u"Lost String!!!";
+// The table is the file <resource folder>/BF_UNICODE_STRING_TABLE/1, of at
+// most 128 KiB.
+inline constexpr char kResourceType[] = "BF_UNICODE_STRING_TABLE";
+inline constexpr size_t kMaxResourceBytes = 0x20000;
 
 // Loads resource 1 of type "BF_UNICODE_STRING_TABLE" from the resource folder
 // and adds its entries to the table. 0 on success; -1 on failure with

@@ -1,11 +1,15 @@
 #include "platform/system.h"
 
+#include "platform/file_system.h"
+
 #include <dlfcn.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace platform {
 
@@ -30,11 +34,44 @@ const std::filesystem::path& ResourceFolder() {
   return folder;
 }
 
-std::optional<std::vector<uint8_t>> LoadResource(const std::string& type, int id) {
-  std::ifstream in(ResourceFolder() / type / std::to_string(id), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+std::optional<std::vector<uint8_t>> LoadResource(const std::string& type, int id, size_t limit) {
+  std::string bytes, why;
+  if (!ReadRegularFile((ResourceFolder() / type / std::to_string(id)).string(), limit, bytes, why)) return std::nullopt;
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+namespace {
+
+// The number after `key` in a file of "key value" lines, in bytes; 0 when
+// there is none.
+uint64_t ValueIn(const char* file, std::string_view key, uint64_t unit) {
+  std::string text, why;
+  if (!ReadRegularFile(file, 1 << 16, text, why)) return 0;
+  const size_t at = key.empty() ? 0 : text.find(key);
+  if (at == std::string::npos) return 0;
+  unsigned long long value = 0;
+  return std::sscanf(text.c_str() + at + key.size(), " %llu", &value) == 1 ? uint64_t(value) * unit : 0;
+}
+
+}  // namespace
+
+uint64_t AvailableMemory() {
+  uint64_t bytes = ValueIn("/proc/meminfo", "MemAvailable:", 1024);
+  if (bytes == 0) bytes = uint64_t(::sysconf(_SC_AVPHYS_PAGES)) * uint64_t(::sysconf(_SC_PAGESIZE));
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit{};
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) bytes = std::min<uint64_t>(bytes, limit.rlim_cur);
+  }
+  // The control group's limit, of version 2 or 1 ("max" reads as no number).
+  std::string folder = "/sys/fs/cgroup", groups, why;
+  if (ReadRegularFile("/proc/self/cgroup", 1 << 16, groups, why) && groups.starts_with("0::/"))
+    folder += groups.substr(3, groups.find('\n') - 3);
+  for (const auto& [max, current] : {std::pair{folder + "/memory.max", folder + "/memory.current"},
+                                     {"/sys/fs/cgroup/memory/memory.limit_in_bytes",
+                                      "/sys/fs/cgroup/memory/memory.usage_in_bytes"}}) {
+    const uint64_t limit = ValueIn(max.c_str(), "", 1), used = ValueIn(current.c_str(), "", 1);
+    if (limit > 0) bytes = std::min(bytes, limit > used ? limit - used : 0);
+  }
   return bytes;
 }
 

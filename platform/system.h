@@ -29,8 +29,13 @@ void SetResourceFolder(std::filesystem::path folder);
 const std::filesystem::path& ResourceFolder();
 
 // Bytes of resource `id` of `type`: the file <resource folder>/<type>/<id>.
-// Empty optional when it does not exist or cannot be read.
-std::optional<std::vector<uint8_t>> LoadResource(const std::string& type, int id);
+// Empty optional when it is missing, not a regular file, larger than
+// `limit` bytes or cannot be read.
+std::optional<std::vector<uint8_t>> LoadResource(const std::string& type, int id, size_t limit);
+
+// The bytes this process may still allocate: the machine's available
+// memory, within the process's limits and those of its control group.
+uint64_t AvailableMemory();
 
 // Full path of the shared object this code is linked into.
 std::filesystem::path ModulePath();

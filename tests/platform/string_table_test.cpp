@@ -183,7 +183,7 @@ TEST_F(StringTable, ShippedTableLoads) {
 // Damaged tables must fail cleanly: every cut and a run of corrupted bytes.
 TEST_F(StringTable, DamagedTablesFailWithoutHarm) {
   platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
-  const auto shipped = platform::LoadResource("BF_UNICODE_STRING_TABLE", 1);
+  const auto shipped = platform::LoadResource(kResourceType, 1, kMaxResourceBytes);
   ASSERT_TRUE(shipped.has_value());
   for (size_t cut = 0; cut < shipped->size(); cut += 61) {
     std::vector<uint8_t> bytes(shipped->begin(), shipped->begin() + std::ptrdiff_t(cut));

@@ -1,6 +1,7 @@
 // The operating-system layer: text conversion, folders, the cross-thread queue.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -37,17 +38,23 @@ TEST(Folders, ApplicationDataFollowsXdg) {
   else unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST(Resources, AreFilesUnderTheResourceFolder) {
+// Only regular files of a bounded size are read: a pipe, a folder or a
+// device in a resource's place is refused at once, never waited on.
+TEST(Resources, AreBoundedRegularFilesUnderTheResourceFolder) {
   const auto folder = std::filesystem::temp_directory_path() / "kv-resource-test";
-  std::filesystem::create_directories(folder / "KIND");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "KIND" / "9");
   std::ofstream(folder / "KIND" / "7", std::ios::binary) << "bytes";
+  ASSERT_EQ(::mkfifo((folder / "KIND" / "8").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", folder / "KIND" / "10");
   SetResourceFolder(folder);
-  const auto bytes = LoadResource("KIND", 7);
+  const auto bytes = LoadResource("KIND", 7, 5);
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "bytes");
-  EXPECT_FALSE(LoadResource("KIND", 8).has_value());
+  EXPECT_FALSE(LoadResource("KIND", 7, 4).has_value());
+  for (int missing : {8, 9, 10, 11}) EXPECT_FALSE(LoadResource("KIND", missing, 100).has_value()) << missing;
   SetResourceFolder("");
-  EXPECT_FALSE(LoadResource("KIND", 7).has_value());
+  EXPECT_FALSE(LoadResource("KIND", 7, 100).has_value());
   std::filesystem::remove_all(folder);
 }
 
