@@ -78,8 +78,24 @@ int32_t EnsureParameters(ps::FilterRecord& host, const Filter& filter) {
   return 0;
 }
 
-void ResetForeignBlock(const Filter& filter, void* block) {
-  if (block != nullptr && BlockEffectNumber(block) != filter.filterId) filter.SetDefaults(block);
+// A block left by another effect is replaced by the defaults; one of this
+// effect is brought into range, whatever bytes it holds.
+int32_t PrepareBlock(Filter& filter, void* block, const ps::FilterRecord& host) {
+  if (BlockEffectNumber(block) != filter.filterId) filter.SetDefaults(block);
+  return ClampBlock(filter, block, host.imageHRes);
+}
+
+// The host's image as the core can hold it: a size, a filter rectangle
+// inside it, and one to four colour planes with at most one transparency
+// plane on each side.
+bool UsableLayout(const ps::FilterRecord& host) {
+  const Rect image = ImageBounds(host), filter = FromHost(host.filterRect);
+  if (image.IsEmpty() || filter.IsEmpty() || !image.Contains(filter)) return false;
+  const int32_t colour = ColorPlanes(host);
+  const auto usable = [colour](int32_t planes) { return colour >= 1 && colour <= 4 && (planes == colour || planes == colour + 1); };
+  return host.planes >= 1 && usable(InputPlanes(host)) && usable(OutputPlanes(host)) &&
+         host.inTransparencyMask >= 0 && host.inTransparencyMask <= 1 && host.outTransparencyMask >= 0 &&
+         host.outTransparencyMask <= 1;
 }
 
 void EmptyRequests(ps::FilterRecord& host) {
@@ -158,6 +174,10 @@ int32_t Start(ps::FilterRecord& host, RunRecord& run) {
     ShowErrorKey(&host, "Error - Host Too Weak");
     return 1;
   }
+  if (!UsableLayout(host)) {
+    ShowErrorKey(&host, "Error - Unsupported Image");
+    return 1;
+  }
   if (int32_t err = ComputeWorkingArea(host, run)) {
     if (err != -1) return err;
     ShowErrorKey(&host, "Error - Empty Layer");
@@ -168,11 +188,12 @@ int32_t Start(ps::FilterRecord& host, RunRecord& run) {
   {
     LockedBlock block(host);
     if (block.get() == nullptr) return kErrOutOfMemory;
-    ResetForeignBlock(filter, block.get());
+    if (int32_t err = PrepareBlock(filter, block.get(), host)) return err;
     if (filter.SupportsScripting()) {
       const int32_t err = ReadScriptingDescriptor(host, run, block.get());
       if (err != 0 && err != -1) return err;
     }
+    if (int32_t err = PrepareBlock(filter, block.get(), host)) return err;
   }
   host.autoMask = false;
   if (!CheckRequirements(filter, host, &run, false)) return 1;
@@ -184,8 +205,8 @@ int32_t Start(ps::FilterRecord& host, RunRecord& run) {
       SetWatchCursor(true);
       {
         LockedBlock block(host);
-        ResetForeignBlock(filter, block.get());
-        result = block.get() != nullptr ? runner(host, run, block.bytes()) : kErrOutOfMemory;
+        result = block.get() == nullptr ? kErrOutOfMemory : PrepareBlock(filter, block.get(), host);
+        if (result == 0) result = runner(host, run, block.bytes());
       }
       run.dialogAccepted = result == 0;
       SetWatchCursor(false);
@@ -204,10 +225,10 @@ int32_t Continue(ps::FilterRecord& host, RunRecord& run) {
   int32_t err;
   {
     LockedBlock block(host);
-    if (block.get() == nullptr) {
+    // The host may have changed the record since start.
+    if (block.get() == nullptr || !UsableLayout(host)) {
       err = kErrGeneral;
-    } else {
-      ResetForeignBlock(*run.filter, block.get());
+    } else if ((err = PrepareBlock(*run.filter, block.get(), host)) == 0) {
       err = RenderArea(host, run, block.get());
     }
   }
@@ -225,11 +246,13 @@ int32_t AreaQuery(ps::FilterRecord& host, RunRecord& run) {
   if (int32_t err = EnsureParameters(host, filter)) return err;
   LockedBlock block(host);
   if (block.get() == nullptr) return kErrOutOfMemory;
-  ResetForeignBlock(filter, block.get());
+  if (!UsableLayout(host)) return kErrGeneral;
+  if (int32_t err = PrepareBlock(filter, block.get(), host)) return err;
   if (filter.SupportsScripting()) {
     const int32_t err = ReadScriptingDescriptor(host, run, block.get());
     if (err != 0 && err != -1) return err;
   }
+  if (int32_t err = PrepareBlock(filter, block.get(), host)) return err;
   // "All of it" comes back as the area grown by a million pixels, which no
   // 16-bit field holds: the host learns the part of its image that is meant.
   host.outRect = ToHost(filter.InputAreaFor(FromHost(host.inRect), block.get(), 1.0).Intersect(ImageBounds(host)));

@@ -43,6 +43,7 @@ int32_t ReadScriptingDescriptor(ps::FilterRecord& host, RunRecord& run, void* bl
   const ps::ReadDescriptorProcs& procs = *d.readDescriptorProcs;
   try {
     ParameterList list;
+    list.SetResolution(host.imageHRes);
     if (int32_t e = run.filter->BuildParameters(list, block)) return e;
     std::vector<uint32_t> keys = list.Keys();
     keys.push_back(0);

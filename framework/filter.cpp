@@ -1,8 +1,11 @@
 #include "framework/filter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
+#include "host/pixel_layout.h"
 #include "host/whole_image.h"
 #include "parameters/parameters.h"
 
@@ -22,6 +25,26 @@ void Filter::InputAreaForTile(const Rect& tile, Rect& neededInput, Rect&, const 
 int32_t Filter::PrepareRender(RenderContext&) { return 0; }
 void Filter::FinishRender(void*) {}
 
+uint64_t Filter::RenderMemory(const Rect& tile, const RenderContext& context) const {
+  // An effect's own rasters over the tile and what it reads around it.
+  Rect input, extra;
+  TileInputArea(tile, *context.area, context.block, context.scale, input, extra);
+  const uint64_t pixels = uint64_t(tile.Area()) + uint64_t(input.Intersect(*context.imageBounds).Area());
+  return 2 * pixels * uint64_t(context.host != nullptr ? std::max(OutputPlanes(*context.host), 1) : 4);
+}
+
+int32_t ClampBlock(Filter& filter, void* block, ps::Fixed resolution) {
+  try {
+    ParameterList list;
+    list.SetResolution(resolution);
+    if (int32_t err = filter.BuildParameters(list, block)) return err;
+    for (const auto& p : list) p->Clamp();
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+}
+
 int32_t Filter::UpdateParameterStates(ParameterList& list, const void*) {
   for (auto& parameter : list) parameter->Enable(true);
   return 0;
@@ -31,6 +54,12 @@ void FilterEntireImageRequired::TileInputArea(const Rect&, const Rect&, const vo
                                               Rect& neededExtra) const {
   neededInput = {};
   neededExtra = {};
+}
+
+uint64_t FilterEntireImageRequired::RenderMemory(const Rect& tile, const RenderContext& context) const {
+  // The whole image read once and its full-size result.
+  const Rect& image = *context.imageBounds;
+  return Filter::RenderMemory(tile, context) + 2 * uint64_t(image.Area()) * 5;
 }
 
 int32_t FilterEntireImageRequired::PrepareRender(RenderContext& context) {

@@ -77,9 +77,18 @@ class Filter {
   virtual std::string SettingsName() const = 0;
   virtual int32_t UpdateParameterStates(ParameterList& list, const void* block);
   virtual std::string HelpPage() const { return {}; }
+  // The bytes a render of `tile` holds at its peak beyond the host's buffers,
+  // so that a render the machine cannot hold is refused before it starts.
+  virtual uint64_t RenderMemory(const Rect& tile, const RenderContext& context) const;
 
   int32_t filterId = -1;
 };
+
+// Brings every value of `block` into its parameter's range, lengths at the
+// host's 16.16 `resolution`: whatever bytes a block holds (a stored action
+// of another version, a damaged host), the effect then reads values it can
+// render. 0, or the error of building the parameter list.
+[[nodiscard]] int32_t ClampBlock(Filter& filter, void* block, ps::Fixed resolution);
 
 // Grows an area so that the caller's clip to the image reads all of it.
 inline Rect WholeImage(const Rect& area) { return area.Inflate(1000000, 1000000); }
@@ -97,6 +106,7 @@ class FilterEntireImageRequired : public Filter {
   virtual void StoreParameterCache(const void* block, void* cache) const = 0;
   virtual bool ParameterCacheMatches(const void* cache, const void* block) const = 0;
   [[nodiscard]] virtual int32_t PrepareEntireImage(RenderContext&) { return 0; }
+  uint64_t RenderMemory(const Rect& tile, const RenderContext& context) const override;
   [[nodiscard]] virtual int32_t RenderEntireImage(RenderContext& context) = 0;
 
  protected:

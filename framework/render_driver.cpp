@@ -1,7 +1,9 @@
 #include "framework/render_driver.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "framework/filter.h"
 #include "host/host_calls.h"
@@ -10,6 +12,9 @@
 #include "host/run_record.h"
 #include "host/working_area.h"
 #include "image/pixel_ops.h"
+#include "platform/format.h"
+#include "platform/string_table.h"
+#include "platform/system.h"
 
 namespace kv {
 
@@ -98,6 +103,26 @@ void RequestPlanes(ps::FilterRecord& host, int32_t planes) {
   host.inputRate = ps::kFixedOne;
 }
 
+// What the host lets the core use: its own figure when it gives one, else
+// what the machine has available.
+uint64_t MemoryAllowance(const ps::FilterRecord& host) {
+  if (host.maxSpace64 > 0) return uint64_t(host.maxSpace64);
+  return platform::AvailableMemory();
+}
+
+// -1 with the run record's text when the largest tile would need more
+// memory than the host allows.
+int32_t CheckMemory(const Filter& filter, RunRecord& run, const RenderContext& context, const std::vector<Rect>& tiles) {
+  uint64_t need = 0;
+  for (const Rect& tile : tiles) need = std::max(need, filter.RenderMemory(tile, context));
+  const uint64_t allowed = MemoryAllowance(*context.host);
+  if (need <= allowed) return 0;
+  const std::string text = FormatText(FormatText(strings::Text("Error - Not Enough Memory"), FormatBytes(need)),
+                                      FormatBytes(allowed));
+  std::snprintf(run.errorText, sizeof run.errorText, "%s", text.c_str());
+  return kErrGeneral;
+}
+
 int32_t RenderTiles(ps::FilterRecord& host, RunRecord& run, void* block, RenderContext& context,
                     const std::vector<Rect>& tiles, PhotoshopProgressUpdateSink& progress) {
   Filter& filter = *run.filter;
@@ -164,7 +189,8 @@ int32_t RenderArea(ps::FilterRecord& host, RunRecord& run, void* block) {
     context.sourceBounds = &bounds;
     context.sourceArea = &area;
 
-    err = filter.PrepareRender(context);
+    err = CheckMemory(filter, run, context, tiles);
+    if (err == 0) err = filter.PrepareRender(context);
     if (err == 0) err = RenderTiles(host, run, block, context, tiles, progress);
   } catch (const std::bad_alloc&) {
     err = kErrOutOfMemory;

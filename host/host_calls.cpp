@@ -1,5 +1,8 @@
 #include "host/host_calls.h"
 
+#include <algorithm>
+
+#include "host/working_area.h"
 #include "platform/product.h"
 
 namespace kv {
@@ -19,6 +22,22 @@ namespace hostcall {
 namespace {
 
 ps::FilterRecord* Record() { return Session().record; }
+
+// Whether a buffer the host handed over holds the area asked for, at the
+// rate asked: a host that answers success without a buffer, or with rows
+// shorter than the area, is refused rather than read past.
+bool Holds(const ps::Rect16& asked, int32_t planes, ps::Fixed rate, const void* data, int32_t rowBytes) {
+  const Rect area = FromHost(asked);
+  if (area.IsEmpty() || planes <= 0) return true;
+  const Rect reduced = ReducedRect(area, std::max(1, int32_t(rate >> 16)));
+  return data != nullptr && int64_t(rowBytes) >= int64_t(reduced.Width()) * planes;
+}
+
+bool Delivered(const ps::FilterRecord& r) {
+  return Holds(r.inRect, r.inHiPlane - r.inLoPlane + 1, r.inputRate, r.inData, r.inRowBytes) &&
+         Holds(r.outRect, r.outHiPlane - r.outLoPlane + 1, ps::kFixedOne, r.outData, r.outRowBytes) &&
+         (!r.haveMask || Holds(r.maskRect, 1, r.maskRate, r.maskData, r.maskRowBytes));
+}
 
 // Runs `call` here on the host's thread, or sends it there.
 template <class Call>
@@ -41,7 +60,9 @@ int16_t MapHostError(int16_t code) {
 int16_t AdvanceState() {
   return OnHost(kMsgAdvanceState, [] {
     ps::FilterRecord* r = Record();
-    return r != nullptr && r->advanceState != nullptr ? r->advanceState() : int16_t(-1);
+    if (r == nullptr || r->advanceState == nullptr) return int16_t(-1);
+    const int16_t result = r->advanceState();
+    return result == 0 && !Delivered(*r) ? int16_t(-1) : result;
   });
 }
 

@@ -40,6 +40,7 @@ struct Rect {
   constexpr int32_t Width() const { return right - left; }
   constexpr int32_t Height() const { return bottom - top; }
   constexpr bool IsEmpty() const { return right <= left || bottom <= top; }
+  constexpr int64_t Area() const { return IsEmpty() ? 0 : int64_t(Width()) * Height(); }
   constexpr bool Contains(int32_t x, int32_t y) const { return left <= x && x < right && top <= y && y < bottom; }
   constexpr bool Contains(Point p) const { return Contains(p.x, p.y); }
   constexpr bool Contains(const Rect& r) const {

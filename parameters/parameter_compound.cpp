@@ -139,10 +139,10 @@ uint32_t LightingParameter::Key(int32_t index) const {
 }
 
 void LightingParameter::Clamp() {
-  value->brightness = std::clamp(value->brightness, 0.0, 100.0);
-  value->sharpness = std::clamp(value->sharpness, 0.0, 100.0);
-  value->direction = std::clamp(value->direction, 0.0, 360.0);
-  value->inclination = std::clamp(value->inclination, minInclination, 90.0);
+  value->brightness = ClampNumber(value->brightness, 0.0, 100.0);
+  value->sharpness = ClampNumber(value->sharpness, 0.0, 100.0);
+  value->direction = ClampNumber(value->direction, 0.0, 360.0);
+  value->inclination = ClampNumber(value->inclination, minInclination, 90.0);
   ClampColor(value->highlight);
 }
 
@@ -201,6 +201,11 @@ std::string LightingParameter::RangeText() const {
 }
 
 // --- position -----------------------------------------------------------------------
+
+void PositionParameter::Clamp() {
+  constexpr double kReach = 1e6;
+  for (double* v : {&value->x, &value->y}) *v = ClampNumber(*v, -kReach, kReach);
+}
 
 int32_t PositionParameter::WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                                            const ps::HandleProcs& handles) const {
@@ -321,6 +326,10 @@ int32_t FlagConnectionsParameter::WriteDescriptor(const ps::WriteDescriptorProcs
 int32_t FlagConnectionsParameter::ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token,
                                                  uint32_t k, const ps::HandleProcs& handles) {
   return ReadTextValue(*this, procs, token, k, handles);
+}
+
+void FlagConnectionsParameter::Clamp() {
+  for (bool& attached : value->attached) NormaliseBool(&attached);
 }
 
 std::vector<ValueLine> FlagConnectionsParameter::ValueLines() const { return {{key, ConnectionText(*value)}}; }

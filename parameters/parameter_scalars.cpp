@@ -52,7 +52,7 @@ double SliderRange::ValueToTrack(double value) const {
 
 // --- slider -------------------------------------------------------------------
 
-void SliderParameter::Clamp() { *value = std::clamp(*value, minimum, maximum); }
+void SliderParameter::Clamp() { *value = ClampNumber(*value, minimum, maximum); }
 
 int32_t SliderParameter::WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                                          const ps::HandleProcs&) const {
@@ -95,9 +95,10 @@ std::string SliderParameter::Label() const {
 double LengthSliderParameter::Resolution() const { return owner != nullptr ? owner->resolution : 72.0; }
 
 void LengthSliderParameter::Clamp() {
+  if (value->unit < 0 || value->unit >= kLengthUnitCount) value->unit = kUnitPixels;
   const double r = Resolution();
   const double pixels = LengthToPixels(*value, r);
-  const double clamped = std::clamp(pixels, minimum, maximum);
+  const double clamped = ClampNumber(pixels, minimum, maximum);
   if (clamped != pixels) value->amount = PixelsToUnit(clamped, value->unit, r);
 }
 
@@ -168,7 +169,7 @@ std::string CheckboxParameter::RangeText() const { return "on or off"; }
 
 // --- direction ------------------------------------------------------------------
 
-void DirectionParameter::Clamp() { *value = std::clamp(*value, 0.0, 360.0); }
+void DirectionParameter::Clamp() { *value = ClampNumber(*value, 0.0, 360.0); }
 
 int32_t DirectionParameter::WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                                             const ps::HandleProcs&) const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -219,6 +220,13 @@ bool ParseColorValue(std::string_view text, Color& color) {
     return true;
   }
   return ParseColorText(t, color);
+}
+
+void NormaliseBool(bool* value) {
+  uint8_t byte;
+  std::memcpy(&byte, value, 1);
+  const bool normal = byte != 0;
+  std::memcpy(value, &normal, 1);
 }
 
 // --- length -----------------------------------------------------------------

@@ -14,6 +14,15 @@
 
 namespace kv {
 
+// A block may hold any bytes (a stored action of another version, a damaged
+// host): a number that is no number takes the bottom of its range.
+inline double ClampNumber(double v, double minimum, double maximum) {
+  return v >= minimum ? (v <= maximum ? v : maximum) : minimum;
+}
+// A one-byte bool read as a byte and written back as false or true, since
+// any other byte in a bool is no value at all.
+void NormaliseBool(bool* value);
+
 // --- colour -----------------------------------------------------------------
 // Numbered as the host's colour services number colour spaces.
 enum ColorSpace : uint16_t {

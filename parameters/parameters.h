@@ -182,7 +182,7 @@ class LengthSliderParameter : public SingleKeyParameter, public SliderRange {
 class CheckboxParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kCheckbox; }
-  void Clamp() override {}
+  void Clamp() override { NormaliseBool(value); }
   [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
   [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
@@ -344,7 +344,9 @@ class LightingParameter : public FilterParameter {
 class PositionParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kPosition; }
-  void Clamp() override {}
+  // Within a million areas of the area, where arithmetic stays exact
+  // enough; a coordinate that is no number goes to the area's corner.
+  void Clamp() override;
   [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
   [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,
@@ -375,7 +377,7 @@ inline Rect PositionReach(const Rect& image) {
 class FlagConnectionsParameter : public SingleKeyParameter {
  public:
   ParameterKind Kind() const override { return ParameterKind::kFlagConnections; }
-  void Clamp() override {}
+  void Clamp() override;
   [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;
   [[nodiscard]] int32_t ReadDescriptor(const ps::ReadDescriptorProcs& procs, ps::PIReadDescriptor token, uint32_t key,

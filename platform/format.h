@@ -3,6 +3,8 @@
 // core read arguments it was not given.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -34,6 +36,22 @@ inline std::string FormatInts(std::string_view format, std::initializer_list<lon
 inline std::string FormatText(std::string format, std::string_view text) {
   const size_t at = format.find("%s");
   return at == std::string::npos ? format : format.replace(at, 2, text);
+}
+
+// "9.4 GB", "6 GB", "512 MB": an amount of memory as people read it.
+inline std::string FormatBytes(uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"bytes", "KB", "MB", "GB", "TB"};
+  double value = double(bytes);
+  int unit = 0;
+  while (value >= 1024.0 && unit < 4) {
+    value /= 1024.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, value < 9.95 && unit > 0 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+  std::string out = text;
+  if (const size_t zero = out.find(".0 "); zero != std::string::npos) out.erase(zero, 2);
+  return out;
 }
 
 }  // namespace kv

@@ -373,6 +373,10 @@ struct FilterRecord {
   int16_t outLayerMasks;
   int16_t outInvertedLayerMasks;
   int16_t outNonLayerPlanes;
+
+  // The memory the plug-in may use, when maxSpace cannot say it; 0 when the
+  // host does not tell.
+  int64_t maxSpace64;
 };
 
 // The core's two exports. The module handle of the Windows protocol is the

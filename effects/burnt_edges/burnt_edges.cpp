@@ -6,6 +6,7 @@
 #include "effects/burnt_edges/burn_transforms.h"
 #include "framework/render_selection.h"
 #include "host/host_color.h"
+#include "host/pixel_layout.h"
 #include "image/blur.h"
 #include "parameters/effect_parameters.h"
 #include "parameters/parameters.h"
@@ -98,14 +99,27 @@ BytePixel Black(const PixelFormat& f) {
   return p;
 }
 
+Sizes Derive(const RenderContext& c) {
+  return Derive(*static_cast<const BurntEdgesBlock*>(c.block),
+                c.host != nullptr ? ResolutionFromFixed(c.host->imageHRes) : 72.0, c.scale);
+}
+
 }  // namespace
+
+uint64_t BurntEdges::RenderMemory(const Rect& tile, const RenderContext& c) const {
+  // The work reaches the band's width around the tile: the burn's mask and
+  // picture, and each distance measurement's copy of the mask and its map.
+  const int32_t margin = Derive(c).margin;
+  const uint64_t work = uint64_t(tile.Inflate(margin, margin).Area());
+  return work * uint64_t(std::max(OutputPlanes(*c.host), 1) + 10);
+}
 
 int32_t BurntEdges::Render(RenderContext& c) {
   const BurntEdgesBlock& b = *static_cast<const BurntEdgesBlock*>(c.block);
   ByteImage& out = *c.output;
   const PixelFormat& f = out.format;
   const double s = c.scale;
-  const Sizes z = Derive(b, c.host != nullptr ? ResolutionFromFixed(c.host->imageHRes) : 72.0, s);
+  const Sizes z = Derive(c);
 
   int32_t err = 0;
   const Rect work = out.bounds.Inflate(z.margin, z.margin);

@@ -46,6 +46,7 @@ class BurntEdges : public Filter {
                      Rect& neededExtra) const override;
   // Expects `output` to hold the source pixels of the tile.
   int32_t Render(RenderContext& context) override;
+  uint64_t RenderMemory(const Rect& tile, const RenderContext& context) const override;
   int32_t BuildParameters(ParameterList& list, void* block) override;
   std::string SettingsName() const override { return "BurntEdges"; }
   std::string HelpPage() const override { return "BurntEdges.html"; }

@@ -32,7 +32,7 @@ void Electrify::SetDefaults(void* block) const {
   b.branching = 60.0;
   b.branchSpread = 60.0;
   b.randomSeed = 7724;
-  b.glowFromObject = true;
+  b.glowFromObject = 1;
   b.innerColor = Color::RGB(255, 255, 255);
   b.outerColor = Color::RGB(0, 0, 255);
 }

@@ -29,7 +29,7 @@ struct ElectrifyBlock {
   double branching;     // 0..100
   double branchSpread;  // 0..100
   uint16_t randomSeed;
-  bool glowFromObject;  // no control: the mask feeds the glow
+  uint8_t glowFromObject;  // non-zero: the mask feeds the glow; no control, so any byte of a block counts
   Color innerColor;
   Color outerColor;
 };
