@@ -4,16 +4,17 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "hosts/cli/atomic_file.h"
 #include "hosts/common/effect_values.h"
 #include "hosts/common/filter_host.h"
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/interrupt.h"
+#include "hosts/cli/memory_budget.h"
 #include "hosts/cli/progress_bar.h"
 #include "hosts/common/descriptor.h"
 #include "parameters/settings_store.h"
+#include "platform/file_system.h"
 
 namespace kv::cli {
 
@@ -31,26 +32,26 @@ constexpr uint32_t kSeedKey = ps::FourCC("RndS");
 
 void PrintWarning(const std::string& text) { Complain("warning: " + text); }
 
+// A recorded script is a few kilobytes.
+constexpr size_t kMaxScriptBytes = 1 << 20;
+
 Descriptor ReadScript(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw FileError("cannot read script '" + file + "': no such file or not readable");
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text, why;
+  if (!platform::ReadRegularFile(file, kMaxScriptBytes, text, why))
+    throw FileError("cannot read script '" + file + "': " + why);
   try {
-    return FromJson(text.str());
+    return FromJson(text);
   } catch (const std::runtime_error& e) {
-    throw FileError("cannot read script '" + file + "': " + e.what());
+    throw FileError("cannot read script '" + file + "': " + e.what() +
+                    "; a script is a JSON object of four-character keys, as --record writes it");
   }
 }
 
-void WriteRecord(const std::string& file, const Descriptor& recorded) {
-  const std::string json = ToJson(recorded);
-  WriteThroughTemporary(file, [&](const std::filesystem::path& temp) {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << json;
-    out.close();
-    if (!out) throw FileError("cannot write record '" + file + "'");
-  });
+void WriteRecord(const std::string& file, const std::filesystem::path& temp, const Descriptor& recorded) {
+  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+  out << ToJson(recorded);
+  out.close();
+  if (!out) throw FileError("cannot write record '" + file + "': the data could not be written; the disk may be full");
 }
 
 int Run(const ApplyOptions& o, const CoreLibrary& core) {
@@ -60,6 +61,15 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   const int32_t number = described->description.number;
 
   Document document = ReadImage(o.input, PrintWarning);
+  // Every file the run writes is begun now: a place that cannot be written
+  // is refused before the render, and the files appear together or not at
+  // all.
+  CheckWritable(document, o.output);
+  if (!o.record.empty() && std::filesystem::path(o.record) == std::filesystem::path(o.output))
+    throw UsageError("--record '" + o.record + "' names the output image; give the record a file of its own");
+  PendingFiles outputs;
+  const std::filesystem::path imageTemp = outputs.Add(o.output);
+  const std::filesystem::path recordTemp = o.record.empty() ? std::filesystem::path() : outputs.Add(o.record);
   FilterHost host(document, core.Entry(), number);
   if (!o.selection.empty()) {
     try {
@@ -106,6 +116,14 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   host.SetScript(handed);
   host.SetTileSize(o.tileSize);
 
+  // The images kalvero holds come first; the core is told what is left.
+  const uint64_t held = document.pixels.size() + (o.selection.empty() ? 0 : uint64_t(document.width) * uint64_t(document.height));
+  if (const std::string shortfall = MemoryShortfall(held + host.MemoryNeeded()); !shortfall.empty()) {
+    Complain("applying " + values.Name() + " to '" + o.input + "' " + shortfall + "; nothing written");
+    return kExitEffect;
+  }
+  host.SetMemoryAllowance(MemoryAllowance() - held - host.MemoryNeeded());
+
   ProgressBar bar(values.Name(), !o.quiet && ::isatty(STDERR_FILENO));
   host.hooks.shouldAbort = Interrupted;
   host.hooks.progress = [&bar](int32_t done, int32_t total) { bar.Update(done, total); };
@@ -133,7 +151,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     Complain(values.Name() + " failed: " + DescribeResult(result));
     return kExitEffect;
   }
-  WriteImage(document, o.output, Interrupted);
+  WriteImageAs(document, o.output, imageTemp);
   // The dialog may have switched to another effect, which kept its own
   // Last Used; its values mean nothing to this effect's.
   const int32_t rendered = host.ParametersEffect();
@@ -141,10 +159,14 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     std::string other = "another effect";
     for (const DescribedEffect& e : core.Description().effects)
       if (e.description.number == rendered) other = e.description.name.text;
+    if (!o.record.empty()) outputs.Drop(o.record);
+    outputs.Commit(Interrupted);
     PrintWarning("the dialog switched to " + other + ", which made the output" +
                  (o.record.empty() ? "" : "; nothing recorded"));
     return kExitOk;
   }
+  if (!o.record.empty()) WriteRecord(o.record, recordTemp, host.Recorded() ? *host.Recorded() : handed);
+  outputs.Commit(Interrupted);
   // The core keeps Last Used when its dialog is confirmed; without one the
   // values are those handed over.
   if (!host.DialogShown()) {
@@ -152,7 +174,6 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     if (StoreLastUsed(values.SettingsName(), values.List(), &problems) != 0)
       PrintWarning("the values could not be kept as Last Used" + (problems.empty() ? "" : ": " + problems.front()));
   }
-  if (!o.record.empty()) WriteRecord(o.record, host.Recorded() ? *host.Recorded() : handed);
   return kExitOk;
 }
 

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "hosts/cli/image_files.h"
 
@@ -15,8 +15,8 @@ namespace kv::cli {
 
 namespace {
 
-[[noreturn]] void Fail(const std::filesystem::path& target, const std::string& what) {
-  throw FileError("cannot write '" + target.string() + "': " + what + ": " + std::strerror(errno));
+[[noreturn]] void Fail(const std::filesystem::path& target, const std::string& what, int error) {
+  throw FileError("cannot write '" + target.string() + "': " + what + ": " + std::strerror(error));
 }
 
 // mkstemp makes the file private; the result gets the mode a plain create
@@ -29,40 +29,93 @@ mode_t FinalMode(const std::filesystem::path& target) {
   return 0666 & ~mask;
 }
 
+bool Exists(const std::filesystem::path& path) {
+  struct stat s {};
+  return ::lstat(path.c_str(), &s) == 0;
+}
+
 }  // namespace
+
+PendingFiles::~PendingFiles() {
+  for (const Pending& p : files_) ::unlink(p.temporary.c_str());
+}
+
+std::filesystem::path PendingFiles::Add(const std::filesystem::path& target) {
+  struct stat s {};
+  if (::stat(target.c_str(), &s) == 0 && S_ISDIR(s.st_mode))
+    throw FileError("cannot write '" + target.string() + "': it is a folder");
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) Fail(target, "cannot create a temporary file in '" + folder.string() + "'", errno);
+  ::close(fd);
+  files_.push_back({target, name});
+  return name;
+}
+
+void PendingFiles::Drop(const std::filesystem::path& target) {
+  std::erase_if(files_, [&](const Pending& p) {
+    if (p.target != target) return false;
+    ::unlink(p.temporary.c_str());
+    return true;
+  });
+}
+
+void PendingFiles::Commit(const std::function<bool()>& cancelled) {
+  for (const Pending& p : files_) {
+    const int fd = ::open(p.temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+      const int error = errno;
+      if (fd >= 0) ::close(fd);
+      Fail(p.target, "cannot flush the temporary file", error);
+    }
+    ::close(fd);
+    if (::chmod(p.temporary.c_str(), FinalMode(p.target)) != 0) Fail(p.target, "cannot set the file mode", errno);
+  }
+  if (cancelled && cancelled()) throw WriteCancelled();
+
+  // An existing target is exchanged with its temporary file, which then
+  // holds the old contents until all have their names.
+  enum class Done { Created, Exchanged, Replaced };
+  std::vector<Done> done;
+  for (const Pending& p : files_) {
+    const bool existed = Exists(p.target);
+    int result = -1;
+    Done how = Done::Created;
+    if (existed) {
+      result = ::renameat2(AT_FDCWD, p.temporary.c_str(), AT_FDCWD, p.target.c_str(), RENAME_EXCHANGE);
+      how = Done::Exchanged;
+    }
+    // File systems that cannot exchange: a plain rename, which cannot be undone.
+    if (!existed || (result != 0 && (errno == EINVAL || errno == ENOSYS))) {
+      result = ::rename(p.temporary.c_str(), p.target.c_str());
+      how = existed ? Done::Replaced : Done::Created;
+    }
+    if (result != 0) {
+      const int error = errno;
+      for (size_t i = done.size(); i-- > 0;) {
+        const Pending& back = files_[i];
+        if (done[i] == Done::Exchanged)
+          ::renameat2(AT_FDCWD, back.temporary.c_str(), AT_FDCWD, back.target.c_str(), RENAME_EXCHANGE);
+        if (done[i] == Done::Created) ::unlink(back.target.c_str());
+      }
+      Fail(p.target, "cannot rename the temporary file", error);
+    }
+    done.push_back(how);
+  }
+  // What the destructor removes now: the old contents, and nothing else.
+  std::vector<Pending> old;
+  for (size_t i = 0; i < files_.size(); ++i)
+    if (done[i] == Done::Exchanged) old.push_back(files_[i]);
+  files_ = std::move(old);
+}
 
 void WriteThroughTemporary(const std::filesystem::path& target,
                            const std::function<void(const std::filesystem::path& temp)>& write,
                            const std::function<bool()>& cancelled) {
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) Fail(target, "cannot create a temporary file in '" + folder.string() + "'");
-  const std::filesystem::path temp(name.data());
-  ::close(fd);
-
-  struct Remover {
-    const std::filesystem::path& path;
-    bool armed = true;
-    ~Remover() {
-      if (armed) ::unlink(path.c_str());
-    }
-  } remover{temp};
-
-  write(temp);
-
-  const int sync = ::open(temp.c_str(), O_RDONLY);
-  if (sync < 0 || ::fsync(sync) != 0) {
-    if (sync >= 0) ::close(sync);
-    Fail(target, "cannot flush the temporary file");
-  }
-  ::close(sync);
-  if (::chmod(temp.c_str(), FinalMode(target)) != 0) Fail(target, "cannot set the file mode");
-  if (cancelled && cancelled()) throw WriteCancelled();
-  if (::rename(temp.c_str(), target.c_str()) != 0) Fail(target, "cannot rename the temporary file");
-  remover.armed = false;
+  PendingFiles files;
+  write(files.Add(target));
+  files.Commit(cancelled);
 }
 
 }  // namespace kv::cli

@@ -4,9 +4,14 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <cstdint>
+
+#include <unistd.h>
 
 #include "hosts/cli/atomic_file.h"
+#include "hosts/cli/memory_budget.h"
+#include "parameters/parameter_io.h"
+#include "platform/file_system.h"
 
 namespace kv::cli {
 
@@ -20,11 +25,13 @@ void WarnReduced(const Warn& warn, const std::filesystem::path& file) {
   if (warn) warn(file.string() + ": 16-bit samples reduced to 8 bits");
 }
 
-void CheckSize(const std::filesystem::path& file, uint64_t width, uint64_t height) {
+void CheckSize(const std::filesystem::path& file, uint64_t width, uint64_t height, int planes) {
   if (width == 0 || height == 0) FailRead(file, "the image is empty");
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
   if (width > 32767 || height > 32767)
-    FailRead(file, std::to_string(width) + " x " + std::to_string(height) +
-                       " pixels is larger than the 32767 pixels a side that effects can work on");
+    FailRead(file, size + " is larger than the 32767 pixels a side that effects can work on");
+  if (const std::string shortfall = MemoryShortfall(width * height * uint64_t(planes)); !shortfall.empty())
+    FailRead(file, "an image of " + size + " " + shortfall);
 }
 
 }  // namespace formats
@@ -74,38 +81,58 @@ FileFormat FormatForName(const std::filesystem::path& file) {
 }
 
 Document ReadImage(const std::filesystem::path& file, const Warn& warn) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) formats::FailRead(file, std::strerror(errno));
+  std::string why;
+  const int fd = platform::OpenRegularFile(file.string(), SIZE_MAX, why);
+  if (fd < 0) formats::FailRead(file, why);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   unsigned char magic[8] = {};
-  in.read(reinterpret_cast<char*>(magic), sizeof magic);
-  const std::streamsize got = in.gcount();
-  in.close();
-  if (got >= 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) return formats::ReadPng(file, warn);
-  if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return formats::ReadJpeg(file, warn);
-  if (got >= 4 && (std::memcmp(magic, "II*\0", 4) == 0 || std::memcmp(magic, "MM\0*", 4) == 0 ||
-                   std::memcmp(magic, "II+\0", 4) == 0 || std::memcmp(magic, "MM\0+", 4) == 0))
-    return formats::ReadTiff(file, warn);
-  formats::FailRead(file, got == 0 ? "the file is empty" : "not a PNG, JPEG or TIFF file");
+  const ssize_t got = ::pread(fd, magic, sizeof magic, 0);
+  Document doc;
+  if (got >= 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) doc = formats::ReadPng(file, fd, warn);
+  else if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) doc = formats::ReadJpeg(file, fd, warn);
+  else if (got >= 4 && (std::memcmp(magic, "II*\0", 4) == 0 || std::memcmp(magic, "MM\0*", 4) == 0 ||
+                        std::memcmp(magic, "II+\0", 4) == 0 || std::memcmp(magic, "MM\0+", 4) == 0))
+    doc = formats::ReadTiff(file, fd, warn);
+  else formats::FailRead(file, got < 0 ? std::strerror(errno) : got == 0 ? "the file is empty" : "it is not a PNG, JPEG or TIFF file");
+  // The protocol holds resolutions in 16.16 fixed point, and lengths in
+  // inches become pixels by them: nonsense here would make nonsense sizes.
+  const auto sane = [](double ppi) { return ppi >= 1.0 && ppi <= 32767.0; };
+  if (!sane(doc.xResolution) || !sane(doc.yResolution)) {
+    if (warn)
+      warn(file.string() + ": a resolution of " + param_io::Format("%.0f x %.0f", doc.xResolution, doc.yResolution) +
+           " pixels per inch is beyond 1 to 32767; 72 is used");
+    doc.xResolution = doc.yResolution = 72.0;
+  }
+  return doc;
+}
+
+void CheckWritable(const Document& doc, const std::filesystem::path& file) {
+  if (const std::string why = Unfit(doc, FormatForName(file)); !why.empty())
+    throw FileError("cannot write '" + file.string() + "': " + why);
+}
+
+void WriteImageAs(const Document& doc, const std::filesystem::path& file, const std::filesystem::path& temp) {
+  CheckWritable(doc, file);
+  const FileFormat format = FormatForName(file);
+  try {
+    switch (format) {
+      case FileFormat::PNG: formats::WritePng(doc, temp); break;
+      case FileFormat::JPEG: formats::WriteJpeg(doc, temp); break;
+      case FileFormat::TIFF: formats::WriteTiff(doc, temp); break;
+    }
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    throw FileError("cannot write '" + file.string() + "' as " + FormatName(format) + ": " + e.what());
+  }
 }
 
 void WriteImage(const Document& doc, const std::filesystem::path& file, const std::function<bool()>& cancelled) {
-  const FileFormat format = FormatForName(file);
-  if (const std::string why = Unfit(doc, format); !why.empty())
-    throw FileError("cannot write '" + file.string() + "': " + why);
-  const auto write = [&](const std::filesystem::path& temp) {
-    try {
-      switch (format) {
-        case FileFormat::PNG: formats::WritePng(doc, temp); break;
-        case FileFormat::JPEG: formats::WriteJpeg(doc, temp); break;
-        case FileFormat::TIFF: formats::WriteTiff(doc, temp); break;
-      }
-    } catch (const std::bad_alloc&) {
-      throw;
-    } catch (const std::runtime_error& e) {
-      throw FileError("cannot write '" + file.string() + "' as " + FormatName(format) + ": " + e.what());
-    }
-  };
-  WriteThroughTemporary(file, write, cancelled);
+  CheckWritable(doc, file);
+  WriteThroughTemporary(file, [&](const std::filesystem::path& temp) { WriteImageAs(doc, file, temp); }, cancelled);
 }
 
 std::vector<uint8_t> ReadSelection(const std::filesystem::path& file, int32_t width, int32_t height,

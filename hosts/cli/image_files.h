@@ -31,7 +31,10 @@ using Warn = std::function<void(const std::string&)>;
 
 enum class FileFormat { PNG, JPEG, TIFF };
 
-// By content, whatever the name says.
+// By content, whatever the name says. Only a regular file is read; its
+// size is checked against the 16-bit protocol and the memory kalvero may
+// use before any pixel is decoded, and a resolution no image has (beyond
+// 1 to 32767 pixels per inch) is reported and taken as 72.
 Document ReadImage(const std::filesystem::path& file, const Warn& warn);
 
 // The format by extension (.png, .jpg, .jpeg, .tif, .tiff, any case).
@@ -42,17 +45,22 @@ FileFormat FormatForName(const std::filesystem::path& file);
 // whole or not at all; `cancelled` is asked once more just before it does.
 void WriteImage(const Document& document, const std::filesystem::path& file,
                 const std::function<bool()>& cancelled = {});
+// FileError when `file`'s format cannot hold the document; nothing written.
+void CheckWritable(const Document& document, const std::filesystem::path& file);
+// The document, in the format `file` names, into `temp`.
+void WriteImageAs(const Document& document, const std::filesystem::path& file, const std::filesystem::path& temp);
 
 // A selection: a grey image of width x height, 0 outside and 255 inside.
 // Other modes become grey; transparency counts as outside.
 std::vector<uint8_t> ReadSelection(const std::filesystem::path& file, int32_t width, int32_t height,
                                    const Warn& warn);
 
-// Per-format halves, for the dispatcher above.
+// Per-format halves, for the dispatcher above. Readers read the open file
+// `fd` (not theirs to close); `file` names it in messages.
 namespace formats {
-Document ReadPng(const std::filesystem::path& file, const Warn& warn);
-Document ReadJpeg(const std::filesystem::path& file, const Warn& warn);
-Document ReadTiff(const std::filesystem::path& file, const Warn& warn);
+Document ReadPng(const std::filesystem::path& file, int fd, const Warn& warn);
+Document ReadJpeg(const std::filesystem::path& file, int fd, const Warn& warn);
+Document ReadTiff(const std::filesystem::path& file, int fd, const Warn& warn);
 void WritePng(const Document& document, const std::filesystem::path& temp);
 void WriteJpeg(const Document& document, const std::filesystem::path& temp);
 void WriteTiff(const Document& document, const std::filesystem::path& temp);
@@ -62,8 +70,10 @@ void WriteTiff(const Document& document, const std::filesystem::path& temp);
 [[noreturn]] void FailRead(const std::filesystem::path& file, std::string_view why);
 // The 16-bit warning, worded once for all formats.
 void WarnReduced(const Warn& warn, const std::filesystem::path& file);
-// Refuses sizes the filter protocol's 16-bit rectangles cannot address.
-void CheckSize(const std::filesystem::path& file, uint64_t width, uint64_t height);
+// Refuses sizes the filter protocol's 16-bit rectangles cannot address, and
+// images whose `planes` 8-bit samples a pixel need more memory than kalvero
+// may take. Called before a reader allocates anything by the size.
+void CheckSize(const std::filesystem::path& file, uint64_t width, uint64_t height, int planes);
 }  // namespace formats
 
 }  // namespace kv::cli

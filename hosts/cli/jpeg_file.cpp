@@ -5,29 +5,42 @@
 #include <stdio.h>  // jpeglib.h needs FILE and size_t first
 #include <jpeglib.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <string>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
 
 #include "hosts/cli/image_files.h"
+#include "hosts/cli/memory_budget.h"
 
 namespace kv::cli::formats {
 
 namespace {
 
+// libjpeg's messages are kept by their codes and said in our words.
 struct JpegErrors {
   jpeg_error_mgr mgr;
   jmp_buf jump;
-  char error[JMSG_LENGTH_MAX];
-  char warning[JMSG_LENGTH_MAX];
+  int error;      // the code that ended the work, or -1
+  bool damaged;   // a warning: the data were repaired as they were read
 };
+
+// A file cut short, otherwise libjpeg would pad it out with grey.
+constexpr int kCutShort = JWRN_JPEG_EOF;
+// Progressive files may hold any number of scans, each a pass over the
+// whole image; no real file needs more than a few dozen.
+constexpr int kMaxScans = 500;
 
 extern "C" void JpegExit(j_common_ptr cinfo) {
   auto* e = reinterpret_cast<JpegErrors*>(cinfo->err);
-  e->mgr.format_message(cinfo, e->error);
+  e->error = e->mgr.msg_code;
   std::longjmp(e->jump, 1);
 }
 
@@ -35,17 +48,39 @@ extern "C" void JpegMessage(j_common_ptr cinfo, int level) {
   auto* e = reinterpret_cast<JpegErrors*>(cinfo->err);
   if (level >= 0) return;  // trace messages
   if (e->mgr.msg_code == JWRN_JPEG_EOF) {
-    std::snprintf(e->error, sizeof e->error, "the file ends too early");
+    e->error = kCutShort;
     std::longjmp(e->jump, 1);
   }
-  if (e->warning[0] == '\0') e->mgr.format_message(cinfo, e->warning);
+  e->damaged = true;
+}
+
+extern "C" void JpegProgress(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    auto* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    e->error = JERR_NOTIMPL;
+    std::longjmp(e->jump, 1);
+  }
 }
 
 void InitErrors(JpegErrors& e) {
   jpeg_std_error(&e.mgr);
   e.mgr.error_exit = JpegExit;
   e.mgr.emit_message = JpegMessage;
-  e.error[0] = e.warning[0] = '\0';
+  e.error = -1;
+  e.damaged = false;
+}
+
+std::string Damage(int code) {
+  switch (code) {
+    case kCutShort: case JERR_INPUT_EOF: case JERR_INPUT_EMPTY:
+      return "it is cut short: the file ends before its image does";
+    case JERR_IMAGE_TOO_BIG: case JERR_WIDTH_OVERFLOW: case JERR_EMPTY_IMAGE:
+      return "its JPEG header describes an image size kalvero cannot read";
+    case JERR_OUT_OF_MEMORY: return "there is not enough memory to decode it";
+    case JERR_NOTIMPL: case JERR_BAD_PRECISION: case JERR_ARITH_NOTIMPL: case JERR_BAD_COMPONENT_ID:
+      return "it uses a kind of JPEG kalvero cannot read";
+    default: return "it is damaged: its JPEG data do not decode";
+  }
 }
 
 struct JpegHeader {
@@ -60,6 +95,8 @@ bool ReadJpegHeader(jpeg_decompress_struct* c, JpegErrors* e, FILE* f, JpegHeade
   if (setjmp(e->jump)) return false;
   jpeg_stdio_src(c, f);
   jpeg_read_header(c, TRUE);
+  h->width = c->image_width;
+  h->height = c->image_height;
   h->cmyk = c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK;
   c->out_color_space = h->cmyk ? JCS_CMYK : c->num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   // Adobe's CMYK files keep 255 = no ink, as the protocol does.
@@ -67,10 +104,14 @@ bool ReadJpegHeader(jpeg_decompress_struct* c, JpegErrors* e, FILE* f, JpegHeade
   h->densityUnit = c->saw_JFIF_marker ? c->density_unit : 0;
   h->xDensity = c->X_density;
   h->yDensity = c->Y_density;
+  h->components = h->cmyk ? 4 : c->num_components == 1 ? 1 : 3;
+  return true;
+}
+
+// After the size is known to fit: allocates and starts decoding.
+bool StartJpeg(jpeg_decompress_struct* c, JpegErrors* e) {
+  if (setjmp(e->jump)) return false;
   jpeg_start_decompress(c);
-  h->width = c->output_width;
-  h->height = c->output_height;
-  h->components = c->output_components;
   return true;
 }
 
@@ -125,8 +166,8 @@ unsigned Density(double ppi) { return unsigned(std::clamp(std::lround(ppi), 1L, 
 
 }  // namespace
 
-Document ReadJpeg(const std::filesystem::path& file, const Warn& warn) {
-  std::unique_ptr<FILE, FileCloser> f(std::fopen(file.c_str(), "rb"));
+Document ReadJpeg(const std::filesystem::path& file, int fd, const Warn& warn) {
+  std::unique_ptr<FILE, FileCloser> f(::fdopen(::dup(fd), "rb"));
   if (!f) FailRead(file, std::strerror(errno));
   JpegErrors errors;
   InitErrors(errors);
@@ -137,15 +178,22 @@ Document ReadJpeg(const std::filesystem::path& file, const Warn& warn) {
     jpeg_decompress_struct* c;
     ~Guard() { jpeg_destroy_decompress(c); }
   } guard{&c};
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = JpegProgress;
+  c.progress = &progress;
 
   JpegHeader h{};
-  if (!ReadJpegHeader(&c, &errors, f.get(), &h)) FailRead(file, std::string("damaged JPEG: ") + errors.error);
-  CheckSize(file, h.width, h.height);
+  if (!ReadJpegHeader(&c, &errors, f.get(), &h)) FailRead(file, Damage(errors.error));
+  CheckSize(file, h.width, h.height, h.components);
+  // The decoder's own buffers, beyond the image: a few rows of blocks, or
+  // the whole coefficient set of a progressive file.
+  c.mem->max_memory_to_use = long(std::min<uint64_t>(MemoryAllowance(), uint64_t(LONG_MAX)));
+  if (!StartJpeg(&c, &errors)) FailRead(file, Damage(errors.error));
   const Mode mode = h.cmyk ? Mode::CMYK : h.components == 1 ? Mode::Grey : Mode::RGB;
   Document doc(int32_t(h.width), int32_t(h.height), mode, false);
-  if (doc.Planes() != h.components) FailRead(file, "unexpected JPEG layout");
-  if (!ReadJpegRows(&c, &errors, doc.pixels.data(), doc.RowBytes()))
-    FailRead(file, std::string("damaged JPEG: ") + errors.error);
+  if (doc.Planes() != c.output_components || c.output_width != h.width || c.output_height != h.height)
+    FailRead(file, Damage(JERR_NOTIMPL));
+  if (!ReadJpegRows(&c, &errors, doc.pixels.data(), doc.RowBytes())) FailRead(file, Damage(errors.error));
   if (h.cmyk && !h.invertedCmyk)
     for (uint8_t& v : doc.pixels) v = uint8_t(255 - v);
   if (h.densityUnit == 1 || h.densityUnit == 2) {
@@ -155,7 +203,7 @@ Document ReadJpeg(const std::filesystem::path& file, const Warn& warn) {
       doc.yResolution = h.yDensity * perInch;
     }
   }
-  if (errors.warning[0] != '\0') warn(file.string() + ": " + errors.warning);
+  if (errors.damaged && warn) warn(file.string() + ": parts of the JPEG data are damaged; they read as the decoder repaired them");
   return doc;
 }
 
@@ -175,7 +223,8 @@ void WriteJpeg(const Document& doc, const std::filesystem::path& temp) {
   const JpegWriteSetup setup{uint32_t(doc.width),         uint32_t(doc.height),        doc.Planes(), space,
                              Density(doc.xResolution), Density(doc.yResolution)};
   if (!WriteJpegRows(&c, &errors, f.get(), &setup, doc.pixels.data(), doc.RowBytes()))
-    throw std::runtime_error(errors.error);
+    throw std::runtime_error(errors.error == JERR_FILE_WRITE ? "the data could not be written; the disk may be full"
+                                                             : "the JPEG encoder refused the image");
   if (std::fclose(f.release()) != 0) throw std::runtime_error(std::strerror(errno));
 }
 

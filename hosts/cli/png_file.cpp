@@ -2,12 +2,14 @@
 // it sits in a small function whose frame holds nothing with a destructor;
 // the C++ objects live in the callers, which the jump never crosses.
 #include <png.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "hosts/cli/image_files.h"
 
@@ -51,6 +53,11 @@ struct PngHeader {
 bool ReadPngHeader(png_structp png, png_infop info, FILE* f, PngHeader* h) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, f);
+  // Backstops to the size check made before libpng reads the header: no
+  // chunk it keeps may grow without end either.
+  png_set_user_limits(png, 32767, 32767);
+  png_set_chunk_cache_max(png, 1000);
+  png_set_chunk_malloc_max(png, 8 << 20);
   png_read_info(png, info);
   h->width = png_get_image_width(png, info);
   h->height = png_get_image_height(png, info);
@@ -96,6 +103,31 @@ bool WritePngRows(png_structp png, png_infop info, FILE* f, const PngWriteSetup*
   return true;
 }
 
+// libpng's words, said as ours.
+std::string Damage(const char* message) {
+  const std::string m = message;
+  if (m.find("CRC") != std::string::npos) return "it is damaged: its data fail their checksums";
+  if (m.find("Read Error") != std::string::npos || m.find("Not enough") != std::string::npos ||
+      m.find("end") != std::string::npos)
+    return "it is cut short: the file ends before its image does";
+  if (m.find("IHDR") != std::string::npos || m.find("Invalid") != std::string::npos ||
+      m.find("limit") != std::string::npos)
+    return "its PNG header is damaged or describes an image kalvero cannot read";
+  return "it is damaged: its PNG data do not decode";
+}
+
+// Width, height and the samples a pixel will need, from the header chunk
+// as stored, before libpng allocates anything by them.
+void CheckStoredSize(const std::filesystem::path& file, int fd) {
+  unsigned char head[26];
+  if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || std::memcmp(head + 12, "IHDR", 4) != 0)
+    FailRead(file, Damage("IHDR"));
+  const auto be = [&](int at) { return uint32_t(head[at]) << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3]; };
+  const int type = head[25];
+  const int planes = type == PNG_COLOR_TYPE_GRAY ? 1 : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : type == PNG_COLOR_TYPE_RGB ? 3 : 4;
+  CheckSize(file, be(16), be(20), planes);
+}
+
 std::vector<png_bytep> RowPointers(uint8_t* base, uint32_t height, size_t rowBytes) {
   std::vector<png_bytep> rows(height);
   for (uint32_t y = 0; y < height; ++y) rows[y] = base + size_t(y) * rowBytes;
@@ -104,8 +136,9 @@ std::vector<png_bytep> RowPointers(uint8_t* base, uint32_t height, size_t rowByt
 
 }  // namespace
 
-Document ReadPng(const std::filesystem::path& file, const Warn& warn) {
-  File f(std::fopen(file.c_str(), "rb"));
+Document ReadPng(const std::filesystem::path& file, int fd, const Warn& warn) {
+  CheckStoredSize(file, fd);
+  File f(::fdopen(::dup(fd), "rb"));
   if (!f) FailRead(file, std::strerror(errno));
   PngMessages messages;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, PngError, PngWarning);
@@ -118,15 +151,14 @@ Document ReadPng(const std::filesystem::path& file, const Warn& warn) {
   if (info == nullptr) FailRead(file, "out of memory");
 
   PngHeader h{};
-  if (!ReadPngHeader(png, info, f.get(), &h)) FailRead(file, std::string("damaged PNG: ") + messages.error);
-  CheckSize(file, h.width, h.height);
+  if (!ReadPngHeader(png, info, f.get(), &h)) FailRead(file, Damage(messages.error));
   const bool colour = (h.colorType & PNG_COLOR_MASK_COLOR) != 0;
   const Mode mode = colour ? Mode::RGB : Mode::Grey;
   const bool alpha = h.channels == ColorPlanes(mode) + 1;
   Document doc(int32_t(h.width), int32_t(h.height), mode, alpha);
   if (doc.Planes() != h.channels) FailRead(file, "unexpected PNG layout");
   std::vector<png_bytep> rows = RowPointers(doc.pixels.data(), h.height, doc.RowBytes());
-  if (!ReadPngRows(png, rows.data())) FailRead(file, std::string("damaged PNG: ") + messages.error);
+  if (!ReadPngRows(png, rows.data())) FailRead(file, Damage(messages.error));
   if (h.bitDepth == 16) WarnReduced(warn, file);
   if (h.havePhys && h.xPpm > 0 && h.yPpm > 0) {
     doc.xResolution = WholeResolution(h.xPpm * kMetresPerInch);
@@ -156,7 +188,8 @@ void WritePng(const Document& doc, const std::filesystem::path& temp) {
   // libpng only reads through these pointers.
   std::vector<png_bytep> rows =
       RowPointers(const_cast<uint8_t*>(doc.pixels.data()), uint32_t(doc.height), doc.RowBytes());
-  if (!WritePngRows(png, info, f.get(), &setup, rows.data())) throw std::runtime_error(messages.error);
+  if (!WritePngRows(png, info, f.get(), &setup, rows.data()))
+    throw std::runtime_error("the data could not be written; the disk may be full");
   if (std::fclose(f.release()) != 0) throw std::runtime_error(std::strerror(errno));
 }
 

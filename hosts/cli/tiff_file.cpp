@@ -1,6 +1,8 @@
 // TIFF through libtiff: grey, RGB, CMYK (separated, 0 = no ink on disk) and
 // CIELab, stripped or tiled, interleaved or planar, 8 or 16 bits.
+#include <fcntl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,14 +40,31 @@ struct TiffCloser {
 };
 using Tiff = std::unique_ptr<TIFF, TiffCloser>;
 
-Tiff Open(const std::filesystem::path& path, const char* mode, TiffMessages& messages) {
+// `fd` becomes the TIFF's: closing it closes the descriptor. Reading caps
+// every single allocation of libtiff at `maxAllocation` bytes.
+Tiff Open(const std::filesystem::path& path, int fd, const char* mode, TiffMessages& messages,
+          uint64_t maxAllocation = 0) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (options == nullptr) return nullptr;
+  if (options == nullptr) {
+    ::close(fd);
+    return nullptr;
+  }
   TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, &messages);
   TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, nullptr);
-  Tiff tiff(TIFFOpenExt(path.c_str(), mode, options));
+  if (maxAllocation > 0) TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(maxAllocation));
+  ::lseek(fd, 0, SEEK_SET);  // a duplicate shares the offset an earlier reading moved
+  Tiff tiff(TIFFFdOpenExt(fd, path.c_str(), mode, options));
   TIFFOpenOptionsFree(options);
+  if (!tiff) ::close(fd);
   return tiff;
+}
+
+// libtiff's words are its own; the user hears ours.
+constexpr const char* kDamaged = "it is damaged or cut short: its TIFF data do not decode";
+
+// Far beyond any real tile or strip, but never gigabytes for a small image.
+uint64_t LargestBuffer(uint32_t width, uint32_t height, int planes) {
+  return std::max<uint64_t>(64 << 20, 2 * uint64_t(width) * height * uint64_t(planes) * 2);
 }
 
 // How a file's samples become document samples.
@@ -68,7 +87,7 @@ Layout Describe(TIFF* t, const std::filesystem::path& file) {
   TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
   TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
   TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
-  if (bits != 8 && bits != 16) FailRead(file, std::to_string(bits) + "-bit TIFF samples are not supported");
+  if (bits != 8 && bits != 16) FailRead(file, std::to_string(bits) + "-bit TIFF samples are not supported (8 or 16 are)");
   if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_INT)
     FailRead(file, "floating-point TIFF samples are not supported");
   l.bits = bits;
@@ -129,7 +148,10 @@ bool ForEachSample(TIFF* t, const Layout& l, uint32_t width, uint32_t height, Pu
     TIFFGetField(t, TIFFTAG_TILEWIDTH, &tw);
     TIFFGetField(t, TIFFTAG_TILELENGTH, &th);
     if (tw == 0 || th == 0) return false;
-    std::vector<uint8_t> tile(size_t(TIFFTileSize(t)));
+    // Samples are read as the tile's width says: the tile must hold them.
+    const uint64_t tileBytes = uint64_t(tw) * th * uint64_t(perPixel) * uint64_t(bytes);
+    if (tileBytes > LargestBuffer(width, height, l.samples) || uint64_t(TIFFTileSize64(t)) < tileBytes) return false;
+    std::vector<uint8_t> tile(size_t(TIFFTileSize64(t)));
     for (int p = 0; p < planes; ++p)
       for (uint32_t ty = 0; ty < height; ty += th)
         for (uint32_t tx = 0; tx < width; tx += tw) {
@@ -141,7 +163,9 @@ bool ForEachSample(TIFF* t, const Layout& l, uint32_t width, uint32_t height, Pu
         }
     return true;
   }
-  std::vector<uint8_t> line(size_t(TIFFScanlineSize(t)));
+  const uint64_t lineBytes = uint64_t(width) * uint64_t(perPixel) * uint64_t(bytes);
+  if (uint64_t(TIFFScanlineSize64(t)) < lineBytes) return false;
+  std::vector<uint8_t> line(size_t(TIFFScanlineSize64(t)));
   for (int p = 0; p < planes; ++p)
     for (uint32_t y = 0; y < height; ++y) {
       if (TIFFReadScanline(t, line.data(), y, uint16_t(p)) < 0) return false;
@@ -169,15 +193,20 @@ double Resolution(TIFF* t, ttag_t tag, uint16_t unit) {
 
 }  // namespace
 
-Document ReadTiff(const std::filesystem::path& file, const Warn& warn) {
+Document ReadTiff(const std::filesystem::path& file, int fd, const Warn& warn) {
   TiffMessages messages;
-  Tiff t = Open(file, "r", messages);
-  if (!t) FailRead(file, std::string("damaged TIFF: ") + messages.error);
+  // The directory is read twice: first to learn the size, with little
+  // memory, then to decode, with what a strip or tile of that size needs.
+  Tiff t = Open(file, ::dup(fd), "r", messages, 64 << 20);
+  if (!t) FailRead(file, kDamaged);
   uint32_t width = 0, height = 0;
   TIFFGetField(t.get(), TIFFTAG_IMAGEWIDTH, &width);
   TIFFGetField(t.get(), TIFFTAG_IMAGELENGTH, &height);
-  CheckSize(file, width, height);
-  const Layout l = Describe(t.get(), file);
+  Layout l = Describe(t.get(), file);
+  CheckSize(file, width, height, ColorPlanes(l.mode) + (l.alpha ? 1 : 0));
+  t = Open(file, ::dup(fd), "r", messages, LargestBuffer(width, height, l.samples));
+  if (!t) FailRead(file, kDamaged);
+  l = Describe(t.get(), file);
 
   Document doc(int32_t(width), int32_t(height), l.mode, l.alpha);
   // Extra samples beyond the transparency are dropped.
@@ -186,7 +215,7 @@ Document ReadTiff(const std::filesystem::path& file, const Warn& warn) {
   const bool ok = ForEachSample(t.get(), l, width, height, [&](uint32_t x, uint32_t y, int s, const uint8_t* v) {
     if (s < planes) base[(size_t(y) * width + x) * size_t(planes) + size_t(s)] = Reduce(l, s, v);
   });
-  if (!ok || messages.error[0] != '\0') FailRead(file, std::string("damaged TIFF: ") + messages.error);
+  if (!ok || messages.error[0] != '\0') FailRead(file, kDamaged);
   if (l.premultiplied) Unpremultiply(doc);
   if (l.bits == 16) WarnReduced(warn, file);
 
@@ -201,8 +230,10 @@ Document ReadTiff(const std::filesystem::path& file, const Warn& warn) {
 
 void WriteTiff(const Document& doc, const std::filesystem::path& temp) {
   TiffMessages messages;
-  Tiff t = Open(temp, "w", messages);
-  if (!t) throw std::runtime_error(messages.error);
+  const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw std::runtime_error(std::strerror(errno));
+  Tiff t = Open(temp, fd, "w", messages);
+  if (!t) throw std::runtime_error("the TIFF encoder could not start");
   TIFF* f = t.get();
   const int colour = doc.ColorPlanes(), planes = doc.Planes();
   uint16_t photometric = PHOTOMETRIC_RGB;
@@ -239,10 +270,11 @@ void WriteTiff(const Document& doc, const std::filesystem::path& temp) {
       if (doc.mode == Mode::Lab && (c == 1 || c == 2)) v ^= 0x80;
       line[i] = v;
     }
-    if (TIFFWriteScanline(f, line.data(), uint32_t(y), 0) < 0) throw std::runtime_error(messages.error);
+    if (TIFFWriteScanline(f, line.data(), uint32_t(y), 0) < 0)
+      throw std::runtime_error("the data could not be written; the disk may be full");
   }
   TIFFClose(t.release());
-  if (messages.error[0] != '\0') throw std::runtime_error(messages.error);
+  if (messages.error[0] != '\0') throw std::runtime_error("the data could not be written; the disk may be full");
 }
 
 }  // namespace kv::cli::formats

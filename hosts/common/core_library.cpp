@@ -2,14 +2,17 @@
 
 #include <dlfcn.h>
 
+#include <unistd.h>
+
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <new>
 #include <system_error>
 
 #include "hosts/common/build_id.h"
 #include "parameters/parameter_io.h"
+#include "platform/file_system.h"
 #include "platform/string_table.h"
 #include "platform/system.h"
 
@@ -19,18 +22,20 @@ namespace {
 
 std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
 
+constexpr const char* kRebuild = "; build the core and its resources again (cmake --build), or install them together";
+// Far beyond the description of fourteen effects.
+constexpr size_t kMaxDescriptionBytes = 16 << 20;
+
 CoreDescription ReadDescription(const std::filesystem::path& core, const std::filesystem::path& file,
                                 const std::string& loadedId) {
-  const std::string rebuild = "; build the core and its resources again (cmake --build), or install them together";
-  std::ifstream in(file, std::ios::binary);
-  if (!in)
-    throw CoreError("the effects core " + Quoted(core) + " has no description of its effects: " + Quoted(file) +
-                    " is missing" + rebuild);
-  std::stringstream text;
-  text << in.rdbuf();
+  const std::string rebuild = kRebuild;
+  std::string text, why;
+  if (!platform::ReadRegularFile(file.string(), kMaxDescriptionBytes, text, why))
+    throw CoreError("the effects core " + Quoted(core) + " has no usable description of its effects: " + Quoted(file) +
+                    ": " + why + rebuild);
   CoreDescription description;
   try {
-    description = ParseDescription(text.str());
+    description = ParseDescription(text);
   } catch (const std::runtime_error& e) {
     throw CoreError("cannot read " + Quoted(file) + ", the description of the effects core: " + e.what() + rebuild);
   }
@@ -43,12 +48,30 @@ CoreDescription ReadDescription(const std::filesystem::path& core, const std::fi
   return description;
 }
 
+// The core cannot run an effect without its texts: a missing or damaged
+// table is told here, not as a failure of the first effect run.
+void CheckStringTable(const std::filesystem::path& resources) {
+  const std::filesystem::path file = resources / strings::kResourceType / "1";
+  std::string bytes, why;
+  if (!platform::ReadRegularFile(file.string(), strings::kMaxResourceBytes, bytes, why))
+    throw CoreError("the effects core's string table " + Quoted(file) + " cannot be read: " + why + kRebuild);
+  std::string error;
+  strings::Clear();
+  const int32_t loaded = strings::LoadFromBytes(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
+  if (loaded == -108) throw std::bad_alloc();
+  if (loaded != 0)
+    throw CoreError("the effects core's string table " + Quoted(file) + " is damaged at line " +
+                    std::to_string(strings::FailedLine()) + kRebuild);
+}
+
 }  // namespace
 
 CoreLibrary::CoreLibrary(const std::filesystem::path& file) : file_(file) {
-  std::error_code ec;
-  if (!std::filesystem::exists(file_, ec))
-    throw CoreError("cannot load the effects core " + Quoted(file_) + ": no such file");
+  // dlopen would wait on a pipe for ever.
+  std::string why;
+  const int fd = platform::OpenRegularFile(file_.string(), SIZE_MAX, why);
+  if (fd < 0) throw CoreError("cannot load the effects core " + Quoted(file_) + ": " + why);
+  ::close(fd);
   module_ = ::dlopen(file_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) {
     const char* why = ::dlerror();
@@ -66,8 +89,7 @@ CoreLibrary::CoreLibrary(const std::filesystem::path& file) : file_(file) {
     setResources(resources.c_str());
     platform::SetResourceFolder(resources);
     // The name of Last Used and the labels come from the core's own texts.
-    std::string error;
-    if (strings::Load(error) != 0) strings::Clear();
+    CheckStringTable(resources);
     description_ = ReadDescription(file_, resources / kDescriptionFile,
                                    BuildIdOfLoaded(reinterpret_cast<const void*>(entry_)));
   } catch (...) {

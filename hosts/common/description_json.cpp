@@ -1,15 +1,15 @@
 #include "hosts/common/description_json.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
+
+#include "hosts/common/json_text.h"
 
 namespace kv::host {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 constexpr int kFormat = 1;
 
@@ -18,7 +18,76 @@ constexpr const char* kKinds[] = {"slider",   "length",   "checkbox", "direction
                                   "puzzle arrangement"};
 
 Json Text(const KeyedText& t) { return {{"key", t.key}, {"text", t.text}}; }
-KeyedText TextFrom(const Json& j) { return {j.at("key").get<std::string>(), j.at("text").get<std::string>()}; }
+
+// Reading: every member is looked up by name and checked for its kind, and
+// a failure names where it is ("effects[2].parameters[0].range.minimum").
+[[noreturn]] void Wrong(const std::string& where, const std::string& what) {
+  throw std::runtime_error(where + " " + what);
+}
+
+const Json& Member(const Json& j, const char* name, const std::string& where) {
+  if (!j.is_object()) Wrong(where, "is not an object");
+  const auto it = j.find(name);
+  if (it == j.end()) Wrong(where, std::string("has no \"") + name + "\"");
+  return *it;
+}
+
+const Json& List(const Json& j, const char* name, const std::string& where) {
+  const Json& list = Member(j, name, where);
+  if (!list.is_array()) Wrong(where + "." + name, "is not a list");
+  return list;
+}
+
+std::string String(const Json& j, const char* name, const std::string& where) {
+  const Json& v = Member(j, name, where);
+  if (!v.is_string()) Wrong(where + "." + name, "is not a text");
+  return v.get<std::string>();
+}
+
+double Number(const Json& v, const std::string& where) {
+  if (!v.is_number() || !std::isfinite(v.get<double>())) Wrong(where, "is not a number");
+  return v.get<double>();
+}
+
+double Number(const Json& j, const char* name, const std::string& where) {
+  return Number(Member(j, name, where), where + "." + name);
+}
+
+template <class Int>
+Int Integer(const Json& v, const std::string& where) {
+  if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > uint64_t(std::numeric_limits<Int>::max())) ||
+      (!v.is_number_unsigned() && (v.get<int64_t>() < int64_t(std::numeric_limits<Int>::min()) ||
+                                   v.get<int64_t>() > int64_t(std::numeric_limits<Int>::max()))))
+    Wrong(where, "is not a whole number in range");
+  return v.is_number_unsigned() ? Int(v.get<uint64_t>()) : Int(v.get<int64_t>());
+}
+
+template <class Int>
+Int Integer(const Json& j, const char* name, const std::string& where) {
+  return Integer<Int>(Member(j, name, where), where + "." + name);
+}
+
+bool Boolean(const Json& j, const char* name, const std::string& where) {
+  const Json& v = Member(j, name, where);
+  if (!v.is_boolean()) Wrong(where + "." + name, "is not true or false");
+  return v.get<bool>();
+}
+
+uint32_t Code(const Json& j, const char* name, const std::string& where) {
+  const std::string text = String(j, name, where);
+  try {
+    return CodeFromText(text);
+  } catch (const std::runtime_error&) {
+    Wrong(where + "." + name, "is not a four-character code");
+  }
+}
+
+KeyedText TextFrom(const Json& j, const char* name, const std::string& where) {
+  const Json& t = Member(j, name, where);
+  return {String(t, "key", where + "." + name), String(t, "text", where + "." + name)};
+}
+
+std::string Item(const std::string& where, size_t index) { return where + "[" + std::to_string(index) + "]"; }
 
 // The part of the effect's defaults under the parameter's keys.
 Descriptor DefaultsOf(const ParameterDescription& p, const Descriptor& all) {
@@ -55,41 +124,56 @@ Json ParameterJson(const ParameterDescription& p, const Descriptor& defaults) {
   return j;
 }
 
-ParameterDescription ParameterFrom(const Json& j, Descriptor& defaults) {
+ParameterDescription ParameterFrom(const Json& j, const std::string& where, Descriptor& defaults) {
   ParameterDescription p;
-  const std::string kind = j.at("kind").get<std::string>();
+  const std::string kind = String(j, "kind", where);
   const auto* found = std::find(std::begin(kKinds), std::end(kKinds), kind);
-  if (found == std::end(kKinds)) throw std::runtime_error("unknown kind of parameter \"" + kind + "\"");
+  if (found == std::end(kKinds)) Wrong(where + ".kind", "names no kind of parameter kalvero knows");
   p.kind = ParameterKind(found - std::begin(kKinds));
-  p.label = TextFrom(j.at("label"));
-  p.help = TextFrom(j.at("help"));
-  p.page = j.at("page").get<int32_t>();
-  for (const Json& k : j.at("keys")) {
-    KeyDescription key{CodeFromText(k.at("key").get<std::string>()), CodeFromText(k.at("type").get<std::string>())};
-    if (const auto range = k.find("range"); range != k.end()) {
+  p.label = TextFrom(j, "label", where);
+  p.help = TextFrom(j, "help", where);
+  p.page = Integer<int32_t>(j, "page", where);
+  const Json& keys = List(j, "keys", where);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const std::string at = Item(where + ".keys", i);
+    KeyDescription key{Code(keys[i], "key", at), Code(keys[i], "type", at)};
+    if (keys[i].contains("range")) {
+      const Json& range = List(keys[i], "range", at);
+      if (range.size() != 2) Wrong(at + ".range", "is not a minimum and a maximum");
       key.ranged = true;
-      key.minimum = range->at(0).get<double>();
-      key.maximum = range->at(1).get<double>();
+      key.minimum = Number(range[0], at + ".range[0]");
+      key.maximum = Number(range[1], at + ".range[1]");
     }
     p.keys.push_back(key);
   }
-  if (const auto r = j.find("range"); r != j.end()) {
-    p.minimum = r->at("minimum").get<double>();
-    p.maximum = r->at("maximum").get<double>();
-    p.trackSplitFraction = r->at("track split fraction").get<double>();
-    p.trackSplitValue = r->at("track split value").get<double>();
-    if (const auto unit = r->find("unit"); unit != r->end()) p.unit = CodeFromText(unit->get<std::string>());
+  if (j.contains("range")) {
+    const Json& r = Member(j, "range", where);
+    const std::string at = where + ".range";
+    p.minimum = Number(r, "minimum", at);
+    p.maximum = Number(r, "maximum", at);
+    p.trackSplitFraction = Number(r, "track split fraction", at);
+    p.trackSplitValue = Number(r, "track split value", at);
+    if (r.contains("unit")) p.unit = Code(r, "unit", at);
+    if (p.minimum > p.maximum) Wrong(at, "has its minimum above its maximum");
   }
-  if (const auto c = j.find("choices"); c != j.end()) {
-    for (const Json& choice : *c)
-      p.choices.push_back({choice.at("value").get<int32_t>(), CodeFromText(choice.at("enum").get<std::string>()),
-                           TextFrom(choice.at("label"))});
-    p.enumType = CodeFromText(j.at("enum type").get<std::string>());
+  if (j.contains("choices")) {
+    const Json& choices = List(j, "choices", where);
+    for (size_t i = 0; i < choices.size(); ++i) {
+      const std::string at = Item(where + ".choices", i);
+      p.choices.push_back(
+          {Integer<int32_t>(choices[i], "value", at), Code(choices[i], "enum", at), TextFrom(choices[i], "label", at)});
+    }
+    p.enumType = Code(j, "enum type", where);
   }
-  if (const auto m = j.find("allowed modes"); m != j.end()) p.allowedModes = m->get<uint32_t>();
-  if (const auto m = j.find("minimum inclination"); m != j.end()) p.minInclination = m->get<double>();
-  const Descriptor own = FromJson(j.at("default").dump());
-  for (const auto& [key, value] : own.Items()) defaults.Put(key, value);
+  if (p.kind == ParameterKind::kListbox && p.choices.empty()) Wrong(where, "is a list box without choices");
+  if (j.contains("allowed modes")) p.allowedModes = Integer<uint32_t>(j, "allowed modes", where);
+  if (j.contains("minimum inclination")) p.minInclination = Number(j, "minimum inclination", where);
+  try {
+    const Descriptor own = FromJson(Member(j, "default", where).dump());
+    for (const auto& [key, value] : own.Items()) defaults.Put(key, value);
+  } catch (const std::runtime_error& e) {
+    Wrong(where + ".default", std::string("does not read: ") + e.what());
+  }
   return p;
 }
 
@@ -121,34 +205,43 @@ std::string DescriptionJson(const CoreDescription& core) {
 }
 
 CoreDescription ParseDescription(std::string_view text) {
-  try {
-    const Json j = Json::parse(text);
-    if (j.at("format").get<int>() != kFormat) throw std::runtime_error("it is of another format");
-    CoreDescription core;
-    core.buildId = j.at("build-id").get<std::string>();
-    for (const Json& e : j.at("effects")) {
-      DescribedEffect effect;
-      EffectDescription& d = effect.description;
-      d.number = e.at("number").get<int32_t>();
-      d.name = TextFrom(e.at("name"));
-      d.settingsName = e.at("settings name").get<std::string>();
-      d.helpPage = e.at("help page").get<std::string>();
-      const Json& r = e.at("requirements");
-      d.supportsCMYK = r.at("CMYK").get<bool>();
-      d.needsSelection = r.at("selection").get<bool>();
-      d.needsSelectionOrLayer = r.at("selection or layer").get<bool>();
-      d.supportsScripting = r.at("scripting").get<bool>();
-      d.minimumWidth = r.at("minimum size").at(0).get<int32_t>();
-      d.minimumHeight = r.at("minimum size").at(1).get<int32_t>();
-      d.dialogHelp = TextFrom(e.at("dialog help"));
-      for (const Json& page : e.at("pages")) d.pages.push_back(TextFrom(page));
-      for (const Json& p : e.at("parameters")) d.parameters.push_back(ParameterFrom(p, effect.defaults));
-      core.effects.push_back(std::move(effect));
+  const Json j = ParseJson(text);
+  if (!j.is_object() || !j.contains("format") || !j["format"].is_number_integer() || j["format"].get<int64_t>() != kFormat)
+    throw std::runtime_error("it is not a description of format " + std::to_string(kFormat));
+  CoreDescription core;
+  core.buildId = String(j, "build-id", "the description");
+  const Json& effects = List(j, "effects", "the description");
+  for (size_t i = 0; i < effects.size(); ++i) {
+    const Json& e = effects[i];
+    const std::string where = Item("effects", i);
+    DescribedEffect effect;
+    EffectDescription& d = effect.description;
+    d.number = Integer<int32_t>(e, "number", where);
+    d.name = TextFrom(e, "name", where);
+    d.settingsName = String(e, "settings name", where);
+    d.helpPage = String(e, "help page", where);
+    const Json& r = Member(e, "requirements", where);
+    const std::string at = where + ".requirements";
+    d.supportsCMYK = Boolean(r, "CMYK", at);
+    d.needsSelection = Boolean(r, "selection", at);
+    d.needsSelectionOrLayer = Boolean(r, "selection or layer", at);
+    d.supportsScripting = Boolean(r, "scripting", at);
+    const Json& size = List(r, "minimum size", at);
+    if (size.size() != 2) Wrong(at + ".minimum size", "is not a width and a height");
+    d.minimumWidth = Integer<int32_t>(size[0], at + ".minimum size[0]");
+    d.minimumHeight = Integer<int32_t>(size[1], at + ".minimum size[1]");
+    d.dialogHelp = TextFrom(e, "dialog help", where);
+    const Json& pages = List(e, "pages", where);
+    for (size_t k = 0; k < pages.size(); ++k) {
+      const std::string page = Item(where + ".pages", k);
+      d.pages.push_back({String(pages[k], "key", page), String(pages[k], "text", page)});
     }
-    return core;
-  } catch (const Json::exception& e) {
-    throw std::runtime_error(e.what());
+    const Json& parameters = List(e, "parameters", where);
+    for (size_t k = 0; k < parameters.size(); ++k)
+      d.parameters.push_back(ParameterFrom(parameters[k], Item(where + ".parameters", k), effect.defaults));
+    core.effects.push_back(std::move(effect));
   }
+  return core;
 }
 
 }  // namespace kv::host

@@ -1,17 +1,14 @@
 // The JSON form of descriptors: what --record writes and --script reads.
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
 #include "hosts/common/descriptor.h"
+#include "hosts/common/json_text.h"
 
 namespace kv::host {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // Texts are 8-bit; one that is not UTF-8 is kept as Latin-1 so that it
 // comes back byte for byte.
@@ -168,13 +165,8 @@ std::string ToJson(const Descriptor& descriptor) {
 }
 
 Descriptor FromJson(std::string_view text) {
-  Json j;
-  try {
-    j = Json::parse(text);
-  } catch (const Json::parse_error& e) {
-    throw std::runtime_error(std::string("not valid JSON: ") + e.what());
-  }
-  if (!j.is_object()) throw std::runtime_error("not a JSON object of four-character keys");
+  const Json j = ParseJson(text);
+  if (!j.is_object()) throw std::runtime_error("it is not a JSON object of four-character keys");
   Descriptor d;
   for (const auto& [key, value] : j.items()) {
     try {

@@ -20,7 +20,8 @@ Rect FromHost(const ps::Rect16& r) { return {r.left, r.top, r.right, r.bottom}; 
 
 ps::RGBColor16 Wide(Rgb c) { return {uint16_t(c.red * 257), uint16_t(c.green * 257), uint16_t(c.blue * 257)}; }
 
-ps::Fixed ToFixed(double v) { return ps::Fixed(std::lround(v * 65536.0)); }
+// Within what 16.16 holds, whatever the document says.
+ps::Fixed ToFixed(double v) { return ps::Fixed(std::lround(std::clamp(v, 0.0, 32767.0) * 65536.0)); }
 
 }  // namespace
 
@@ -93,6 +94,11 @@ void FilterHost::SetScript(const Descriptor& script) {
   if (descriptors_.descriptor == nullptr) throw std::bad_alloc();
   scriptSerial_ = HandleSerial(descriptors_.descriptor);
   haveScript_ = true;
+}
+
+uint64_t FilterHost::MemoryNeeded() const {
+  const uint64_t image = document_.pixels.size(), mask = uint64_t(document_.width) * uint64_t(document_.height);
+  return 3 * image + mask;
 }
 
 int32_t FilterHost::ParametersEffect() const {
@@ -327,11 +333,11 @@ std::string DescribeResult(int16_t result) {
   std::string what;
   switch (result) {
     case ps::memFullErr: what = "out of memory"; break;
-    case ps::generalFailure: what = "general failure"; break;
+    case ps::generalFailure: what = "the effects core stopped without saying why"; break;
     case ps::userCanceledErr: case ps::errHostCancelled: what = "cancelled"; break;
     case kErrWrongType: what = "a scripted value has the wrong type for this effect"; break;
     case ps::errPlugInHostInsufficient: what = "it needs a service this host does not offer"; break;
-    default: what = "error"; break;
+    default: what = "the effects core stopped with an error of its own"; break;
   }
   return what + " (" + std::to_string(result) + ")";
 }

@@ -4,6 +4,7 @@
 // hand in a core linked into them and kalvero the one it loaded.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -70,6 +71,12 @@ class FilterHost {
   // The bounds of what the core wrote in the last run: effects may write
   // beyond the selection, to fill what lies outside an edge.
   Rect Written() const { return written_; }
+
+  // What a run holds beyond the document and the selection (the image as
+  // the run found it, the areas handed out), and the memory the core may
+  // use besides, which it is told.
+  uint64_t MemoryNeeded() const;
+  void SetMemoryAllowance(uint64_t bytes) { record_.maxSpace64 = int64_t(std::min<uint64_t>(bytes, INT64_MAX)); }
 
   // The descriptor the core wrote at finish of the last run, if it wrote one.
   const std::optional<Descriptor>& Recorded() const { return recorded_; }

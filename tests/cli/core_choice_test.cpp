@@ -43,7 +43,7 @@ TEST(Cores, KalveroDescribesAndDrivesTheCoreItIsGiven) {
 TEST(Cores, ACoreWithoutItsOwnDescriptionIsRefusedByName) {
   const Outcome missing = RunKalvero("--core /nonexistent/lib.so list");
   EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.output.find("cannot load the effects core '/nonexistent/lib.so': no such file"),
+  EXPECT_NE(missing.output.find("cannot load the effects core '/nonexistent/lib.so': there is no such file"),
             std::string::npos)
       << missing.output;
 
@@ -59,7 +59,7 @@ TEST(Cores, ACoreWithoutItsOwnDescriptionIsRefusedByName) {
   fs::remove(dir / "resources" / "Effects.json");
   const Outcome none = RunKalvero(Core(dir / "libkalvero-core.so") + "params television");
   EXPECT_EQ(none.status, 2);
-  EXPECT_NE(none.output.find((dir / "resources" / "Effects.json").string() + "' is missing"), std::string::npos)
+  EXPECT_NE(none.output.find((dir / "resources" / "Effects.json").string() + "': there is no such file"), std::string::npos)
       << none.output;
 }
 
