@@ -10,6 +10,9 @@ extern "C" __attribute__((visibility("default"))) int32_t KalveroToolkitRunDialo
   // writes numbers in the C locale.
   static bool started = false;
   if (!started) gtk_disable_setlocale();
+  // Only real window systems: the web backend, tried last, would make a
+  // cache folder in the user's home on its way to failing.
+  if (!started) gdk_set_allowed_backends("x11,wayland");
   if (!gtk_init_check(nullptr, nullptr)) return kv::toolkit::kNoDisplay;
   started = true;
   try {
