@@ -2,6 +2,7 @@
 // it sits in a small function whose frame holds nothing with a destructor;
 // the C++ objects live in the callers, which the jump never crosses.
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -123,9 +124,19 @@ void CheckStoredSize(const std::filesystem::path& file, int fd) {
   if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || std::memcmp(head + 12, "IHDR", 4) != 0)
     FailRead(file, Damage("IHDR"));
   const auto be = [&](int at) { return uint32_t(head[at]) << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3]; };
-  const int type = head[25];
+  const uint32_t width = be(16), height = be(20);
+  const int depth = head[24], type = head[25];
   const int planes = type == PNG_COLOR_TYPE_GRAY ? 1 : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : type == PNG_COLOR_TYPE_RGB ? 3 : 4;
-  CheckSize(file, be(16), be(20), planes);
+  CheckSize(file, width, height, planes);
+  // Deflate makes at most 1032 bytes of every byte it reads: a file too
+  // short to hold its rows is cut short, and known so before its pixels
+  // are allocated.
+  const int stored = type == PNG_COLOR_TYPE_PALETTE ? 1 : type == PNG_COLOR_TYPE_RGB ? 3 : planes;
+  const uint64_t rows = uint64_t(height) * (1 + (uint64_t(width) * uint64_t(stored) * uint64_t(depth) + 7) / 8);
+  struct stat s {};
+  if (::fstat(fd, &s) == 0 && rows > uint64_t(s.st_size) * 1032 + 4096)
+    FailRead(file, "it is cut short: its " + std::to_string(s.st_size) + " bytes cannot hold " + std::to_string(width) +
+                       " x " + std::to_string(height) + " pixels");
 }
 
 std::vector<png_bytep> RowPointers(uint8_t* base, uint32_t height, size_t rowBytes) {

@@ -51,7 +51,8 @@ void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& b
 
 Outcome RunKalvero(const std::string& arguments) {
   Outcome outcome;
-  FILE* pipe = ::popen((std::string(KV_KALVERO) + " " + arguments + " 2>&1").c_str(), "r");
+  // A run that hangs ends as a failure (status 124) rather than a test that never ends.
+  FILE* pipe = ::popen(("timeout 60 " + std::string(KV_KALVERO) + " " + arguments + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return outcome;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, n);

@@ -1,0 +1,43 @@
+// Parameter blocks of any bytes in the host's parameters handle, as a
+// stored action of another version leaves them, and a host record with odd
+// rectangles, planes and modes: the core clamps or refuses, never trusts.
+#include <cstring>
+#include <string>
+
+#include "hosts/common/memory_suites.h"
+#include "tests/fuzz/core_run.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  kv::fuzz::SetUp();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kv::fuzz::Bytes b(data, size);
+  const auto& effects = kv::fuzz::Description().effects;
+  const int32_t number = effects[b.Byte() % effects.size()].description.number;
+  kv::cli::Document document = kv::fuzz::SmallDocument(b);
+  const uint8_t flags = b.Byte();
+  std::string block;
+  for (int i = 0; i < 192; ++i) block += char(b.Byte());
+  // Mostly a block of this effect, whose bytes are then read as its values.
+  if ((flags & 1) == 0) std::memcpy(block.data(), &number, sizeof number);
+  kv::fuzz::RunCore(document, number, (flags & 2) != 0, [&](kv::cli::FilterHost& host) {
+    ps::FilterRecord& r = host.Record();
+    r.parameters = kv::cli::NewHandle(32000, block);
+    if ((flags & 4) == 0) return;
+    r.imageSize = {b.Raw<int16_t>(), b.Raw<int16_t>()};
+    r.filterRect = {b.Raw<int16_t>(), b.Raw<int16_t>(), b.Raw<int16_t>(), b.Raw<int16_t>()};
+    r.planes = b.Raw<int16_t>();
+    r.imageMode = b.Raw<int16_t>();
+    r.filterCase = b.Raw<int16_t>();
+    r.inLayerPlanes = b.Raw<int16_t>();
+    r.inTransparencyMask = b.Raw<int16_t>();
+    r.outLayerPlanes = b.Raw<int16_t>();
+    r.outTransparencyMask = b.Raw<int16_t>();
+    r.haveMask = b.Byte() % 2;
+    r.isFloating = b.Byte() % 2;
+    r.imageHRes = b.Raw<int32_t>();
+  });
+  return 0;
+}
