@@ -87,7 +87,7 @@ bool ReadPercentages(Scanner& in, int count, uint16_t* out) {
 }
 
 uint16_t OffsetComponent(int32_t v, int32_t offset, int32_t maximum) {
-  return uint16_t(std::clamp(v + offset, 0, maximum));
+  return uint16_t(std::clamp<int64_t>(int64_t(v) + offset, 0, maximum));
 }
 
 }  // namespace
