@@ -29,9 +29,11 @@ mode_t FinalMode(const std::filesystem::path& target) {
   return 0666 & ~mask;
 }
 
-bool Exists(const std::filesystem::path& path) {
+// 0 missing, 1 there, 2 a folder (which an exchange would move aside).
+int Existing(const std::filesystem::path& path) {
   struct stat s {};
-  return ::lstat(path.c_str(), &s) == 0;
+  if (::lstat(path.c_str(), &s) != 0) return 0;
+  return S_ISDIR(s.st_mode) ? 2 : 1;
 }
 
 }  // namespace
@@ -79,17 +81,20 @@ void PendingFiles::Commit(const std::function<bool()>& cancelled) {
   enum class Done { Created, Exchanged, Replaced };
   std::vector<Done> done;
   for (const Pending& p : files_) {
-    const bool existed = Exists(p.target);
+    const int existing = Existing(p.target);
+    Done how = existing != 0 ? Done::Exchanged : Done::Created;
     int result = -1;
-    Done how = Done::Created;
-    if (existed) {
+    if (existing == 2) {
+      errno = EISDIR;
+    } else if (existing == 1) {
       result = ::renameat2(AT_FDCWD, p.temporary.c_str(), AT_FDCWD, p.target.c_str(), RENAME_EXCHANGE);
-      how = Done::Exchanged;
-    }
-    // File systems that cannot exchange: a plain rename, which cannot be undone.
-    if (!existed || (result != 0 && (errno == EINVAL || errno == ENOSYS))) {
+      // File systems that cannot exchange: a plain rename, which cannot be undone.
+      if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        result = ::rename(p.temporary.c_str(), p.target.c_str());
+        how = Done::Replaced;
+      }
+    } else {
       result = ::rename(p.temporary.c_str(), p.target.c_str());
-      how = existed ? Done::Replaced : Done::Created;
     }
     if (result != 0) {
       const int error = errno;

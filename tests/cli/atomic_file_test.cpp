@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "hosts/cli/image_files.h"
@@ -20,26 +21,19 @@ std::string ReadText(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(WriteThroughTemporary, AFailingWriterLeavesNothingBehind) {
+TEST(WriteThroughTemporary, AFailingWriterLeavesTheTargetAsItWas) {
   ScratchFolder dir;
-  const auto target = dir / "out.png";
-  EXPECT_THROW(WriteThroughTemporary(target,
-                                     [](const std::filesystem::path& temp) {
-                                       WriteText(temp, "half a file");
-                                       throw std::runtime_error("disk on fire");
-                                     }),
-               std::runtime_error);
-  EXPECT_TRUE(dir.Names().empty());
-}
-
-TEST(WriteThroughTemporary, AFailingWriteKeepsTheOldFile) {
-  ScratchFolder dir;
-  const auto target = dir / "out.txt";
-  WriteText(target, "old");
-  EXPECT_THROW(WriteThroughTemporary(target, [](const std::filesystem::path&) { throw std::runtime_error("no"); }),
-               std::runtime_error);
-  EXPECT_EQ(ReadText(target), "old");
-  EXPECT_EQ(dir.Names().size(), 1u);
+  const auto fresh = dir / "out.png", old = dir / "out.txt";
+  WriteText(old, "old");
+  for (const auto& target : {fresh, old})
+    EXPECT_THROW(WriteThroughTemporary(target,
+                                       [](const std::filesystem::path& temp) {
+                                         WriteText(temp, "half a file");
+                                         throw std::runtime_error("disk on fire");
+                                       }),
+                 std::runtime_error);
+  EXPECT_EQ(ReadText(old), "old");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"out.txt"});
 }
 
 TEST(WriteThroughTemporary, TheTemporaryIsInTheTargetFolderAndReplacesTheTarget) {
@@ -69,15 +63,23 @@ TEST(WriteThroughTemporary, ACancelBeforeTheRenameWritesNothing) {
   EXPECT_TRUE(dir.Names().empty());
 }
 
-TEST(WriteThroughTemporary, AMissingFolderIsAFileErrorNamingTheTarget) {
+// The files of one run appear together: when the last cannot take its name,
+// the first gets its old contents back and the new one goes.
+TEST(PendingFiles, OneFileThatCannotBeRenamedUndoesTheOthers) {
   ScratchFolder dir;
-  const auto target = dir / "no" / "such" / "out.png";
-  try {
-    WriteImage(test::Pattern(2, 2, Mode::RGB, false), target);
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_NE(std::string(e.what()).find(target.string()), std::string::npos) << e.what();
+  WriteText(dir / "image.txt", "old image");
+  {
+    PendingFiles files;
+    WriteText(files.Add(dir / "image.txt"), "new image");
+    WriteText(files.Add(dir / "new.txt"), "new file");
+    WriteText(files.Add(dir / "record.json"), "record");
+    std::filesystem::create_directory(dir / "record.json");  // made a folder after the check
+    EXPECT_THROW(files.Commit(), FileError);
   }
+  EXPECT_EQ(ReadText(dir / "image.txt"), "old image");
+  std::vector<std::string> names = dir.Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"image.txt", "record.json"}));
 }
 
 }  // namespace

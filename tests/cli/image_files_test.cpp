@@ -259,26 +259,6 @@ TEST(DamagedFiles, TruncatedFilesAreRefused) {
   }
 }
 
-TEST(DamagedFiles, GarbageAfterAValidSignatureIsRefused) {
-  ScratchFolder dir;
-  std::srand(7);
-  const std::vector<std::vector<uint8_t>> heads = {
-      {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'}, {0xFF, 0xD8, 0xFF, 0xE0}, {'I', 'I', 42, 0}, {'M', 'M', 0, 42}};
-  int n = 0;
-  for (const auto& head : heads) {
-    std::vector<uint8_t> bytes = head;
-    for (int i = 0; i < 600; ++i) bytes.push_back(uint8_t(std::rand()));
-    const auto file = dir / ("garbage" + std::to_string(n++));
-    test::WriteBytes(file, bytes);
-    ExpectRefused(file);
-  }
-  test::WriteBytes(dir / "empty.png", {});
-  ExpectRefused(dir / "empty.png");
-  test::WriteBytes(dir / "text.png", {'h', 'e', 'l', 'l', 'o'});
-  ExpectRefused(dir / "text.png");
-  ExpectRefused(dir / "missing.png");
-}
-
 TEST(Selections, OtherModesBecomeGreyAndTransparencyIsOutside) {
   ScratchFolder dir;
   Document rgb(3, 1, Mode::RGB, true);
