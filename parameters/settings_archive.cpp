@@ -77,9 +77,13 @@ class LineReader {
 
 std::string_view FirstWord(std::string_view line) { return line.substr(0, line.find_first_of(" \t\v\f")); }
 
-// A piece of a line for a message, cut short when long.
+// A piece of a line for a message, cut short when long, with no control
+// character to upset the terminal it is shown on.
 std::string Excerpt(std::string_view text) {
-  return text.size() <= 40 ? std::string(text) : std::string(text.substr(0, 37)) + "...";
+  std::string shown = text.size() <= 40 ? std::string(text) : std::string(text.substr(0, 37)) + "...";
+  for (char& c : shown)
+    if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
+  return shown;
 }
 
 class Reporter {

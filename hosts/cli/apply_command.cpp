@@ -88,6 +88,13 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
     SettingsProblems problems;
     if (LoadSetting(values.SettingsName(), setting, values.List(), &problems) != 0) {
+      // A setting that is there but cannot be read is a file's fault, not the command line's.
+      bool there = false;
+      for (const SettingsSource source : {SettingsSource::User, SettingsSource::Shipped}) {
+        FolderReference file;
+        there = there || (SettingFile(values.SettingsName(), setting, source, file) == 0 && file->Exists());
+      }
+      if (there && !problems.empty()) throw FileError(problems.front());
       const std::string reason = problems.empty() ? "'" + setting + "' is not a setting of " + values.Name()
                                                   : problems.front();
       throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");

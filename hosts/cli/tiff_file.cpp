@@ -139,7 +139,8 @@ uint8_t Reduce(const Layout& l, int channel, const uint8_t* sample) {
 // Calls put(x, y, sample index, bytes) for every sample of the image, strip
 // by strip or tile by tile.
 template <class Put>
-bool ForEachSample(TIFF* t, const Layout& l, uint32_t width, uint32_t height, Put put) {
+bool ForEachSample(TIFF* t, const std::filesystem::path& file, const Layout& l, uint32_t width, uint32_t height,
+                   Put put) {
   const int bytes = l.bits / 8;
   const int perPixel = l.planar ? 1 : l.samples;
   const int planes = l.planar ? l.samples : 1;
@@ -150,7 +151,10 @@ bool ForEachSample(TIFF* t, const Layout& l, uint32_t width, uint32_t height, Pu
     if (tw == 0 || th == 0) return false;
     // Samples are read as the tile's width says: the tile must hold them.
     const uint64_t tileBytes = uint64_t(tw) * th * uint64_t(perPixel) * uint64_t(bytes);
-    if (tileBytes > LargestBuffer(width, height, l.samples) || uint64_t(TIFFTileSize64(t)) < tileBytes) return false;
+    if (tileBytes > LargestBuffer(width, height, l.samples))
+      FailRead(file, "its tiles of " + std::to_string(tw) + " x " + std::to_string(th) +
+                         " pixels are far larger than its image");
+    if (uint64_t(TIFFTileSize64(t)) < tileBytes) return false;
     std::vector<uint8_t> tile(size_t(TIFFTileSize64(t)));
     for (int p = 0; p < planes; ++p)
       for (uint32_t ty = 0; ty < height; ty += th)
@@ -212,7 +216,7 @@ Document ReadTiff(const std::filesystem::path& file, int fd, const Warn& warn) {
   // Extra samples beyond the transparency are dropped.
   const int planes = doc.Planes();
   uint8_t* base = doc.pixels.data();
-  const bool ok = ForEachSample(t.get(), l, width, height, [&](uint32_t x, uint32_t y, int s, const uint8_t* v) {
+  const bool ok = ForEachSample(t.get(), file, l, width, height, [&](uint32_t x, uint32_t y, int s, const uint8_t* v) {
     if (s < planes) base[(size_t(y) * width + x) * size_t(planes) + size_t(s)] = Reduce(l, s, v);
   });
   if (!ok || messages.error[0] != '\0') FailRead(file, kDamaged);
