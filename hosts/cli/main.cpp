@@ -10,6 +10,7 @@
 #include "hosts/common/filter_host.h"
 #include "hosts/common/effect_values.h"
 #include "hosts/cli/interrupt.h"
+#include "hosts/cli/seed_option.h"
 #include "hosts/cli/settings_command.h"
 
 namespace {
@@ -122,7 +123,8 @@ int main(int argc, char** argv) {
   apply->add_option("--set", options.sets,
                     "NAME=VALUE: a parameter's value in the form 'kalvero params EFFECT' shows; repeatable")
       ->allow_extra_args(false);
-  apply->add_option("--seed", options.seed, "Random seed, 0 to 65535: the same seed gives the same picture");
+  apply->add_option("--seed", options.seed, "Random seed, 0 to 65535: the same seed gives the same picture")
+      ->check(SeedCheck());
   apply->add_option("--selection", options.selection,
                     "Grey image of the same size: 0 outside, 255 inside, between for soft edges");
   apply->add_option("--script", options.script, "Play the values recorded in this JSON file");
@@ -161,6 +163,9 @@ int main(int argc, char** argv) {
   } catch (const CoreError& e) {
     Complain(e.what());
     return kExitFile;
+  } catch (const std::bad_alloc&) {
+    Complain("out of memory; nothing written");
+    return kExitEffect;
   } catch (const std::exception& e) {
     Complain(e.what());
     return kExitEffect;

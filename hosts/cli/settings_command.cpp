@@ -7,6 +7,7 @@
 #include <new>
 
 #include "hosts/cli/apply_command.h"
+#include "hosts/cli/seed_option.h"
 #include "hosts/common/effect_values.h"
 #include "parameters/parameters.h"
 #include "parameters/settings_store.h"
@@ -147,7 +148,7 @@ CLI::App* AddSettingsCommand(CLI::App& app, SettingsOptions& o) {
   o.save->add_option("--from", o.from, "Start from this setting (yours or shipped) instead of the defaults");
   o.save->add_option("--set", o.sets, "NAME=VALUE as 'kalvero params EFFECT' shows; repeatable")
       ->allow_extra_args(false);
-  o.save->add_option("--seed", o.seed, "Random seed, 0 to 65535");
+  o.save->add_option("--seed", o.seed, "Random seed, 0 to 65535")->check(SeedCheck());
   o.save->add_flag("--replace", o.replace, "Replace your setting of that name");
   o.rename = settings->add_subcommand("rename", "Rename one of your settings");
   effect(o.rename);
