@@ -92,10 +92,11 @@ bool UsableLayout(const ps::FilterRecord& host) {
   const Rect image = ImageBounds(host), filter = FromHost(host.filterRect);
   if (image.IsEmpty() || filter.IsEmpty() || !image.Contains(filter)) return false;
   const int32_t colour = ColorPlanes(host);
-  const auto usable = [colour](int32_t planes) { return colour >= 1 && colour <= 4 && (planes == colour || planes == colour + 1); };
-  return host.planes >= 1 && usable(InputPlanes(host)) && usable(OutputPlanes(host)) &&
-         host.inTransparencyMask >= 0 && host.inTransparencyMask <= 1 && host.outTransparencyMask >= 0 &&
-         host.outTransparencyMask <= 1;
+  const auto usable = [colour](int32_t planes) {
+    return colour >= 1 && colour <= 4 && (planes == colour || planes == colour + 1);
+  };
+  return host.planes >= 1 && usable(InputPlanes(host)) && usable(OutputPlanes(host)) && host.inTransparencyMask >= 0 &&
+         host.inTransparencyMask <= 1 && host.outTransparencyMask >= 0 && host.outTransparencyMask <= 1;
 }
 
 void EmptyRequests(ps::FilterRecord& host) {
@@ -193,7 +194,6 @@ int32_t Start(ps::FilterRecord& host, RunRecord& run) {
       const int32_t err = ReadScriptingDescriptor(host, run, block.get());
       if (err != 0 && err != -1) return err;
     }
-    if (int32_t err = PrepareBlock(filter, block.get(), host)) return err;
   }
   host.autoMask = false;
   if (!CheckRequirements(filter, host, &run, false)) return 1;
@@ -252,7 +252,6 @@ int32_t AreaQuery(ps::FilterRecord& host, RunRecord& run) {
     const int32_t err = ReadScriptingDescriptor(host, run, block.get());
     if (err != 0 && err != -1) return err;
   }
-  if (int32_t err = PrepareBlock(filter, block.get(), host)) return err;
   // "All of it" comes back as the area grown by a million pixels, which no
   // 16-bit field holds: the host learns the part of its image that is meant.
   host.outRect = ToHost(filter.InputAreaFor(FromHost(host.inRect), block.get(), 1.0).Intersect(ImageBounds(host)));

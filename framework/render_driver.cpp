@@ -112,13 +112,14 @@ uint64_t MemoryAllowance(const ps::FilterRecord& host) {
 
 // -1 with the run record's text when the largest tile would need more
 // memory than the host allows.
-int32_t CheckMemory(const Filter& filter, RunRecord& run, const RenderContext& context, const std::vector<Rect>& tiles) {
+int32_t CheckMemory(const Filter& filter, RunRecord& run, const RenderContext& context,
+                    const std::vector<Rect>& tiles) {
   uint64_t need = 0;
   for (const Rect& tile : tiles) need = std::max(need, filter.RenderMemory(tile, context));
   const uint64_t allowed = MemoryAllowance(*context.host);
   if (need <= allowed) return 0;
-  const std::string text = FormatText(FormatText(strings::Text("Error - Not Enough Memory"), FormatBytes(need)),
-                                      FormatBytes(allowed));
+  const std::string text =
+      FormatText(FormatText(strings::Text("Error - Not Enough Memory"), FormatBytes(need)), FormatBytes(allowed));
   std::snprintf(run.errorText, sizeof run.errorText, "%s", text.c_str());
   return kErrGeneral;
 }

@@ -60,15 +60,16 @@ uint64_t AvailableMemory() {
   if (bytes == 0) bytes = uint64_t(::sysconf(_SC_AVPHYS_PAGES)) * uint64_t(::sysconf(_SC_PAGESIZE));
   for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     rlimit limit{};
-    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) bytes = std::min<uint64_t>(bytes, limit.rlim_cur);
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      bytes = std::min<uint64_t>(bytes, limit.rlim_cur);
   }
   // The control group's limit, of version 2 or 1 ("max" reads as no number).
   std::string folder = "/sys/fs/cgroup", groups, why;
   if (ReadRegularFile("/proc/self/cgroup", 1 << 16, groups, why) && groups.starts_with("0::/"))
     folder += groups.substr(3, groups.find('\n') - 3);
-  for (const auto& [max, current] : {std::pair{folder + "/memory.max", folder + "/memory.current"},
-                                     {"/sys/fs/cgroup/memory/memory.limit_in_bytes",
-                                      "/sys/fs/cgroup/memory/memory.usage_in_bytes"}}) {
+  for (const auto& [max, current] :
+       {std::pair{folder + "/memory.max", folder + "/memory.current"},
+        {"/sys/fs/cgroup/memory/memory.limit_in_bytes", "/sys/fs/cgroup/memory/memory.usage_in_bytes"}}) {
     const uint64_t limit = ValueIn(max.c_str(), "", 1), used = ValueIn(current.c_str(), "", 1);
     if (limit > 0) bytes = std::min(bytes, limit > used ? limit - used : 0);
   }

@@ -124,7 +124,8 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   host.SetTileSize(o.tileSize);
 
   // The images kalvero holds come first; the core is told what is left.
-  const uint64_t held = document.pixels.size() + (o.selection.empty() ? 0 : uint64_t(document.width) * uint64_t(document.height));
+  const uint64_t held =
+      document.pixels.size() + (o.selection.empty() ? 0 : uint64_t(document.width) * uint64_t(document.height));
   if (const std::string shortfall = MemoryShortfall(held + host.MemoryNeeded()); !shortfall.empty()) {
     Complain("applying " + values.Name() + " to '" + o.input + "' " + shortfall + "; nothing written");
     return kExitEffect;

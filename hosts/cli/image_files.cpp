@@ -1,12 +1,12 @@
 #include "hosts/cli/image_files.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <cstdint>
-
-#include <unistd.h>
+#include <cstring>
 
 #include "hosts/cli/atomic_file.h"
 #include "hosts/cli/memory_budget.h"
@@ -90,13 +90,17 @@ Document ReadImage(const std::filesystem::path& file, const Warn& warn) {
   } closer{fd};
   unsigned char magic[8] = {};
   const ssize_t got = ::pread(fd, magic, sizeof magic, 0);
-  Document doc;
-  if (got >= 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) doc = formats::ReadPng(file, fd, warn);
-  else if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) doc = formats::ReadJpeg(file, fd, warn);
-  else if (got >= 4 && (std::memcmp(magic, "II*\0", 4) == 0 || std::memcmp(magic, "MM\0*", 4) == 0 ||
-                        std::memcmp(magic, "II+\0", 4) == 0 || std::memcmp(magic, "MM\0+", 4) == 0))
-    doc = formats::ReadTiff(file, fd, warn);
-  else formats::FailRead(file, got < 0 ? std::strerror(errno) : got == 0 ? "the file is empty" : "it is not a PNG, JPEG or TIFF file");
+  const bool png = got >= 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0;
+  const bool jpeg = got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
+  const bool tiff = got >= 4 && (std::memcmp(magic, "II*\0", 4) == 0 || std::memcmp(magic, "MM\0*", 4) == 0 ||
+                                 std::memcmp(magic, "II+\0", 4) == 0 || std::memcmp(magic, "MM\0+", 4) == 0);
+  if (!png && !jpeg && !tiff)
+    formats::FailRead(file, got < 0    ? std::strerror(errno)
+                            : got == 0 ? "the file is empty"
+                                       : "it is not a PNG, JPEG or TIFF file");
+  Document doc = png    ? formats::ReadPng(file, fd, warn)
+                 : jpeg ? formats::ReadJpeg(file, fd, warn)
+                        : formats::ReadTiff(file, fd, warn);
   // The protocol holds resolutions in 16.16 fixed point, and lengths in
   // inches become pixels by them: nonsense here would make nonsense sizes.
   const auto sane = [](double ppi) { return ppi >= 1.0 && ppi <= 32767.0; };
@@ -134,11 +138,11 @@ void WriteImageAs(const Document& doc, const std::filesystem::path& file, const 
 
 void WriteImage(const Document& doc, const std::filesystem::path& file, const std::function<bool()>& cancelled) {
   CheckWritable(doc, file);
-  WriteThroughTemporary(file, [&](const std::filesystem::path& temp) { WriteImageAs(doc, file, temp); }, cancelled);
+  WriteThroughTemporary(
+      file, [&](const std::filesystem::path& temp) { WriteImageAs(doc, file, temp); }, cancelled);
 }
 
-std::vector<uint8_t> ReadSelection(const std::filesystem::path& file, int32_t width, int32_t height,
-                                   const Warn& warn) {
+std::vector<uint8_t> ReadSelection(const std::filesystem::path& file, int32_t width, int32_t height, const Warn& warn) {
   const Document doc = ReadImage(file, warn);
   if (doc.width != width || doc.height != height)
     throw FileError("selection '" + file.string() + "' is " + std::to_string(doc.width) + " x " +

@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdint>
-#include <string>
 #include <cmath>
 #include <csetjmp>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "hosts/cli/image_files.h"
 #include "hosts/cli/memory_budget.h"
@@ -28,8 +28,8 @@ namespace {
 struct JpegErrors {
   jpeg_error_mgr mgr;
   jmp_buf jump;
-  int error;      // the code that ended the work, or -1
-  bool damaged;   // a warning: the data were repaired as they were read
+  int error;     // the code that ended the work, or -1
+  bool damaged;  // a warning: the data were repaired as they were read
 };
 
 // A file cut short, otherwise libjpeg would pad it out with grey.
@@ -72,13 +72,17 @@ void InitErrors(JpegErrors& e) {
 
 std::string Damage(int code) {
   switch (code) {
-    case kCutShort: case JERR_INPUT_EOF: case JERR_INPUT_EMPTY:
-      return "it is cut short: the file ends before its image does";
-    case JERR_IMAGE_TOO_BIG: case JERR_WIDTH_OVERFLOW: case JERR_EMPTY_IMAGE:
-      return "its JPEG header describes an image size kalvero cannot read";
+    case kCutShort:
+    case JERR_INPUT_EOF:
+    case JERR_INPUT_EMPTY: return "it is cut short: the file ends before its image does";
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+    case JERR_EMPTY_IMAGE: return "its JPEG header describes an image size kalvero cannot read";
     case JERR_OUT_OF_MEMORY: return "there is not enough memory to decode it";
-    case JERR_NOTIMPL: case JERR_BAD_PRECISION: case JERR_ARITH_NOTIMPL: case JERR_BAD_COMPONENT_ID:
-      return "it uses a kind of JPEG kalvero cannot read";
+    case JERR_NOTIMPL:
+    case JERR_BAD_PRECISION:
+    case JERR_ARITH_NOTIMPL:
+    case JERR_BAD_COMPONENT_ID: return "it uses a kind of JPEG kalvero cannot read";
     default: return "it is damaged: its JPEG data do not decode";
   }
 }
@@ -203,7 +207,8 @@ Document ReadJpeg(const std::filesystem::path& file, int fd, const Warn& warn) {
       doc.yResolution = h.yDensity * perInch;
     }
   }
-  if (errors.damaged && warn) warn(file.string() + ": parts of the JPEG data are damaged; they read as the decoder repaired them");
+  if (errors.damaged && warn)
+    warn(file.string() + ": parts of the JPEG data are damaged; they read as the decoder repaired them");
   return doc;
 }
 

@@ -22,10 +22,14 @@ std::optional<uint64_t> ParseAmount(const std::string& text) {
   double unit = 1.0;
   switch (*end) {
     case '\0': break;
-    case 'k': case 'K': unit = 1024.0; break;
-    case 'm': case 'M': unit = 1024.0 * 1024.0; break;
-    case 'g': case 'G': unit = 1024.0 * 1024.0 * 1024.0; break;
-    case 't': case 'T': unit = 1024.0 * 1024.0 * 1024.0 * 1024.0; break;
+    case 'k':
+    case 'K': unit = 1024.0; break;
+    case 'm':
+    case 'M': unit = 1024.0 * 1024.0; break;
+    case 'g':
+    case 'G': unit = 1024.0 * 1024.0 * 1024.0; break;
+    case 't':
+    case 'T': unit = 1024.0 * 1024.0 * 1024.0 * 1024.0; break;
     default: return std::nullopt;
   }
   if (*end != '\0' && end[1] != '\0' && !((end[1] == 'B' || end[1] == 'b') && end[2] == '\0')) return std::nullopt;

@@ -123,10 +123,15 @@ void CheckStoredSize(const std::filesystem::path& file, int fd) {
   unsigned char head[26];
   if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || std::memcmp(head + 12, "IHDR", 4) != 0)
     FailRead(file, Damage("IHDR"));
-  const auto be = [&](int at) { return uint32_t(head[at]) << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3]; };
+  const auto be = [&](int at) {
+    return uint32_t(head[at]) << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3];
+  };
   const uint32_t width = be(16), height = be(20);
   const int depth = head[24], type = head[25];
-  const int planes = type == PNG_COLOR_TYPE_GRAY ? 1 : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : type == PNG_COLOR_TYPE_RGB ? 3 : 4;
+  const int planes = type == PNG_COLOR_TYPE_GRAY         ? 1
+                     : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                     : type == PNG_COLOR_TYPE_RGB        ? 3
+                                                         : 4;
   CheckSize(file, width, height, planes);
   // Deflate makes at most 1032 bytes of every byte it reads: a file too
   // short to hold its rows is cut short, and known so before its pixels

@@ -87,7 +87,8 @@ Layout Describe(TIFF* t, const std::filesystem::path& file) {
   TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
   TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
   TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
-  if (bits != 8 && bits != 16) FailRead(file, std::to_string(bits) + "-bit TIFF samples are not supported (8 or 16 are)");
+  if (bits != 8 && bits != 16)
+    FailRead(file, std::to_string(bits) + "-bit TIFF samples are not supported (8 or 16 are)");
   if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_INT)
     FailRead(file, "floating-point TIFF samples are not supported");
   l.bits = bits;

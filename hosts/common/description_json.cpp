@@ -55,7 +55,8 @@ double Number(const Json& j, const char* name, const std::string& where) {
 
 template <class Int>
 Int Integer(const Json& v, const std::string& where) {
-  if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > uint64_t(std::numeric_limits<Int>::max())) ||
+  if (!v.is_number_integer() ||
+      (v.is_number_unsigned() && v.get<uint64_t>() > uint64_t(std::numeric_limits<Int>::max())) ||
       (!v.is_number_unsigned() && (v.get<int64_t>() < int64_t(std::numeric_limits<Int>::min()) ||
                                    v.get<int64_t>() > int64_t(std::numeric_limits<Int>::max()))))
     Wrong(where, "is not a whole number in range");
@@ -206,7 +207,8 @@ std::string DescriptionJson(const CoreDescription& core) {
 
 CoreDescription ParseDescription(std::string_view text) {
   const Json j = ParseJson(text);
-  if (!j.is_object() || !j.contains("format") || !j["format"].is_number_integer() || j["format"].get<int64_t>() != kFormat)
+  if (!j.is_object() || !j.contains("format") || !j["format"].is_number_integer() ||
+      j["format"].get<int64_t>() != kFormat)
     throw std::runtime_error("it is not a description of format " + std::to_string(kFormat));
   CoreDescription core;
   core.buildId = String(j, "build-id", "the description");

@@ -66,18 +66,20 @@ TEST_F(BadInput, PipesAndFoldersAreRefusedWithoutWaitingOnThem) {
 TEST_F(BadInput, WhatWouldNeedTooMuchMemoryIsRefusedBeforeItIsAllocated) {
   // A header of 30000 x 30000 RGBA pixels: more than may be had, and more
   // than the bytes after it could hold.
-  std::vector<uint8_t> huge = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                               0, 0, 0x75, 0x30, 0, 0, 0x75, 0x30, 8, 6, 0, 0, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> huge = {0x89, 'P',  'N',  'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0,
+                               0,    0x75, 0x30, 0,   0,    0x75, 0x30, 8,    6, 0, 0, 0,  0,   0,   0,   0};
   WriteBytes(dir / "huge.png", huge);
   before = dir.Names();
   ::setenv("KALVERO_MEMORY_LIMIT", "1G", 1);
-  Refused("apply television " + At("huge.png") + At("out.png"), 2, "an image of 30000 x 30000 pixels needs about 3.4 GB");
+  Refused("apply television " + At("huge.png") + At("out.png"), 2,
+          "an image of 30000 x 30000 pixels needs about 3.4 GB");
   ::setenv("KALVERO_MEMORY_LIMIT", "8G", 1);
   Refused("apply television " + At("huge.png") + At("out.png"), 2, "its 33 bytes cannot hold 30000 x 30000 pixels");
 
   // The widest burn on the sample needs far more than 16 MB for its work.
   ::setenv("KALVERO_MEMORY_LIMIT", "16M", 1);
-  Refused("apply 'burnt edges' " + At("in.png") + At("out.png") + "--set 'Burn Width=300' -q", 3, "this machine allows");
+  Refused("apply 'burnt edges' " + At("in.png") + At("out.png") + "--set 'Burn Width=300' -q", 3,
+          "this machine allows");
 }
 
 TEST_F(BadInput, NumbersBeyondADoubleAreToldInOurWords) {

@@ -59,7 +59,8 @@ TEST(Cores, ACoreWithoutItsOwnDescriptionIsRefusedByName) {
   fs::remove(dir / "resources" / "Effects.json");
   const Outcome none = RunKalvero(Core(dir / "libkalvero-core.so") + "params television");
   EXPECT_EQ(none.status, 2);
-  EXPECT_NE(none.output.find((dir / "resources" / "Effects.json").string() + "': there is no such file"), std::string::npos)
+  EXPECT_NE(none.output.find((dir / "resources" / "Effects.json").string() + "': there is no such file"),
+            std::string::npos)
       << none.output;
 }
 

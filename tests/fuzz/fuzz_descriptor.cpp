@@ -12,7 +12,9 @@ using kv::cli::Descriptor;
 using kv::cli::DescriptorValue;
 
 DescriptorValue Value(kv::fuzz::Bytes& b, const std::vector<uint32_t>& codes) {
-  const auto code = [&] { return !codes.empty() && b.Byte() < 200 ? codes[b.Byte() % codes.size()] : b.Raw<uint32_t>(); };
+  const auto code = [&] {
+    return !codes.empty() && b.Byte() < 200 ? codes[b.Byte() % codes.size()] : b.Raw<uint32_t>();
+  };
   switch (b.Byte() % 7) {
     case 0: return b.Raw<int32_t>();
     case 1: return b.Raw<double>();
