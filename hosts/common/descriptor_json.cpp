@@ -10,16 +10,22 @@ namespace kv::host {
 
 namespace {
 
-// Texts are 8-bit; one that is not UTF-8 is kept as Latin-1 so that it
-// comes back byte for byte.
+// Texts are 8-bit; one that is not UTF-8 (overlong forms and surrogates
+// included, which JSON refuses) is kept as Latin-1 so that it comes back
+// byte for byte.
 bool IsUtf8(const std::string& s) {
+  static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   size_t i = 0;
   while (i < s.size()) {
     const auto c = uint8_t(s[i]);
     const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
     if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
+    uint32_t code = n == 1 ? c : c & (0x7Fu >> n);
+    for (size_t k = 1; k < n; ++k) {
       if ((uint8_t(s[i + k]) >> 6) != 0x2) return false;
+      code = code << 6 | (uint8_t(s[i + k]) & 0x3F);
+    }
+    if (n > 1 && (code < kLeast[n] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))) return false;
     i += n;
   }
   return true;
