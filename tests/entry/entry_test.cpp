@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "effects/burnt_edges/burnt_edges.h"
 #include "effects/filter_table.h"
 #include "entry/dialog_hook.h"
 #include "entry/entry.h"
@@ -406,6 +407,36 @@ TEST_F(ScriptingTest, AValueThatDoesNotReadKeepsThePlayInformation) {
   ASSERT_TRUE(host.Run(kTestEffect));
   EXPECT_EQ(DialogSpy::shown, 1);
   EXPECT_EQ(Block(host).strength, 100.0) << "the next value read, pinned to the range";
+}
+
+// Whatever bytes a block holds, the core renders values in range, lengths
+// measured at the host's own resolution, and refuses a render the host's
+// memory cannot hold before it starts.
+TEST(UntrustedValues, AreClampedAtTheHostsResolutionAndMemoryIsCheckedFirst) {
+  platform::SetResourceFolder(KV_SOURCE_RESOURCE_DIR);
+  FakeHost host(40, 30, ps::plugInModeRGBColor, 3);
+  host.record.imageHRes = 25400 << 16;
+  host.record.maxSpace64 = 16 << 20;
+  host.record.parameters = host.handleProcs.newProc(32000);
+  std::vector<uint8_t> bytes(sizeof(BurntEdgesBlock), 0xFF);  // no number is a number, no bool a bool
+  std::memcpy(bytes.data(), &kBurntEdgesEffect, sizeof kBurntEdgesEffect);
+  const Length width{0.12, kUnitInches};
+  std::memcpy(bytes.data() + offsetof(BurntEdgesBlock, burnWidth), &width, sizeof width);
+  std::memcpy(host.handleProcs.lockProc(host.record.parameters, false), bytes.data(), bytes.size());
+
+  EXPECT_FALSE(host.Run(kBurntEdgesEffect));
+  BurntEdgesBlock b;
+  std::memcpy(&b, host.handleProcs.lockProc(host.record.parameters, false), sizeof b);
+  EXPECT_NEAR(LengthToPixels(b.burnWidth, 25400.0), 300.0, 1e-6) << "0.12 in is 3048 pixels here";
+  EXPECT_EQ(LengthToPixels(b.contract, 25400.0), -100.0);
+  EXPECT_EQ(b.opacity, 1.0);
+  uint8_t hollow = 0;
+  std::memcpy(&hollow, &b.hollowEdges, 1);
+  EXPECT_EQ(hollow, 1);
+  EXPECT_EQ(b.fill.mode, kFillWithColor);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].find("needs about"), std::string::npos) << host.messages[0];
+  EXPECT_NE(host.messages[0].find("allows 16 MB"), std::string::npos) << host.messages[0];
 }
 
 }  // namespace
