@@ -376,6 +376,14 @@ std::string FlagConnectionsParameter::RangeText() const {
 
 // --- puzzle arrangement -----------------------------------------------------------------
 
+void PuzzleArrangementParameter::Clamp() {
+  value->columns = int16_t(std::clamp<int32_t>(value->columns, 1, kPuzzleMaxSize));
+  value->rows = int16_t(std::clamp<int32_t>(value->rows, 1, kPuzzleMaxSize));
+  for (bool& f : value->present) NormaliseBool(&f);
+  for (bool& f : value->connectorUp) NormaliseBool(&f);
+  for (bool& f : value->connectorLeft) NormaliseBool(&f);
+}
+
 int32_t PuzzleArrangementParameter::DigitPosition() const { return (key & 0xFF) == '0' ? 3 : 0; }
 
 uint32_t PuzzleArrangementParameter::Key(int32_t index) const {

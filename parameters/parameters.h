@@ -401,7 +401,7 @@ class PuzzleArrangementParameter : public FilterParameter {
 
   PuzzleArrangementParameter() : key(ps::FourCC("PUa0")) {}
 
-  void Clamp() override {}
+  void Clamp() override;
   bool HasKey(uint32_t k) const override;
   [[nodiscard]] int32_t WriteDescriptor(const ps::WriteDescriptorProcs& procs, ps::PIWriteDescriptor token,
                           const ps::HandleProcs& handles) const override;

@@ -18,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t number = effects[b.Byte() % effects.size()].description.number;
   kv::cli::Document document = kv::fuzz::SmallDocument(b);
   const uint8_t flags = b.Byte();
-  std::string block;
-  for (int i = 0; i < 192; ++i) block += char(b.Byte());
+  // The input's bytes repeated through the largest block, so that long
+  // values (a puzzle's arrangement) hold any bytes too.
+  std::string block(8192, '\0');
+  for (size_t i = 0; i < 192; ++i) block[i] = char(b.Byte());
+  for (size_t i = 192; i < block.size(); ++i) block[i] = block[i % 192];
   // Mostly a block of this effect, whose bytes are then read as its values.
   if ((flags & 1) == 0) std::memcpy(block.data(), &number, sizeof number);
   kv::fuzz::RunCore(document, number, (flags & 2) != 0, [&](kv::cli::FilterHost& host) {
