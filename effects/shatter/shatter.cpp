@@ -261,7 +261,8 @@ int32_t Explode::Render(RenderContext& c) {
   const double size = std::clamp(b.highlightSize, 0.0, 100.0) / 100.0;
   look.shininess = 1.0 + 127.0 * (1.0 - size) * (1.0 - size);
   look.firstChannelLit = f.mode == kModeLab;
-  look.passes = std::clamp(int32_t(b.passes + 0.5), 1, 64);
+  // No control sets the passes, so a block of another version may hold anything there.
+  look.passes = int32_t(ClampNumber(b.passes, 1.0, 64.0) + 0.5);
   const float shadowOpacity = float(int32_t(std::clamp(b.shadowOpacity, 0.0, 100.0) + 0.5)) / 100.0f;
   look.shadows = shadowOpacity > 0.0f;
   // Shadows fall no longer than a light at 60 degrees throws them: from

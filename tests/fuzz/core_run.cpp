@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "entry/entry.h"
+#include "tests/g3d/mesa_leaks.h"
 
 namespace kv::fuzz {
 
