@@ -6,9 +6,9 @@
 Eight families (images, selections, --set and --seed values, scripts, stored
 settings, the core's resource files, output and record paths, --dialog
 without a display), each run in a sandbox of its own with HOME inside it and
-KALVERO_MEMORY_LIMIT=2G, and judged: a crash (a signal, an uncaught
+KALVERO_MEMORY_LIMIT=2G unless the run sets another, and judged: a crash (a signal, an uncaught
 exception, a sanitizer report), a hang (no answer in 20 s), a memory blow-up
-(more resident memory than allowed), a partial output (a failed run that
+(twice the memory allowed and half a gigabyte more), a partial output (a failed run that
 leaves its output or a temporary file), a write outside (any new file but the
 output, the record and the settings folder) and an unclear message (library
 text). Exit status 0 when every count but the runs is 0.
@@ -20,14 +20,15 @@ from multiprocessing import Pool
 LIBRARY_WORDS = ["json.exception", "what():", "terminate called", "general failure", "Lost String", "std::",
                  "basic_", "__ios", "libpng", "TIFFRead", "Corrupt JPEG", "Premature end", "Not a JPEG"]
 CRASH_WORDS = ["AddressSanitizer", "runtime error:", "LeakSanitizer", "Segmentation", "terminate called"]
-LIMIT = 2 << 30
 SETTINGS = os.path.join("home", ".config", "Brightfold", "Kalvero 2")
+EDGE_EFFECTS = ("Burnt Edges", "Electrify", "Rip Open", "Cracks", "Stain", "Shatter")
 
 
-def png(w, h, pixel=lambda x, y: (x * 4 % 256, y * 5 % 256, (x ^ y) % 256)):
+def png(w, h, pixel=lambda x, y: (x * 4 % 256, y * 5 % 256, (x ^ y) % 256), ppm=None):
     chunk = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d))
     raw = b"".join(b"\0" + b"".join(bytes(pixel(x, y)) for x in range(w)) for y in range(h))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
+    phys = chunk(b"pHYs", struct.pack(">IIB", ppm, ppm, 1)) if ppm else b""
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) + phys +
             chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 
@@ -93,7 +94,7 @@ def plan(build, runs, rng):
                             os.path.join(t, "s." + ext), "-q"], env=dict(os.environ, HOME=t), check=True)
             seeds["in." + ext] = open(os.path.join(t, "s." + ext), "rb").read()
     base = {"in.png": small, "mask.png": mask}
-    edge = lambda name: ["--selection", "mask.png"] if name in ("Burnt Edges", "Electrify") else []
+    edge = lambda name: ["--selection", "mask.png"] if name in EDGE_EFFECTS else []
     share = runs // 8
     jobs = []
     # 1 images, 2 selections
@@ -119,16 +120,17 @@ def plan(build, runs, rng):
                              + edge(name), base, {}))
         for v in ["-1", "65536", "1e5", "abc", "", "0x10", "99999999999999999999", " 5"]:
             jobs.append(("values", ["apply", name, "in.png", "out.png", "-q", "--seed", v] + edge(name), base, {}))
-    extremes = {"Burnt Edges": ["Burn Width=300", "Contract=-100", "Burn Roughness=1"],
-                "Electrify": ["Arc Length=2000", "Arc Thickness=100", "Glow Width=100"],
-                "Lightning": ["Start=-1e9,-1e9", "End=1e9,1e9", "Arc Thickness=100"],
-                "Rirazi Vevora Didura": ["Puff Size=999", "Field of View=5"], "Television": ["Curvature=100"]}
-    for name, sets in extremes.items():
-        for limit in ["1M", "64M", "2G"]:
-            args = ["apply", name, "in.png", "out.png", "-q"] + edge(name)
-            for s in sets:
-                args += ["--set", s]
-            jobs.append(("values", args, base, {"KALVERO_MEMORY_LIMIT": limit}))
+    # every ranged value of an effect at its top, then at its bottom, on a
+    # small image, on one of 30000 pixels per inch and on a larger one,
+    # within a tight and a loose memory limit
+    images = dict(base, **{"hires.png": png(40, 30, ppm=1181102), "large.png": png(1600, 1200)})
+    for name, _, params in effects:
+        for end in ["maximum", "minimum"]:
+            sets = ["--set=%s=%.17g" % (p["label"]["text"], p["range"][end]) for p in params if "range" in p]
+            for image in ["in.png", "hires.png", "large.png"]:
+                for limit in ["16M", "2G"]:
+                    jobs.append(("values", ["apply", name, image, "out.png", "-q"] + sets + edge(name), images,
+                                 {"KALVERO_MEMORY_LIMIT": limit}))
     # 4 scripts
     for i in range(share):
         name = effects[i % len(effects)][0]
@@ -267,7 +269,8 @@ def run(task):
             found.append("hang")
         elif p.returncode not in (0, 1, 2, 3, 130) or any(w in err for w in CRASH_WORDS):
             found.append("crash")
-        if peak > LIMIT + (1 << 30):
+        limit = int(environment["KALVERO_MEMORY_LIMIT"][:-1]) << {"M": 20, "G": 30}[environment["KALVERO_MEMORY_LIMIT"][-1]]
+        if peak > 2 * limit + (512 << 20):
             found.append("memory blow-up")
         if p.returncode != 0 and (new & outputs or any(os.path.basename(f).startswith(".") for f in new)):
             found.append("partial output")
