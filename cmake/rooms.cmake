@@ -50,7 +50,7 @@ set(KV_ROOMS
   "tests/cli                       test_cli                       hosts/cli tests/ui tests/framework tests/support"
   "tests/gimp                      test_gimp                      hosts/cli tests/cli tests/toolkit tests/support"
   "tests/toolkit                   test_toolkit                   ui/toolkit_api.h"
-  "tests/fuzz                      kv_fuzz_support                hosts/cli entry"
+  "tests/fuzz                      kv_fuzz_support                hosts/cli entry tests/g3d"
 )
 
 # Splits the table into KV_ROOM_TARGET_<folder> and KV_ROOM_USES_<folder>,

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace kv::cli {
+namespace kv::host {
 
 namespace {
 
@@ -64,4 +64,4 @@ Json ParseJson(std::string_view text) {
   return Json::parse(text);
 }
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-namespace kv::cli {
+namespace kv::host {
 
 using Json = nlohmann::ordered_json;
 
@@ -14,4 +14,4 @@ using Json = nlohmann::ordered_json;
 // '"TEcu":')", "the number 1e999 (line 1, column 30) is too large".
 Json ParseJson(std::string_view text);
 
-}  // namespace kv::cli
+}  // namespace kv::host

@@ -7,9 +7,9 @@
 
 namespace kv::fuzz {
 
-void RunCore(cli::Document& document, int32_t effect, bool selected,
-             const std::function<void(cli::FilterHost&)>& prepare) {
-  cli::FilterHost host(document, &kv::EntryPoint, effect);
+void RunCore(host::Document& document, int32_t effect, bool selected,
+             const std::function<void(host::FilterHost&)>& prepare) {
+  host::FilterHost host(document, &kv::EntryPoint, effect);
   host.hooks.message = [](int32_t, const std::string&, const std::string&) {};
   if (selected) {
     const int32_t w = document.width, h = document.height;

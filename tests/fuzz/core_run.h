@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "hosts/cli/filter_host.h"
+#include "hosts/common/filter_host.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace kv::fuzz {
@@ -12,7 +12,7 @@ namespace kv::fuzz {
 // Sets up a host for `effect` over `document` (with an oval selection when
 // `selected`), lets `prepare` change it, and runs the effect without its
 // dialog. Whatever the core answers is fine; only a crash is not.
-void RunCore(cli::Document& document, int32_t effect, bool selected,
-             const std::function<void(cli::FilterHost&)>& prepare);
+void RunCore(host::Document& document, int32_t effect, bool selected,
+             const std::function<void(host::FilterHost&)>& prepare);
 
 }  // namespace kv::fuzz

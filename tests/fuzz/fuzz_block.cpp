@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes b(data, size);
   const auto& effects = kv::fuzz::Description().effects;
   const int32_t number = effects[b.Byte() % effects.size()].description.number;
-  kv::cli::Document document = kv::fuzz::SmallDocument(b);
+  kv::host::Document document = kv::fuzz::SmallDocument(b);
   const uint8_t flags = b.Byte();
   // The input's bytes repeated through the largest block, so that long
   // values (a puzzle's arrangement) hold any bytes too.
@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 192; i < block.size(); ++i) block[i] = block[i % 192];
   // Mostly a block of this effect, whose bytes are then read as its values.
   if ((flags & 1) == 0) std::memcpy(block.data(), &number, sizeof number);
-  kv::fuzz::RunCore(document, number, (flags & 2) != 0, [&](kv::cli::FilterHost& host) {
+  kv::fuzz::RunCore(document, number, (flags & 2) != 0, [&](kv::host::FilterHost& host) {
     ps::FilterRecord& r = host.Record();
-    r.parameters = kv::cli::NewHandle(32000, block);
+    r.parameters = kv::host::NewHandle(32000, block);
     if ((flags & 4) == 0) return;
     r.imageSize = {b.Raw<int16_t>(), b.Raw<int16_t>()};
     r.filterRect = {b.Raw<int16_t>(), b.Raw<int16_t>(), b.Raw<int16_t>(), b.Raw<int16_t>()};

@@ -8,8 +8,8 @@
 
 namespace {
 
-using kv::cli::Descriptor;
-using kv::cli::DescriptorValue;
+using kv::host::Descriptor;
+using kv::host::DescriptorValue;
 
 DescriptorValue Value(kv::fuzz::Bytes& b, const std::vector<uint32_t>& codes) {
   const auto code = [&] {
@@ -18,11 +18,11 @@ DescriptorValue Value(kv::fuzz::Bytes& b, const std::vector<uint32_t>& codes) {
   switch (b.Byte() % 7) {
     case 0: return b.Raw<int32_t>();
     case 1: return b.Raw<double>();
-    case 2: return kv::cli::UnitFloat{b.Raw<uint32_t>(), b.Raw<double>()};
+    case 2: return kv::host::UnitFloat{b.Raw<uint32_t>(), b.Raw<double>()};
     case 3: return b.Byte() % 2 == 0;
     case 4: return b.Text(80);
-    case 5: return kv::cli::Enumerated{code(), code()};
-    default: return kv::cli::ClassId{b.Raw<uint32_t>()};
+    case 5: return kv::host::Enumerated{code(), code()};
+    default: return kv::host::ClassId{b.Raw<uint32_t>()};
   }
 }
 
@@ -36,14 +36,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes b(data, size);
   const auto& effects = kv::fuzz::Description().effects;
-  const kv::cli::DescribedEffect& effect = effects[b.Byte() % effects.size()];
+  const kv::host::DescribedEffect& effect = effects[b.Byte() % effects.size()];
   std::vector<uint32_t> keys, codes;
   for (const auto& p : effect.description.parameters) {
     for (const auto& k : p.keys) keys.push_back(k.key);
     for (const auto& c : p.choices) codes.push_back(c.enumCode);
     if (p.enumType != 0) codes.push_back(p.enumType);
   }
-  kv::cli::Document document = kv::fuzz::SmallDocument(b);
+  kv::host::Document document = kv::fuzz::SmallDocument(b);
   const bool selected = b.Byte() % 2 == 0;
   Descriptor script;
   for (int i = 0; i < 64 && b.Left() > 0; ++i) {
@@ -52,6 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     script.Put(key, Value(b, codes));
   }
   kv::fuzz::RunCore(document, effect.description.number, selected,
-                    [&](kv::cli::FilterHost& host) { host.SetScript(script); });
+                    [&](kv::host::FilterHost& host) { host.SetScript(script); });
   return 0;
 }

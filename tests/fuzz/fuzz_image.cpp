@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const kv::fuzz::MemoryFile file(data, size);
   const auto quiet = [](const std::string&) {};
   try {
-    const kv::cli::Document image = kv::cli::ReadImage(file.Path(), quiet);
+    const kv::host::Document image = kv::cli::ReadImage(file.Path(), quiet);
     (void)kv::cli::ReadSelection(file.Path(), image.width, image.height, quiet);
   } catch (const kv::cli::FileError&) {
   }

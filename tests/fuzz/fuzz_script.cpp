@@ -1,6 +1,6 @@
 // --script files as kalvero plays them over an effect's values: refused in
 // words, or played, clamped and written back.
-#include "hosts/cli/effect_values.h"
+#include "hosts/common/effect_values.h"
 #include "hosts/common/descriptor.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -12,16 +12,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes bytes(data, size);
   const auto& effects = kv::fuzz::Description().effects;
-  const kv::cli::DescribedEffect& effect = effects[bytes.Byte() % effects.size()];
-  kv::cli::Descriptor script;
+  const kv::host::DescribedEffect& effect = effects[bytes.Byte() % effects.size()];
+  kv::host::Descriptor script;
   try {
-    script = kv::cli::FromJson(bytes.Rest());
+    script = kv::host::FromJson(bytes.Rest());
   } catch (const std::runtime_error&) {
     return 0;
   }
-  kv::cli::EffectValues values(effect, 72.0);
+  kv::host::EffectValues values(effect, 72.0);
   values.SetPositionFrame({{10, 20, 110, 70}, {0, 0, 200, 100}});
   (void)values.Play(script, [](const std::string&) {});
-  (void)kv::cli::FromJson(kv::cli::ToJson(values.Values()));
+  (void)kv::host::FromJson(kv::host::ToJson(values.Values()));
   return 0;
 }

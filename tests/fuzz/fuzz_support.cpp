@@ -24,12 +24,12 @@ MemoryFile::~MemoryFile() { ::close(fd_); }
 
 std::filesystem::path MemoryFile::Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
 
-const cli::CoreDescription& Description() {
-  static const cli::CoreDescription description = [] {
+const host::CoreDescription& Description() {
+  static const host::CoreDescription description = [] {
     std::string text, why;
     if (!platform::ReadRegularFile(KV_RESOURCE_DIR "/Effects.json", 16 << 20, text, why))
       throw std::runtime_error("no description of the effects: " + why);
-    return cli::ParseDescription(text);
+    return host::ParseDescription(text);
   }();
   return description;
 }
@@ -39,11 +39,11 @@ void SetUp() {
   ::setenv("KALVERO_MEMORY_LIMIT", "256M", 1);
 }
 
-cli::Document SmallDocument(Bytes& bytes) {
+host::Document SmallDocument(Bytes& bytes) {
   const uint8_t shape = bytes.Byte();
-  const auto mode = cli::Mode(shape % 4);
-  const bool alpha = (shape & 4) != 0 && mode != cli::Mode::Lab;
-  cli::Document d(8 + bytes.Byte() % 40, 8 + bytes.Byte() % 30, mode, alpha);
+  const auto mode = host::Mode(shape % 4);
+  const bool alpha = (shape & 4) != 0 && mode != host::Mode::Lab;
+  host::Document d(8 + bytes.Byte() % 40, 8 + bytes.Byte() % 30, mode, alpha);
   for (size_t i = 0; i < d.pixels.size(); ++i) d.pixels[i] = uint8_t(i * 37 + (i >> 7) * 11);
   return d;
 }

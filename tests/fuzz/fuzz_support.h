@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "hosts/cli/document.h"
+#include "hosts/common/document.h"
 #include "hosts/common/description_json.h"
 
 namespace kv::fuzz {
@@ -61,7 +61,7 @@ class Bytes {
 };
 
 // The built core's description of its effects, read once.
-const cli::CoreDescription& Description();
+const host::CoreDescription& Description();
 
 // Points the core at the built resources and keeps every run within a
 // fuzzer's memory: images and renders larger than this are refused.
@@ -69,6 +69,6 @@ void SetUp();
 
 // A small document of the mode and transparency the bytes choose, with a
 // pattern in it.
-cli::Document SmallDocument(Bytes& bytes);
+host::Document SmallDocument(Bytes& bytes);
 
 }  // namespace kv::fuzz
