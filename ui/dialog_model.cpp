@@ -101,6 +101,8 @@ void FilterDialogModel::Redo() { Restore(redo_, undo_); }
 void FilterDialogModel::ResetToDefaults() {
   StopPreview();
   effect_.SetDefaults(block_.data());
+  // In range at this image's resolution, as the core holds every block.
+  for (auto& p : list_) p->Clamp();
   redo_.clear();
   Changed(&undo_);
   window_.RefreshControls();

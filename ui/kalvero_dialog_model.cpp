@@ -336,6 +336,8 @@ std::string KalveroFilterDialogModel::ValuesText(std::span<const uint8_t> block)
   if (run_.filter->BuildParameters(list, copy.data()) != 0) return {};
   list.resolution = Parameters().resolution;
   list.positionFrame = Parameters().positionFrame;
+  // Compared with the values shown, which are clamped at this resolution.
+  for (auto& p : list) p->Clamp();
   return SettingsText(run_.filter->SettingsName(), list);
 }
 
