@@ -2,7 +2,9 @@
 // values from them, the effects' description, and one run of the core
 // through kalvero's host. Every target is built twice: with libFuzzer under
 // clang to search, and with replay_main.cpp in the ordinary build, which
-// plays the seed corpus and every input that ever failed.
+// plays the seed corpus and every input that ever failed. Targets that
+// work on one effect take its number from an input's first byte, so each
+// seed and kept failure begins with the number of the effect it was for.
 #pragma once
 
 #include <cstddef>
