@@ -21,6 +21,7 @@ LIBRARY_WORDS = ["json.exception", "what():", "terminate called", "general failu
                  "basic_", "__ios", "libpng", "TIFFRead", "Corrupt JPEG", "Premature end", "Not a JPEG"]
 CRASH_WORDS = ["AddressSanitizer", "runtime error:", "LeakSanitizer", "Segmentation", "terminate called"]
 SETTINGS = os.path.join("home", ".config", "Brightfold", "Kalvero 2")
+KINDS = ["crash", "hang", "memory blow-up", "partial output", "write outside", "unclear message"]
 EDGE_EFFECTS = ("Burnt Edges", "Electrify", "Rip Open", "Cracks", "Stain", "Shatter")
 
 
@@ -295,6 +296,8 @@ def main():
     o = parser.parse_args()
     build = os.path.abspath(o.build)
     jobs = plan(build, o.runs, random.Random(27))
+    # Mixed, so that the running counts of a long campaign cover every family.
+    random.Random(27).shuffle(jobs)
     tasks = [(build, os.path.join(build, "kalvero"), i, job) for i, job in enumerate(jobs)]
     counts, statuses, samples, problems = Counter(), Counter(), {}, []
     with Pool(o.jobs) as pool:
@@ -305,8 +308,11 @@ def main():
             for f in found:
                 counts[f] += 1
                 problems.append("%s [%s] status %d: kalvero %s\n    %s" % (f, family, status, " ".join(map(repr, args)), message))
+                print(problems[-1], flush=True)
             if status != 0 and message:
                 samples.setdefault(family, set()).add(message)
+            if counts["runs"] % 500 == 0:
+                print("%d runs: %s" % (counts["runs"], ", ".join("%s %d" % (k, counts[k]) for k in KINDS)), flush=True)
     with open(o.report, "w") as report:
         report.write("\n".join(problems) + "\n")
         for family, messages in sorted(samples.items()):
@@ -315,10 +321,9 @@ def main():
     print("runs %d; exit statuses %s" % (counts["runs"], dict(sorted(statuses.items()))))
     print("families: " + ", ".join("%s %d" % (f, counts[f]) for f in
                                   ["images", "selections", "values", "scripts", "settings", "resources", "outputs", "dialog"]))
-    kinds = ["crash", "hang", "memory blow-up", "partial output", "write outside", "unclear message"]
-    print("; ".join("%s %d" % (k, counts[k]) for k in kinds))
+    print("; ".join("%s %d" % (k, counts[k]) for k in KINDS))
     print("problems and every distinct message: " + o.report)
-    return 1 if any(counts[k] for k in kinds) else 0
+    return 1 if any(counts[k] for k in KINDS) else 0
 
 
 if __name__ == "__main__":
