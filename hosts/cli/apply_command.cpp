@@ -74,30 +74,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   // effect will work on.
   EffectValues values(*described, document.xResolution);
   values.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
-  if (!o.settings.empty()) {
-    const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
-    SettingsProblems problems;
-    if (LoadSetting(values.SettingsName(), setting, values.List(), &problems) != 0) {
-      const std::string reason = problems.empty() ? "'" + setting + "' is not a setting of " + values.Name()
-                                                  : problems.front();
-      throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");
-    }
-    for (const std::string& p : problems) PrintWarning(p);
-  }
-  if (!o.script.empty()) {
-    const std::string refused = values.Play(ReadScript(o.script), PrintWarning);
-    if (!refused.empty()) throw UsageError(o.script + ": " + refused);
-  }
-  for (const std::string& assignment : o.sets) {
-    const std::string error = values.Set(assignment);
-    if (!error.empty()) throw UsageError(error);
-  }
-  if (o.seed) {
-    FilterParameter* seed = values.List().Find(kSeedKey);
-    std::string error;
-    if (seed == nullptr) throw UsageError(values.Name() + " has no random seed");
-    if (seed->SetFromText(std::to_string(*o.seed), error) != 0) throw UsageError(error);
-  }
+  ApplyValueOptions(o, values);
 
   // Handed over as a host replays an action: the whole script, the dialog
   // shown only when asked for, and the parameters handle left to the core.
@@ -108,7 +85,10 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
 
   ProgressBar bar(values.Name(), !o.quiet && ::isatty(STDERR_FILENO));
   host.hooks.shouldAbort = Interrupted;
-  host.hooks.progress = [&bar](int32_t done, int32_t total) { bar.Update(done, total); };
+  host.hooks.progress = [&bar, &o](int32_t done, int32_t total) {
+    bar.Update(done, total);
+    if (o.progress) o.progress(done, total);
+  };
 
   const int16_t result = host.Run(o.dialog);
   // A dialog that ended without a word from the core was cancelled.
@@ -147,7 +127,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   }
   // The core keeps Last Used when its dialog is confirmed; without one the
   // values are those handed over.
-  if (!host.DialogShown()) {
+  if (!host.DialogShown() && o.keepLastUsed) {
     SettingsProblems problems;
     if (StoreLastUsed(values.SettingsName(), values.List(), &problems) != 0)
       PrintWarning("the values could not be kept as Last Used" + (problems.empty() ? "" : ": " + problems.front()));
@@ -159,6 +139,33 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
 }  // namespace
 
 void Complain(const std::string& text) { std::fprintf(stderr, "kalvero: %s\n", text.c_str()); }
+
+void ApplyValueOptions(const ApplyOptions& o, EffectValues& values) {
+  if (!o.settings.empty()) {
+    const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
+    SettingsProblems problems;
+    if (LoadSetting(values.SettingsName(), setting, values.List(), &problems) != 0) {
+      const std::string reason = problems.empty() ? "'" + setting + "' is not a setting of " + values.Name()
+                                                  : problems.front();
+      throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");
+    }
+    for (const std::string& p : problems) PrintWarning(p);
+  }
+  if (!o.script.empty()) {
+    const std::string refused = values.Play(ReadScript(o.script), PrintWarning);
+    if (!refused.empty()) throw UsageError(o.script + ": " + refused);
+  }
+  for (const std::string& assignment : o.sets) {
+    const std::string error = values.Set(assignment);
+    if (!error.empty()) throw UsageError(error);
+  }
+  if (o.seed) {
+    FilterParameter* seed = values.List().Find(kSeedKey);
+    std::string error;
+    if (seed == nullptr) throw UsageError(values.Name() + " has no random seed");
+    if (seed->SetFromText(std::to_string(*o.seed), error) != 0) throw UsageError(error);
+  }
+}
 
 int RunApply(const ApplyOptions& options, const CoreLibrary& core) {
   try {

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "hosts/cli/apply_command.h"
+#include "hosts/cli/batch.h"
 #include "hosts/common/core_library.h"
 #include "hosts/common/document.h"
 #include "hosts/common/filter_host.h"
@@ -27,6 +28,9 @@ Examples:
   kalvero apply 8 sky.jpg storm.jpg --foreground "#ffe080" --record storm.json
   kalvero apply lightning sky.jpg again.jpg --script storm.json
   kalvero apply electrify cup.png zap.png --selection cup-mask.png --dialog
+  kalvero apply television photos/ --output-dir tv/ --jobs 2
+  kalvero apply television *.jpg --output-name "{stem}-tv.{ext}"
+  kalvero apply television frames/ --output-dir out/ --shard "$SLURM_ARRAY_TASK_ID/64"
 
 Effects are named by number (0-13) or by name in any case, with or without
 spaces. Images are PNG, JPEG or TIFF, in grey, RGB, CMYK (TIFF, JPEG) or Lab
@@ -37,9 +41,15 @@ JSON; --script plays such a file back, giving the same picture again.
 editor's menu does: change the values while the preview follows, then OK
 renders OUT with them (and --record writes them), Cancel leaves it unwritten.
 
+A batch (--output-dir or --output-name) reads every image given and every
+PNG, JPEG and TIFF file in the folders given, renders each in a process of
+its own, skips outputs that exist unless --overwrite, names each file that
+fails and goes on, and ends with a line that counts them.
+
 Exit status: 0 done, 1 wrong command line, 2 a file could not be read or
 written, 3 the effect refused the image or failed (or the dialog could not
-be shown), 130 stopped by Ctrl-C or the dialog's Cancel.
+be shown), 130 stopped by Ctrl-C or the dialog's Cancel. A batch answers
+the largest status of its failed images, 0 when none failed.
 The effects core is libkalvero-core.so beside this program, or the one
 --core or $KALVERO_CORE names.)";
 
@@ -78,8 +88,8 @@ int About(const CoreLibrary& core) {
   return kExitOk;
 }
 
-int Apply(ApplyOptions options, const CoreLibrary& core, const std::string& foreground,
-          const std::string& background) {
+int Apply(ApplyOptions options, const std::vector<std::string>& files, const BatchOptions& batch,
+          const CoreLibrary& core, const std::string& foreground, const std::string& background) {
   for (const auto& [text, colour] : {std::pair{&foreground, &options.foreground}, {&background, &options.background}}) {
     if (text->empty()) continue;
     const std::optional<Rgb> parsed = ParseColor(*text);
@@ -87,7 +97,7 @@ int Apply(ApplyOptions options, const CoreLibrary& core, const std::string& fore
     *colour = *parsed;
   }
   InstallInterruptHandler();
-  return RunApply(options, core);
+  return ApplyToFiles(options, files, batch, core);
 }
 
 }  // namespace
@@ -111,12 +121,13 @@ int main(int argc, char** argv) {
   SettingsOptions settingsOptions;
   CLI::App* settings = AddSettingsCommand(app, settingsOptions);
 
-  CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
+  CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file, or to many");
   ApplyOptions options;
   std::string foreground, background;
   apply->add_option("EFFECT", options.effect, "Number or name of the effect")->required();
-  apply->add_option("IN", options.input, "The image to read")->required();
-  apply->add_option("OUT", options.output, "The image to write (.png, .jpg, .tif)")->required();
+  std::vector<std::string> files;
+  apply->add_option("FILES", files, "IN OUT: the image to read and the one to write (.png, .jpg, .tif); in a batch, "
+                    "the images and folders of images to read")->required();
   apply->add_option("--settings", options.settings,
                     "Start from this stored setting, yours or shipped ('kalvero settings list EFFECT')");
   apply->add_option("--set", options.sets,
@@ -136,6 +147,8 @@ int main(int argc, char** argv) {
   // Not in the help: cuts the render into tiles of N pixels, to compare
   // tiled renders with whole ones.
   apply->add_option("--tile-size", options.tileSize)->check(CLI::Range(1, 32767))->group("");
+  BatchOptions batch;
+  AddBatchOptions(*apply, batch);
 
   try {
     app.parse(argc, argv);
@@ -157,7 +170,7 @@ int main(int argc, char** argv) {
     if (*about) return About(library);
     if (*params) return Params(library, paramsEffect);
     if (*settings) return RunSettingsCommand(settingsOptions, library);
-    return Apply(options, library, foreground, background);
+    return Apply(options, files, batch, library, foreground, background);
   } catch (const CoreError& e) {
     Complain(e.what());
     return kExitFile;
