@@ -6,12 +6,14 @@
 
 #include "hosts/cli/apply_command.h"
 #include "hosts/cli/batch.h"
+#include "hosts/cli/completion.h"
 #include "hosts/common/core_library.h"
 #include "hosts/common/document.h"
 #include "hosts/common/filter_host.h"
 #include "hosts/common/effect_values.h"
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/settings_command.h"
+#include "hosts/cli/version.h"
 
 namespace {
 
@@ -50,8 +52,8 @@ Exit status: 0 done, 1 wrong command line, 2 a file could not be read or
 written, 3 the effect refused the image or failed (or the dialog could not
 be shown), 130 stopped by Ctrl-C or the dialog's Cancel. A batch answers
 the largest status of its failed images, 0 when none failed.
-The effects core is libkalvero-core.so beside this program, or the one
---core or $KALVERO_CORE names.)";
+The effects core is the one installed with kalvero, or libkalvero-core.so
+beside it, or the one --core or $KALVERO_CORE names. See man kalvero.)";
 
 int Usage(const std::string& text) {
   Complain(text);
@@ -77,10 +79,9 @@ int Params(const CoreLibrary& core, const std::string& effect) {
 }
 
 int About(const CoreLibrary& core) {
-  Document one(1, 1, Mode::RGB, false);
-  FilterHost host(one, core.Entry(), 0);
-  host.hooks.message = [](int32_t, const std::string&, const std::string& text) { std::printf("%s\n", text.c_str()); };
-  const int16_t result = host.About();
+  std::string text;
+  const int16_t result = AboutText(core, text);
+  std::printf("%s", text.c_str());
   if (result != 0) {
     Complain("the about box failed: " + DescribeResult(result));
     return kExitEffect;
@@ -106,11 +107,12 @@ int main(int argc, char** argv) {
   CLI::App app{"kalvero " KALVERO_VERSION " - the Brightfold Kalvero 2 effects for PNG, JPEG and TIFF files",
                "kalvero"};
   app.footer(kFooter);
-  app.set_version_flag("--version", "kalvero " KALVERO_VERSION);
-  app.require_subcommand(1);
+  bool version = false;
+  app.add_flag("--version", version, "Print the versions of kalvero, of its core and of the dialog's toolkit");
+  app.require_subcommand(0, 1);
   app.fallthrough();
   std::string core;
-  app.add_option("--core", core, "The effects core to load (default: libkalvero-core.so beside kalvero)");
+  app.add_option("--core", core, "The effects core to load (default: the one installed with kalvero)");
 
   CLI::App* list = app.add_subcommand("list", "List the effects with their numbers");
   CLI::App* about = app.add_subcommand("about", "Show the suite's version and credits");
@@ -149,6 +151,8 @@ int main(int argc, char** argv) {
   apply->add_option("--tile-size", options.tileSize)->check(CLI::Range(1, 32767))->group("");
   BatchOptions batch;
   AddBatchOptions(*apply, batch);
+  // Asked by the shell's completion; not a command for people.
+  if (argc > 1 && std::string_view(argv[1]) == "complete") return Complete(app, argc > 2 ? argv[2] : "");
 
   try {
     app.parse(argc, argv);
@@ -156,16 +160,16 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
     return Usage(e.what());
   }
+  if (version) return PrintVersions(ChooseCore(core, KALVERO_CORE_FROM_PROGRAM));
+  if (app.get_subcommands().empty()) return Usage("give a command: list, params, apply, settings or about");
 
   try {
     // Every command needs the core: its effects are known only from the
     // description it ships.
-    const CoreLibrary library(ChooseCore(core));
+    const CoreLibrary library(ChooseCore(core, KALVERO_CORE_FROM_PROGRAM));
     if (*list) return List(library);
     if (*about) return About(library);
     if (*params) return Params(library, paramsEffect);

@@ -49,9 +49,11 @@ void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& b
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-Outcome RunKalvero(const std::string& arguments) {
+Outcome RunKalvero(const std::string& arguments) { return RunCommand(std::string(KV_KALVERO) + " " + arguments); }
+
+Outcome RunCommand(const std::string& command) {
   Outcome outcome;
-  FILE* pipe = ::popen((std::string(KV_KALVERO) + " " + arguments + " 2>&1").c_str(), "r");
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return outcome;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, n);
