@@ -74,7 +74,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   // effect will work on.
   EffectValues values(*described, document.xResolution);
   values.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
-  ApplyValueOptions(o, values);
+  ApplyValueOptions(o, values, PrintWarning);
 
   // Handed over as a host replays an action: the whole script, the dialog
   // shown only when asked for, and the parameters handle left to the core.
@@ -140,7 +140,8 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
 
 void Complain(const std::string& text) { std::fprintf(stderr, "kalvero: %s\n", text.c_str()); }
 
-void ApplyValueOptions(const ApplyOptions& o, EffectValues& values) {
+void ApplyValueOptions(const ApplyOptions& o, EffectValues& values,
+                       const std::function<void(const std::string&)>& warn) {
   if (!o.settings.empty()) {
     const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
     SettingsProblems problems;
@@ -149,10 +150,10 @@ void ApplyValueOptions(const ApplyOptions& o, EffectValues& values) {
                                                   : problems.front();
       throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");
     }
-    for (const std::string& p : problems) PrintWarning(p);
+    for (const std::string& p : problems) warn(p);
   }
   if (!o.script.empty()) {
-    const std::string refused = values.Play(ReadScript(o.script), PrintWarning);
+    const std::string refused = values.Play(ReadScript(o.script), warn);
     if (!refused.empty()) throw UsageError(o.script + ": " + refused);
   }
   for (const std::string& assignment : o.sets) {

@@ -42,7 +42,7 @@ struct ApplyOptions {
   bool quiet = false;
   bool dialog = false;  // show the effect's dialog first, as a pick from a menu does
   int32_t tileSize = 0;  // the core renders in tiles of this size; 0: as the effect asks
-  bool keepLastUsed = true;  // a batch keeps one file's values only
+  bool keepLastUsed = true;  // false: a batch keeps the values of one file only
   std::function<void(int32_t done, int32_t total)> progress;  // besides the bar
 };
 
@@ -59,8 +59,9 @@ class UsageError : public std::runtime_error {
 
 // The values the options give, over the effect's defaults: a stored
 // setting, then a script, --set and --seed. Throws UsageError, or FileError
-// for a script that cannot be read.
-void ApplyValueOptions(const ApplyOptions& options, EffectValues& values);
+// for a script that cannot be read; what is taken but odd goes to `warn`.
+void ApplyValueOptions(const ApplyOptions& options, EffectValues& values,
+                       const std::function<void(const std::string&)>& warn);
 
 // "kalvero: TEXT" on stderr.
 void Complain(const std::string& text);

@@ -50,8 +50,11 @@ std::vector<fs::path> ExpandInputs(const std::vector<std::string>& given) {
     fs::directory_iterator it(named, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
       const fs::path& path = it->path();
-      // Hidden files include the temporary ones of writes under way.
-      if (path.filename().string().starts_with('.') || !it->is_regular_file(ec) || !IsImageName(path)) continue;
+      // Hidden files are no pictures of the user's: another system's data
+      // forks (._photo.png), or writes under way.
+      std::error_code unreadable;
+      if (path.filename().string().starts_with('.') || !it->is_regular_file(unreadable) || !IsImageName(path))
+        continue;
       files.push_back(path);
     }
     if (ec) throw FileError("cannot read the folder " + Quoted(named) + ": " + ec.message());
@@ -94,27 +97,26 @@ class BatchReport {
   BatchReport(std::string label, size_t total, bool bar) : label_(std::move(label)), total_(total), bar_(bar) {}
 
   void Finished(const Item& item, const JobResult& result) {
-    if (result.status == kExitOk) ++done_;
-    else if (result.status == kExitCancelled) ++stopped_;
-    else {
+    if (result.status == kExitCancelled) return;  // counted as not done
+    if (result.status == kExitOk) {
+      ++done_;
+    } else {
       ++failed_;
       worst_ = std::max(worst_, result.status);
     }
-    if (result.status != kExitCancelled) {
-      size_t at = 0;
-      bool said = false;
-      while (at < result.output.size()) {
-        size_t end = result.output.find('\n', at);
-        if (end == std::string::npos) end = result.output.size();
-        said |= Say(item, result.output.substr(at, end - at));
-        at = end + 1;
-      }
-      if (result.signal != 0)
-        Say(item, "the render crashed: " + std::string(strsignal(result.signal)) + " (signal " +
-                      std::to_string(result.signal) + ")");
-      else if (!said && result.status != kExitOk)
-        Say(item, "failed with exit status " + std::to_string(result.status));
+    size_t at = 0;
+    bool said = false;
+    while (at < result.output.size()) {
+      size_t end = result.output.find('\n', at);
+      if (end == std::string::npos) end = result.output.size();
+      said |= Say(item, result.output.substr(at, end - at));
+      at = end + 1;
     }
+    if (result.signal != 0)
+      Say(item, "the render crashed: " + std::string(strsignal(result.signal)) + " (signal " +
+                    std::to_string(result.signal) + ")");
+    else if (!said && result.status != kExitOk)
+      Say(item, "failed with exit status " + std::to_string(result.status));
   }
 
   // `finished`: the files finished and the running files' shares of one.
@@ -132,7 +134,7 @@ class BatchReport {
     drawn_ = true;
   }
 
-  // The summary line takes the bar's place.
+  // A line of its own, where the bar was.
   void Say(const std::string& line) {
     ClearBar();
     Complain(line);
@@ -173,7 +175,7 @@ class BatchReport {
   bool drawn_ = false;
   int lastPercent_ = -1;
   size_t lastCount_ = 0;
-  size_t done_ = 0, failed_ = 0, stopped_ = 0;
+  size_t done_ = 0, failed_ = 0;
   int worst_ = kExitOk;
   std::set<std::string> warned_;
 };
@@ -190,12 +192,13 @@ int RunBatch(ApplyOptions options, const std::vector<std::string>& given, const 
     shard = *parsed;
   }
   // The values are checked once, before any image, so that a mistake in
-  // them is told once and not for every file.
+  // them is told once and not for every file; their warnings come with the
+  // first file.
   const DescribedEffect* described = core.Find(options.effect, why);
   if (described == nullptr) throw UsageError(why);
   {
     EffectValues values(*described);
-    ApplyValueOptions(options, values);
+    ApplyValueOptions(options, values, [](const std::string&) {});
   }
 
   const std::vector<Item> items = Plan(ExpandInputs(given), batch);

@@ -76,8 +76,9 @@ JobResult Reap(Child& child) {
   if (WIFEXITED(wait)) {
     result.status = WEXITSTATUS(wait);
   } else {
-    result.status = kExitEffect;
     result.signal = WIFSIGNALED(wait) ? WTERMSIG(wait) : 0;
+    // A second Ctrl-C ends a child at once: stopped, not failed.
+    result.status = result.signal == SIGINT || result.signal == SIGTERM ? kExitCancelled : kExitEffect;
   }
   result.output = std::move(child.output);
   ::close(child.fd);

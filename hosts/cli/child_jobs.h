@@ -12,7 +12,7 @@
 namespace kv::cli {
 
 struct JobResult {
-  int status = 0;      // the task's result; kExitEffect when a signal ended the child
+  int status = 0;      // the task's result; for a signal, kExitCancelled or kExitEffect
   int signal = 0;      // that signal, else 0
   std::string output;  // what the child wrote to stderr
 };
