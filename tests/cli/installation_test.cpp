@@ -29,9 +29,14 @@ TEST(Installation, AMovedInstallationFindsItsCoreToolkitManualAndCompletion) {
   const Outcome version = RunCommand(kalvero + "--version");
   ASSERT_EQ(version.status, 0) << version.output;
   const fs::path lib = moved / "lib" / "kalvero";
-  EXPECT_NE(version.output.find("core    2."), std::string::npos) << version.output;
-  EXPECT_NE(version.output.find((lib / "libkalvero-core.so").string()), std::string::npos) << version.output;
-  EXPECT_NE(version.output.find((lib / "libkalvero-toolkit.so").string()), std::string::npos) << version.output;
+  EXPECT_NE(version.output.find("core    " KALVERO_VERSION "  " + (lib / "libkalvero-core.so").string()),
+            std::string::npos)
+      << version.output;
+  if (KV_HAVE_TOOLKIT) {
+    EXPECT_NE(version.output.find("toolkit " KALVERO_VERSION "  " + (lib / "libkalvero-toolkit.so").string()),
+              std::string::npos)
+        << version.output;
+  }
   const Outcome applied =
       RunCommand(kalvero + "apply tele " KV_SAMPLE_DIR "/landscape-small.png " + (dir / "tv.jpg").string() + " -q");
   EXPECT_EQ(applied.status, 0) << applied.output;
