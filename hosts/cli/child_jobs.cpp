@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <system_error>
 #include <vector>
 
@@ -101,6 +102,7 @@ void RunChildJobs(size_t count, int32_t jobs, const JobTask& task, const JobEven
   std::vector<Child> children(slots);
   size_t next = 0, running = 0, finished = 0;
   bool stopping = false;
+  std::exception_ptr failure;
 
   const auto start = [&](size_t slot) {
     int fds[2];
@@ -131,8 +133,17 @@ void RunChildJobs(size_t count, int32_t jobs, const JobTask& task, const JobEven
       for (const Child& c : children)
         if (c.pid > 0) ::kill(c.pid, SIGINT);
     }
-    for (size_t slot = 0; slot < slots && !stopping && next < count; ++slot)
-      if (children[slot].pid < 0) start(slot);
+    for (size_t slot = 0; slot < slots && !stopping && next < count; ++slot) {
+      if (children[slot].pid > 0) continue;
+      try {
+        start(slot);
+      } catch (const std::system_error&) {
+        // The children running are waited for before the failure is told.
+        if (running == 0) throw;
+        failure = std::current_exception();
+        stopping = true;
+      }
+    }
     if (running == 0) break;
 
     polled.clear();
@@ -165,6 +176,7 @@ void RunChildJobs(size_t count, int32_t jobs, const JobTask& task, const JobEven
       events.tick(double(finished) + share);
     }
   }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace kv::cli

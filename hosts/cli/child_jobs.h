@@ -34,7 +34,8 @@ struct JobEvents {
 // Runs tasks 0..count-1 in order, at most `jobs` at once, and returns when
 // every child started has ended. The children have process groups of their
 // own, so a Ctrl-C at the terminal reaches only this process, which passes
-// it on. Throws std::system_error when no child can be started.
+// it on. Throws std::system_error when a child cannot be started, once the
+// children running have ended.
 void RunChildJobs(size_t count, int32_t jobs, const JobTask& task, const JobEvents& events);
 
 // The processors this process may run on.
