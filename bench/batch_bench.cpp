@@ -43,10 +43,9 @@ double ChildrenCpuSeconds() {
 
 void Batch(benchmark::State& state) {
   const fs::path& dir = Inputs();
-  const std::string command = "XDG_CONFIG_HOME=" + (dir / "config").string() + " " + KV_KALVERO +
-                              " apply television " + (dir / "in").string() + " --output-dir " +
-                              (dir / "out").string() + " --overwrite -q --jobs " + std::to_string(state.range(0)) +
-                              " 2>/dev/null";
+  const std::string command = "XDG_CONFIG_HOME=" + (dir / "config").string() + " " + KV_KALVERO + " apply television " +
+                              (dir / "in").string() + " --output-dir " + (dir / "out").string() +
+                              " --overwrite -q --jobs " + std::to_string(state.range(0)) + " 2>/dev/null";
   const double cpuBefore = ChildrenCpuSeconds();
   for (auto _ : state)
     if (std::system(command.c_str()) != 0) state.SkipWithError("the batch failed");
@@ -56,7 +55,14 @@ void Batch(benchmark::State& state) {
   state.counters["cpu s/image"] = (ChildrenCpuSeconds() - cpuBefore) / (double(kImages) * double(state.iterations()));
 }
 
-BENCHMARK(Batch)->ArgName("jobs")->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+BENCHMARK(Batch)
+    ->ArgName("jobs")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3);
 
 }  // namespace
 }  // namespace kv::bench

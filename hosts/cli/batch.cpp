@@ -53,8 +53,7 @@ std::vector<fs::path> ExpandInputs(const std::vector<std::string>& given) {
       // Hidden files are no pictures of the user's: another system's data
       // forks (._photo.png), or writes under way.
       std::error_code unreadable;
-      if (path.filename().string().starts_with('.') || !it->is_regular_file(unreadable) || !IsImageName(path))
-        continue;
+      if (path.filename().string().starts_with('.') || !it->is_regular_file(unreadable) || !IsImageName(path)) continue;
       files.push_back(path);
     }
     if (ec) throw FileError("cannot read the folder " + Quoted(named) + ": " + ec.message());
@@ -208,8 +207,10 @@ int RunBatch(ApplyOptions options, const std::vector<std::string>& given, const 
   size_t skipped = 0;
   for (size_t i = first; i < last; ++i) {
     std::error_code ec;
-    if (!batch.overwrite && fs::exists(items[i].output, ec)) ++skipped;
-    else todo.push_back(&items[i]);
+    if (!batch.overwrite && fs::exists(items[i].output, ec))
+      ++skipped;
+    else
+      todo.push_back(&items[i]);
   }
   if (!batch.outputDir.empty()) {
     std::error_code ec;
@@ -252,22 +253,27 @@ int RunBatch(ApplyOptions options, const std::vector<std::string>& given, const 
 }  // namespace
 
 void AddBatchOptions(CLI::App& apply, BatchOptions& o) {
-  apply.add_option("--output-dir", o.outputDir,
-                   "A batch: every FILE is an image or a folder of images to read, and the outputs go into DIR, "
-                   "which is made if missing")
+  apply
+      .add_option("--output-dir", o.outputDir,
+                  "A batch: every FILE is an image or a folder of images to read, and the outputs go into DIR, "
+                  "which is made if missing")
       ->type_name("DIR");
-  apply.add_option("--output-name", o.outputName,
-                   "A batch: each output's name, from {stem} (the input's name without extension), {ext} and "
-                   "{name}; default {name}. In --output-dir, else beside its input")
+  apply
+      .add_option("--output-name", o.outputName,
+                  "A batch: each output's name, from {stem} (the input's name without extension), {ext} and "
+                  "{name}; default {name}. In --output-dir, else beside its input")
       ->type_name("PATTERN");
   apply.add_flag("--overwrite", o.overwrite, "A batch replaces outputs that exist; without this it skips them");
-  apply.add_option("-j,--jobs", o.jobs, "A batch renders N images at once, each in a process of its own "
-                                        "(default: one a processor core)")
+  apply
+      .add_option("-j,--jobs", o.jobs,
+                  "A batch renders N images at once, each in a process of its own "
+                  "(default: one a processor core)")
       ->type_name("N")
       ->check(CLI::Range(1, 4096).description(""));
-  apply.add_option("--shard", o.shard,
-                   "A batch renders only the K-th of N equal slices of its sorted images, K from 1 to N: "
-                   "for job arrays, each task given its own K")
+  apply
+      .add_option("--shard", o.shard,
+                  "A batch renders only the K-th of N equal slices of its sorted images, K from 1 to N: "
+                  "for job arrays, each task given its own K")
       ->type_name("K/N");
 }
 
@@ -306,10 +312,14 @@ fs::path OutputFor(const fs::path& input, const BatchOptions& options) {
     }
     const size_t close = pattern.find('}', at);
     const std::string key = close == std::string::npos ? "" : pattern.substr(at + 1, close - at - 1);
-    if (key == "stem") name += input.stem().string();
-    else if (key == "ext") name += input.extension().string().substr(input.has_extension() ? 1 : 0);
-    else if (key == "name") name += input.filename().string();
-    else throw UsageError("--output-name " + pattern + ": use {stem}, {ext} and {name} in it");
+    if (key == "stem")
+      name += input.stem().string();
+    else if (key == "ext")
+      name += input.extension().string().substr(input.has_extension() ? 1 : 0);
+    else if (key == "name")
+      name += input.filename().string();
+    else
+      throw UsageError("--output-name " + pattern + ": use {stem}, {ext} and {name} in it");
     at = close + 1;
   }
   return (options.outputDir.empty() ? input.parent_path() : fs::path(options.outputDir)) / name;

@@ -23,8 +23,8 @@ struct BatchOptions {
   std::string outputDir;   // empty: each output in its input's folder
   std::string outputName;  // a pattern of {stem}, {ext} and {name}; empty: {name}
   bool overwrite = false;
-  int32_t jobs = 0;        // 0: one a core
-  std::string shard;       // "K/N"; empty: the whole batch
+  int32_t jobs = 0;   // 0: one a core
+  std::string shard;  // "K/N"; empty: the whole batch
 };
 
 // Adds the batch options to `apply`.

@@ -38,13 +38,17 @@ Words Split(std::string_view line) {
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quote == '\'') {
-      if (c == '\'') quote = 0;
-      else word += c;
+      if (c == '\'')
+        quote = 0;
+      else
+        word += c;
     } else if (quote == '"') {
-      if (c == '"') quote = 0;
+      if (c == '"')
+        quote = 0;
       else if (c == '\\' && i + 1 < line.size() && std::string_view("\"\\$`").find(line[i + 1]) != std::string::npos)
         word += line[++i];
-      else word += c;
+      else
+        word += c;
     } else if (c == ' ' || c == '\t' || c == '\n') {
       if (inWord) words.before.push_back(word);
       word.clear();
@@ -54,8 +58,10 @@ Words Split(std::string_view line) {
       quote = c;
       inWord = true;
     } else {
-      if (c == '\\' && i + 1 < line.size()) word += line[++i];
-      else word += c;
+      if (c == '\\' && i + 1 < line.size())
+        word += line[++i];
+      else
+        word += c;
       inWord = true;
     }
   }
@@ -81,10 +87,10 @@ enum class Kind { kNothing, kFiles, kFolders, kEffect, kParameter, kSetting, kUs
 // The values of the options that take a name kalvero knows; every other
 // option's value is left to the user.
 Kind OptionValue(const std::string& name) {
-  static const std::map<std::string, Kind> kinds = {
-      {"--set", Kind::kParameter}, {"--settings", Kind::kSetting}, {"--from", Kind::kSetting},
-      {"--core", Kind::kFiles},    {"--selection", Kind::kFiles},  {"--script", Kind::kFiles},
-      {"--record", Kind::kFiles},  {"--output-dir", Kind::kFolders}};
+  static const std::map<std::string, Kind> kinds = {{"--set", Kind::kParameter},   {"--settings", Kind::kSetting},
+                                                    {"--from", Kind::kSetting},    {"--core", Kind::kFiles},
+                                                    {"--selection", Kind::kFiles}, {"--script", Kind::kFiles},
+                                                    {"--record", Kind::kFiles},    {"--output-dir", Kind::kFolders}};
   const auto it = kinds.find(name);
   return it == kinds.end() ? Kind::kNothing : it->second;
 }

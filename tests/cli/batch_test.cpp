@@ -49,9 +49,7 @@ class Batch : public ::testing::Test {
     for (int i = 0; i < count; ++i)
       WriteImage(Pattern(40 + i, 30 + 2 * i, Mode::RGB, false), folder / ("im" + std::to_string(i) + ".png"));
   }
-  Outcome Run(const std::string& arguments) {
-    return RunKalvero("apply television " + arguments + " --seed 9 -q");
-  }
+  Outcome Run(const std::string& arguments) { return RunKalvero("apply television " + arguments + " --seed 9 -q"); }
   // "7 done, 1 failed", from the summary line.
   static std::string Counts(const Outcome& outcome) {
     std::smatch m;
@@ -80,8 +78,8 @@ TEST_F(Batch, ShardsRunSeparatelyRenderEveryImageExactlyOnce) {
   Images(dir / "in", 7);
   std::vector<std::string> counts;
   for (int k = 1; k <= 3; ++k) {
-    const Outcome shard = Run((dir / "in").string() + " --output-dir " + (dir / "out").string() + " --shard " +
-                              std::to_string(k) + "/3");
+    const Outcome shard =
+        Run((dir / "in").string() + " --output-dir " + (dir / "out").string() + " --shard " + std::to_string(k) + "/3");
     ASSERT_EQ(shard.status, 0) << shard.output;
     counts.push_back(Counts(shard));
   }
@@ -95,8 +93,8 @@ TEST_F(Batch, AFailedImageIsNamedAndTheOthersAreRenderedAndKept) {
   WriteBytes(dir / "in" / "broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0});
   WriteBytes(dir / "in" / "notes.txt", {'h', 'i'});
   WriteBytes(dir / "in" / "._im0.png", {0, 5, 22, 7});  // another system's file data
-  const std::string command = (dir / "in").string() + " --output-name {stem}-tv.{ext} --output-dir " +
-                              (dir / "out").string();
+  const std::string command =
+      (dir / "in").string() + " --output-name {stem}-tv.{ext} --output-dir " + (dir / "out").string();
   const Outcome first = Run(command);
   EXPECT_EQ(first.status, 2);
   EXPECT_EQ(Counts(first), "3 done, 1 failed");
@@ -117,10 +115,10 @@ TEST_F(Batch, WrongBatchesAreRefusedBeforeAnythingIsWritten) {
   WriteImage(Pattern(9, 9, Mode::RGB, false), dir / "in" / "im0.tif");
   const std::string in = (dir / "in").string();
   for (const std::string& wrong :
-       {in + " --output-name {stem}.png --output-dir " + (dir / "o").string(),  // im0.png and im0.tif to one file
-        in + " --output-name im1.{ext} --output-dir " + in,        // over another input
-        in + " --output-name {stem}.gif",                          // no such format
-        in + " --output-name {base}.png",                          // no such placeholder
+       {in + " --output-name {stem}.png --output-dir " + (dir / "o").string(),   // im0.png and im0.tif to one file
+        in + " --output-name im1.{ext} --output-dir " + in,                      // over another input
+        in + " --output-name {stem}.gif",                                        // no such format
+        in + " --output-name {base}.png",                                        // no such placeholder
         in + " --output-dir " + (dir / "o").string() + " --set Curvature=lots",  // told once, not per image
         in + " --output-dir " + (dir / "o").string() + " --record r.json",
         in + " " + (dir / "o.png").string(),  // a folder is no IN of IN OUT

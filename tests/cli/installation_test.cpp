@@ -44,11 +44,12 @@ TEST(Installation, AMovedInstallationFindsItsCoreToolkitManualAndCompletion) {
   EXPECT_TRUE(fs::exists(moved / "share" / "man" / "man1" / "kalvero.1.gz"));
 
   // The completion as bash runs it, asking the kalvero that was moved.
-  const Outcome completed = RunCommand(
-      "bash -c " + Quoted("source " + (moved / "share/bash-completion/completions/kalvero").string() +
-                          "; COMP_LINE='kalvero params tele'; COMP_POINT=${#COMP_LINE};"
-                          " COMP_WORDS=(" + (moved / "bin/kalvero").string() +
-                          " params tele); COMP_CWORD=2; _kalvero; echo \"${COMPREPLY[*]}\""));
+  const Outcome completed =
+      RunCommand("bash -c " + Quoted("source " + (moved / "share/bash-completion/completions/kalvero").string() +
+                                     "; COMP_LINE='kalvero params tele'; COMP_POINT=${#COMP_LINE};"
+                                     " COMP_WORDS=(" +
+                                     (moved / "bin/kalvero").string() +
+                                     " params tele); COMP_CWORD=2; _kalvero; echo \"${COMPREPLY[*]}\""));
   EXPECT_EQ(completed.output, "Television\n");
 }
 
@@ -83,8 +84,8 @@ TEST(Manual, DescribesEveryCommandAndOption) {
   std::stringstream text;
   text << file.rdbuf();
   const std::string manual = std::regex_replace(text.str(), std::regex(R"(\\-)"), "-");
-  for (const std::string command : {"", "list", "params", "apply", "about", "settings", "settings list", "settings save",
-                                    "settings rename", "settings delete", "settings show"}) {
+  for (const std::string command : {"", "list", "params", "apply", "about", "settings", "settings list",
+                                    "settings save", "settings rename", "settings delete", "settings show"}) {
     if (!command.empty()) {
       EXPECT_TRUE(std::regex_search(manual, std::regex("\n\\.BI? \"?" + command + "\\b"))) << command;
     }
