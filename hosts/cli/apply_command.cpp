@@ -59,6 +59,8 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   if (described == nullptr) throw UsageError(why);
   const int32_t number = described->description.number;
 
+  if (o.compression != kDefaultCompression && FormatForName(o.output) == FileFormat::JPEG)
+    PrintWarning("--compression does not change JPEG files");
   Document document = ReadImage(o.input, PrintWarning);
   FilterHost host(document, core.Entry(), number);
   if (!o.selection.empty()) {
@@ -113,7 +115,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     Complain(values.Name() + " failed: " + DescribeResult(result));
     return kExitEffect;
   }
-  WriteImage(document, o.output, Interrupted);
+  WriteImage(document, o.output, Interrupted, o.compression);
   // The dialog may have switched to another effect, which kept its own
   // Last Used; its values mean nothing to this effect's.
   const int32_t rendered = host.ParametersEffect();

@@ -12,6 +12,7 @@
 
 #include "hosts/common/colour.h"
 #include "hosts/common/core_library.h"
+#include "hosts/cli/image_files.h"
 #include "hosts/common/effect_values.h"
 #include "platform/protocol.h"
 
@@ -41,6 +42,7 @@ struct ApplyOptions {
   std::vector<std::string> sets;  // "NAME=VALUE", over the defaults and any script
   bool quiet = false;
   bool dialog = false;  // show the effect's dialog first, as a pick from a menu does
+  int compression = kDefaultCompression;  // of PNG and TIFF outputs, 0 to 9 or each format's default
   int32_t tileSize = 0;  // the core renders in tiles of this size; 0: as the effect asks
   bool keepLastUsed = true;  // false: a batch keeps the values of one file only
   std::function<void(int32_t done, int32_t total)> progress;  // besides the bar

@@ -88,16 +88,17 @@ Document ReadImage(const std::filesystem::path& file, const Warn& warn) {
   formats::FailRead(file, got == 0 ? "the file is empty" : "not a PNG, JPEG or TIFF file");
 }
 
-void WriteImage(const Document& doc, const std::filesystem::path& file, const std::function<bool()>& cancelled) {
+void WriteImage(const Document& doc, const std::filesystem::path& file, const std::function<bool()>& cancelled,
+                int compression) {
   const FileFormat format = FormatForName(file);
   if (const std::string why = Unfit(doc, format); !why.empty())
     throw FileError("cannot write '" + file.string() + "': " + why);
   const auto write = [&](const std::filesystem::path& temp) {
     try {
       switch (format) {
-        case FileFormat::PNG: formats::WritePng(doc, temp); break;
+        case FileFormat::PNG: formats::WritePng(doc, temp, compression); break;
         case FileFormat::JPEG: formats::WriteJpeg(doc, temp); break;
-        case FileFormat::TIFF: formats::WriteTiff(doc, temp); break;
+        case FileFormat::TIFF: formats::WriteTiff(doc, temp, compression); break;
       }
     } catch (const std::bad_alloc&) {
       throw;

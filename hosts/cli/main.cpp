@@ -146,6 +146,12 @@ int main(int argc, char** argv) {
   apply->add_flag("--dialog", options.dialog,
                   "Show the effect's dialog with a live preview first, starting from the values the other "
                   "options give; OK writes OUT, Cancel writes nothing (exit 130). Needs a display");
+  apply
+      ->add_option("--compression", options.compression,
+                   "How hard PNG and TIFF outputs are compressed, 0 not at all to 9 the smallest files; by "
+                   "default PNG fast and TIFF not at all. TIFF 1-9 is Deflate")
+      ->type_name("0-9")
+      ->check(CLI::Range(0, 9).description(""));
   // Not in the help: cuts the render into tiles of N pixels, to compare
   // tiled renders with whole ones.
   apply->add_option("--tile-size", options.tileSize)->check(CLI::Range(1, 32767))->group("");
