@@ -19,7 +19,8 @@ std::string Quoted(const std::string& text) { return "'" + std::regex_replace(te
 TEST(Installation, AMovedInstallationFindsItsCoreToolkitManualAndCompletion) {
   ScratchFolder dir;
   const Outcome installed =
-      RunCommand(std::string(KV_CMAKE) + " --install " KV_BUILD_DIR " --prefix " + (dir / "first").string());
+      RunCommand(std::string(KV_CMAKE) + " --install " KV_BUILD_DIR " --component kalvero --prefix " +
+                 (dir / "first").string());
   ASSERT_EQ(installed.status, 0) << installed.output;
   fs::rename(dir / "first", dir / "moved");
   const fs::path moved = dir / "moved";
