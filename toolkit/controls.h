@@ -147,6 +147,14 @@ std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, 
 std::unique_ptr<Control> MakeLightingControl(DialogSession& session, ControlHost& host, int32_t index,
                                              const ControlSpec& spec, GtkGrid* grid, int row);
 
+// A colour swatch: a button that opens the colour chooser titled `title`.
+GtkWidget* NewSwatch(const std::string& title);
+// Shows a colour text ("#rrggbb", a colour name); false, the swatch as it
+// was, for a text it cannot show.
+bool ShowColor(GtkWidget* swatch, const std::string& text);
+// The swatch's colour as "#rrggbb".
+std::string SwatchText(GtkWidget* swatch);
+
 // "x,y" as a point; false for anything else.
 bool ParsePoint(std::string_view text, PointD& point);
 // A number in the C locale, the whole text; "1.50" with `decimals` places.
