@@ -971,12 +971,18 @@ void Control::Detach() {
 std::string Control::Drag(std::optional<double>) { return spec_.name + " has no slider"; }
 
 std::string Control::Focus() {
-  for (GtkWidget* w : widgets_)
-    if (GTK_IS_ENTRY(w)) {
-      gtk_widget_grab_focus(w);
-      return {};
-    }
-  return spec_.name + " has no text field";
+  const auto field = std::find_if(widgets_.begin(), widgets_.end(), [](GtkWidget* w) { return GTK_IS_ENTRY(w); });
+  const auto first = std::find_if(widgets_.begin(), widgets_.end(), [](GtkWidget* w) { return gtk_widget_get_can_focus(w); });
+  GtkWidget* target = field != widgets_.end() ? *field : first != widgets_.end() ? *first : nullptr;
+  if (target == nullptr) return spec_.name + " takes no keyboard";
+  gtk_widget_grab_focus(target);
+  return {};
+}
+
+bool Control::Owns(GtkWidget* widget) const {
+  return widget != nullptr && std::any_of(widgets_.begin(), widgets_.end(), [&](GtkWidget* w) {
+           return w == widget || gtk_widget_is_ancestor(widget, w);
+         });
 }
 
 void Control::Answer(const std::string& refusal) {

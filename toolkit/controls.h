@@ -52,8 +52,12 @@ class Control : public ControlView {
   // A drag of the control's slider to `position` (0..1 of its track), the
   // button held; without a position the button goes up.
   virtual std::string Drag(std::optional<double> position);
-  // The keyboard to the control's text field.
+  // The keyboard to the control's text field, else to its first widget.
   std::string Focus();
+  // `widget` is one of the control's own, or inside one.
+  bool Owns(GtkWidget* widget) const;
+  // A value text from the clipboard, as a change of the user's.
+  void Paste(const std::string& text) { Answer(session_.SetValue(index_, text)); }
   // The value as the control shows it; the place of its slider, 0..1.
   virtual std::string Shown() const { return session_.Value(index_); }
   virtual std::optional<double> TrackShown() const { return std::nullopt; }

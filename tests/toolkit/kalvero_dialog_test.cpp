@@ -103,12 +103,14 @@ TEST_F(KalveroDialog, ASliderMovedInTheDialogRendersAsThatValueDoes) {
 }
 
 // A layer fill's choices and swatch: keep the original, then a colour, which
-// turns the solid colour back on; the result is that colour's render.
+// turns the solid colour back on; copied, and pasted over another choice.
+// The result is that colour's render.
 TEST_F(KalveroDialog, AFillChosenInTheDialogRendersAsThatValueDoes) {
   const fs::path shot = kArtefacts / "kalvero-dialog-fill.png";
   ASSERT_EQ(Kalvero({"apply", "Burnt Edges", kSmall, dir_ / "dialog.png", "--dialog", "-q"},
-                    "set Fill Inside Burn=Keep original image; "
-                    "expect Fill Inside Burn=keep; set Fill Inside Burn=#3060c0; wait-preview; "
+                    "set Fill Inside Burn=Keep original image; expect Fill Inside Burn=keep; "
+                    "set Fill Inside Burn=#3060c0; focus Fill Inside Burn; key ctrl+c; "
+                    "set Fill Inside Burn=Keep original image; key ctrl+v; wait-preview; "
                     "expect Fill Inside Burn=#3060c0; screenshot " + shot.string() + "; ok"),
             0)
       << log_;
