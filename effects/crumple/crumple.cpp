@@ -101,7 +101,7 @@ class Relief {
 
   // h over the span at row y; h[0] is column Left().
   void Row(int32_t y, double* h) {
-    field_.ValueRow(y * step_, left_ * step_, step_, width_, first_.data(), second_.data());
+    field_.ValueRow(y * step_, left_ * step_, step_, width_, first_.data(), second_.data(), cache_);
     for (int32_t i = 0; i < width_; ++i) h[i] = (first_[size_t(i)] - second_[size_t(i)]) * K_;
   }
 
@@ -110,6 +110,7 @@ class Relief {
   double K_, step_;
   int32_t left_, width_;
   std::vector<double> first_, second_;
+  CellField::PointCache cache_;
 };
 
 // Three consecutive rows of the relief, y - 1, y and y + 1.
