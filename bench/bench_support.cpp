@@ -1,22 +1,42 @@
 #include "bench/bench_support.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace kv::bench {
+
+namespace {
+
+double PeakBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_maxrss) * 1024.0;
+}
+
+double ResidentBytes() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return double(resident) * double(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
 
 void ReportPixels(benchmark::State& state, const test::Picture& picture) {
   const double pixels = double(picture.width) * picture.height;
   state.counters["MP/s"] = benchmark::Counter(pixels * 1e-6 * double(state.iterations()), benchmark::Counter::kIsRate);
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const double peak = double(usage.ru_maxrss) * 1024.0;
-  state.counters["peak/image"] = peak / double(picture.pixels.size());
+  state.counters["peak/image"] = PeakBytes() / double(picture.pixels.size());
 }
 
 void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit,
                   const std::vector<uint8_t>& selection) {
   const test::Picture picture = test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true);
   test::DirectRender render(effect, picture, 1.0, edit, selection);
+  const double before = ResidentBytes();
   for (auto _ : state) {
     if (!render.Run()) {
       state.SkipWithError("the render failed");
@@ -25,6 +45,7 @@ void RenderEffect(benchmark::State& state, int32_t effect, int width, int height
     benchmark::DoNotOptimize(render.Output().pixels.data());
   }
   ReportPixels(state, picture);
+  state.counters["own/image"] = (PeakBytes() - before) / double(picture.pixels.size());
 }
 
 }  // namespace kv::bench
