@@ -37,4 +37,16 @@ struct VectorKernels {
 // The kernels of the current path.
 const VectorKernels& Kernels();
 
+// Functions compiled for a wider path with everything they call inlined into
+// them, so that no copy of an inline function compiled for that path can
+// stand in for the baseline's. Call them only when CurrentVectorPath() says
+// so.
+#if defined(KV_VECTOR_PATHS)
+#define KV_FOR_AVX2 __attribute__((target("avx2"), flatten))
+#define KV_FOR_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"), flatten))
+#else
+#define KV_FOR_AVX2
+#define KV_FOR_AVX512
+#endif
+
 }  // namespace kv

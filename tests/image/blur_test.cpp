@@ -148,7 +148,8 @@ TEST(Blur, EveryVectorPathGivesTheSameBytes) {
   for (int path = 0; path <= int(best); ++path) {
     UseVectorPath(VectorPath(path));
     std::vector<uint8_t> all;
-    for (const double radius : {1.5, 4.0, 30.0}) {
+    // Both methods, with and without the mask; floats through the transform.
+    for (const double radius : {1.5, 4.0, 30.0, 45.0}) {
       Buffer<uint8_t> b(67, 23, 4);
       Scatter(b, 255);
       std::vector<uint8_t> mask(67 * 23);
@@ -156,6 +157,11 @@ TEST(Blur, EveryVectorPathGivesTheSameBytes) {
       EXPECT_EQ(BlurOf(b, radius, radius < 2, radius < 2 ? mask.data() : nullptr), 0);
       all.insert(all.end(), b.samples.begin(), b.samples.end());
     }
+    Buffer<float> f(61, 34, 1);
+    Scatter(f, 1500.0);
+    EXPECT_EQ(BlurOf(f, 90.0), 0);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(f.samples.data());
+    all.insert(all.end(), bytes, bytes + f.samples.size() * sizeof(float));
     if (path == 0) first = all;
     EXPECT_EQ(all, first) << "path " << path;
   }
