@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "image/vector_kernels.h"
 
 namespace kv::bench {
 
@@ -23,6 +27,16 @@ double ResidentBytes() {
   }
   return double(resident) * double(sysconf(_SC_PAGESIZE));
 }
+
+// KV_BENCH_VECTOR_PATH=baseline|avx2|avx512 measures a narrower path than
+// the processor's best.
+const bool kPathChosen = [] {
+  const char* path = std::getenv("KV_BENCH_VECTOR_PATH");
+  if (path == nullptr) return false;
+  const std::string p = path;
+  UseVectorPath(p == "baseline" ? VectorPath::kBaseline : p == "avx2" ? VectorPath::kAvx2 : VectorPath::kAvx512);
+  return true;
+}();
 
 }  // namespace
 

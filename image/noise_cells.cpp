@@ -7,8 +7,6 @@
 #include "image/image.h"
 #include "image/random.h"
 
-#include "image/noise_rounding.h"  // last
-
 namespace kv {
 namespace {
 
