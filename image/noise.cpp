@@ -12,12 +12,8 @@
 
 #include "image/image.h"
 #include "image/random.h"
+#include "image/lanes.h"
 #include "image/vector_kernels.h"
-
-// Helpers that take or return vectors wider than the baseline's registers are
-// all inlined into the function of their vector path, so no call between
-// paths ever passes one.
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace kv {
 namespace {
@@ -138,13 +134,6 @@ inline CornerGradients CornersOf(const NoiseField& f, int32_t x0, int32_t y0, La
 // Raw noise at W lattice points at once, each with its own cell: the
 // per-sample Noise lane by lane. W is 2 on the baseline, more on the wider
 // vector paths.
-template <int W>
-struct Wide {
-  typedef double D __attribute__((vector_size(8 * W)));
-  typedef int32_t I __attribute__((vector_size(4 * W)));
-  typedef int64_t M __attribute__((vector_size(8 * W)));
-};
-
 template <int W>
 [[gnu::always_inline]] inline typename Wide<W>::D FloorWide(typename Wide<W>::D v, typename Wide<W>::I& cells) {
   using D = typename Wide<W>::D;
