@@ -3,9 +3,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "image/vector_kernels.h"
 
@@ -39,6 +43,28 @@ const bool kPathChosen = [] {
 }();
 
 }  // namespace
+
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+namespace {
+std::map<std::string, std::vector<double>>& Ours() {
+  static std::map<std::string, std::vector<double>> kept;
+  return kept;
+}
+}  // namespace
+
+void KeepOurs(const std::string& name, double secondsPerIteration) { Ours()[name].push_back(secondsPerIteration); }
+
+void CompareWithOurs(benchmark::State& state, const std::string& name, double secondsPerIteration) {
+  std::vector<double> ours = Ours()[name];
+  if (ours.empty() || !(secondsPerIteration > 0.0)) return;
+  std::nth_element(ours.begin(), ours.begin() + ptrdiff_t(ours.size() / 2), ours.end());
+  state.counters["ours/this"] = ours[ours.size() / 2] / secondsPerIteration;
+}
 
 void ReportPixels(benchmark::State& state, const test::Picture& picture) {
   const double pixels = double(picture.width) * picture.height;

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 
 #include "tests/effects/effect_harness.h"
 
@@ -28,5 +29,13 @@ void ReportPixels(benchmark::State& state, const test::Picture& picture);
 // A `selection` (width * height bytes) is handed over as in the harness.
 void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit = {},
                   const std::vector<uint8_t>& selection = {});
+
+// Processor time of the calling thread, in seconds.
+double ThreadSeconds();
+// Our side of a comparison: the seconds per iteration of the loop just run,
+// kept under `name`. The yardstick's side, run later in the same process,
+// reports `ours/this`: the median of our kept times over its own.
+void KeepOurs(const std::string& name, double secondsPerIteration);
+void CompareWithOurs(benchmark::State& state, const std::string& name, double secondsPerIteration);
 
 }  // namespace kv::bench

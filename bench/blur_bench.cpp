@@ -35,11 +35,13 @@ void BM_Blur(benchmark::State& state) {
   rows.channels = 4;
   rows.Attach({0, 0, kFullWidth, kFullHeight}, pixels.data(), kFullWidth * 4);
   state.SetLabel(std::to_string(2 * BlurKernel(radius).size() - 1) + " taps");
+  const double start = ThreadSeconds();
   for (auto _ : state) {
     int32_t err = 0;
     Blur(err, rows, radius, nullptr, false, nullptr, nullptr, 0, 1);
     benchmark::DoNotOptimize(pixels.data());
   }
+  KeepOurs("blur " + std::to_string(state.range(0)), (ThreadSeconds() - start) / double(state.iterations()));
   PerPixel(state);
 }
 BENCHMARK(BM_Blur)->Arg(5)->Arg(30)->Arg(150)->Unit(benchmark::kMillisecond);
@@ -75,10 +77,13 @@ void OpenCvGaussianBlur(benchmark::State& state) {
   cv::Mat dst;
   cv::setNumThreads(1);
   state.SetLabel(std::to_string(taps) + " taps");
+  const double start = ThreadSeconds();
   for (auto _ : state) {
     cv::GaussianBlur(src, dst, cv::Size(taps, taps), sigma, sigma, cv::BORDER_REPLICATE);
     benchmark::DoNotOptimize(dst.data);
   }
+  CompareWithOurs(state, "blur " + std::to_string(state.range(0)),
+                  (ThreadSeconds() - start) / double(state.iterations()));
   PerPixel(state);
 }
 BENCHMARK(OpenCvGaussianBlur)->Arg(5)->Arg(30)->Arg(150)->Unit(benchmark::kMillisecond);
