@@ -1,12 +1,11 @@
-// The noise fields per sample, the Gaussian blur at three radii, and
-// Television's full and preview-sized renders.
+// The noise fields per sample, and Television's full and preview-sized
+// renders.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
 #include "bench/bench_support.h"
 #include "effects/television/television.h"
-#include "image/blur.h"
 #include "image/noise.h"
 
 namespace kv::bench {
@@ -65,43 +64,6 @@ void BM_FbmPerSample(benchmark::State& state) {
   state.counters["MP/s"] = benchmark::Counter(kRowLength * 1e-6 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FbmPerSample);
-
-void BM_Blur(benchmark::State& state) {
-  const double radius = double(state.range(0));
-  std::vector<uint8_t> pixels(size_t(kFullWidth) * kFullHeight * 4);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 2654435761u >> 24);
-  RowBuffer rows;
-  rows.channels = 4;
-  rows.Attach({0, 0, kFullWidth, kFullHeight}, pixels.data(), kFullWidth * 4);
-  for (auto _ : state) {
-    int32_t err = 0;
-    Blur(err, rows, radius, nullptr, false, nullptr, nullptr, 0, 1);
-    benchmark::DoNotOptimize(pixels.data());
-  }
-  state.counters["MP/s"] = benchmark::Counter(double(kFullWidth) * kFullHeight * 1e-6 * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_Blur)->Arg(5)->Arg(30)->Arg(150)->Unit(benchmark::kMillisecond);
-
-// One channel of floats, as the arcs' glow is blurred: 214 is the radius of
-// Lightning's glow at its defaults over this picture.
-void BM_BlurFloat(benchmark::State& state) {
-  const double radius = double(state.range(0));
-  std::vector<float> samples(size_t(kFullWidth) * kFullHeight);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(i * 2654435761u >> 24);
-  RowBuffer rows;
-  rows.bytesPerChannel = int32_t(sizeof(float));
-  rows.Attach({0, 0, kFullWidth, kFullHeight}, reinterpret_cast<uint8_t*>(samples.data()),
-              kFullWidth * int32_t(sizeof(float)));
-  for (auto _ : state) {
-    int32_t err = 0;
-    Blur(err, rows, radius, nullptr, false, nullptr, nullptr, 0, 1);
-    benchmark::DoNotOptimize(samples.data());
-  }
-  state.counters["MP/s"] = benchmark::Counter(double(kFullWidth) * kFullHeight * 1e-6 * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_BlurFloat)->Arg(16)->Arg(214)->Unit(benchmark::kMillisecond);
 
 void BM_TelevisionFull(benchmark::State& state) { RenderEffect(state, kTelevisionEffect, kFullWidth, kFullHeight); }
 BENCHMARK(BM_TelevisionFull)->Unit(benchmark::kMillisecond);

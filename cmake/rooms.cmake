@@ -36,7 +36,7 @@ set(KV_ROOMS
   "hosts/gimp                      kv_gimp_host                   hosts/common"
   "tools                           kalvero-describe               hosts/common effects"
   "samples                         make_samples"
-  "bench                           kalvero_bench                  tests/effects"
+  "bench                           kalvero_bench                  tests/effects hosts/cli"
   "tests/support                   kv_test_support                platform"
   "tests/platform                  test_platform                  platform tests/support"
   "tests/image                     test_image                     image tests/support"

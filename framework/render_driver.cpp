@@ -211,9 +211,12 @@ int32_t RenderPreview(ps::FilterRecord& host, RunRecord& run, void* block, ByteI
   try {
     // Effects that look at the whole selection get it at full size, as the
     // final render's single piece hands it over; the blend takes it at the
-    // preview's scale.
-    ByteMask whole, mask;
-    err = ReadAreaMask(host, &run, filter.InputAreaFor(area, block, 1.0).Intersect(bounds), whole);
+    // preview's scale. The area does not change while the dialog is up, so
+    // the copy is made again only for an effect that reads another rectangle.
+    ByteMask& whole = run.previewSelection;
+    const Rect needed = filter.InputAreaFor(area, block, 1.0).Intersect(bounds);
+    if (whole.IsEmpty() || whole.bounds != needed) err = ReadAreaMask(host, &run, needed, whole);
+    ByteMask mask;
     if (err == 0) err = mask.Allocate(tile, ByteMask::kFormat);
     for (int32_t y = tile.top; err == 0 && y < tile.bottom; ++y) {
       uint8_t* row = mask.Row(y);

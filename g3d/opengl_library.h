@@ -128,7 +128,6 @@ class OpenGLRenderingLibrary final : public RenderingLibrary {
   std::unique_ptr<uint8_t[]> surface_;  // the context's colour buffer
   bool surfaceAlpha_ = false;
   std::unique_ptr<kv::ByteImage> image_;
-  std::vector<uint8_t> readRows_;  // surface rows on their way to the image
   Matrix4 camera_{};
   std::vector<uint32_t> textures_;
   uint32_t background_ = 0;

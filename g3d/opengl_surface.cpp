@@ -7,6 +7,10 @@
 #include <new>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "g3d/opengl_library.h"
 #include "g3d/pixel_format.h"
 
@@ -226,7 +230,6 @@ void OpenGLRenderingLibrary::ReleaseSurface() {
   background_ = 0;
   surface_.reset();
   image_.reset();
-  readRows_ = {};
   lightSlots_.clear();
   lights_.clear();
   maxLights_ = 0;
@@ -240,34 +243,15 @@ void OpenGLRenderingLibrary::DestroySurface(RLResult& r) {
 
 namespace {
 
-// Image rows from surface rows `s` apart, each s x s block averaged; `rows`
-// holds the surface rows bottom-up from the lowest, image rows go top-down.
-template <int32_t S, int32_t C>
-void AverageBlocks(const uint8_t* rows, size_t surfaceRowBytes, int32_t imageRows, int32_t width,
-                   const kv::ByteImage& image, int32_t firstImageRow) {
-  constexpr int32_t kCount = S * S;
-  for (int32_t k = 0; k < imageRows; ++k) {
-    // The last image row of the chunk sits on its lowest surface rows.
-    const uint8_t* block = rows + size_t(imageRows - 1 - k) * S * surfaceRowBytes;
-    uint8_t* out = image.Row(firstImageRow + k);
-    for (int32_t x = 0; x < width; ++x, out += C) {
-      for (int32_t c = 0; c < C; ++c) {
-        int32_t sum = 0;
-        for (int32_t dy = 0; dy < S; ++dy)
-          for (int32_t dx = 0; dx < S; ++dx) sum += block[size_t(dy) * surfaceRowBytes + size_t((x * S + dx) * C + c)];
-        out[c] = uint8_t((sum + kCount / 2) / kCount);
-      }
-    }
-  }
-}
-
-void AverageAny(int32_t s, int32_t channels, const uint8_t* rows, size_t surfaceRowBytes, int32_t imageRows,
-                int32_t width, const kv::ByteImage& image, int32_t firstImageRow) {
+// Image rows from surface rows: every s x s block averaged into one pixel of
+// `channels`. `bottom` is the surface's lowest row; surface rows go up,
+// image rows down.
+void AverageAny(int32_t s, int32_t channels, const uint8_t* bottom, size_t surfaceRowBytes, const kv::ByteImage& image) {
   const int32_t count = s * s;
-  for (int32_t k = 0; k < imageRows; ++k) {
-    const uint8_t* block = rows + size_t(imageRows - 1 - k) * size_t(s) * surfaceRowBytes;
-    uint8_t* out = image.Row(firstImageRow + k);
-    for (int32_t x = 0; x < width; ++x, out += channels)
+  for (int32_t y = 0; y < image.Height(); ++y) {
+    const uint8_t* block = bottom + size_t(image.Height() - 1 - y) * size_t(s) * surfaceRowBytes;
+    uint8_t* out = image.Row(y);
+    for (int32_t x = 0; x < image.Width(); ++x, out += channels)
       for (int32_t c = 0; c < channels; ++c) {
         int32_t sum = 0;
         for (int32_t dy = 0; dy < s; ++dy)
@@ -278,41 +262,50 @@ void AverageAny(int32_t s, int32_t channels, const uint8_t* rows, size_t surface
   }
 }
 
+// The common case, 2 x 2 blocks of RGBA, two image pixels at a time.
+void AverageRGBA2(const uint8_t* bottom, size_t surfaceRowBytes, const kv::ByteImage& image) {
+  const int32_t width = image.Width();
+  for (int32_t y = 0; y < image.Height(); ++y) {
+    const uint8_t* a = bottom + size_t(image.Height() - 1 - y) * 2 * surfaceRowBytes;
+    const uint8_t* b = a + surfaceRowBytes;
+    uint8_t* out = image.Row(y);
+    int32_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    for (; x + 2 <= width; x += 2, a += 16, b += 16, out += 8) {
+      const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+      const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+      // Columns summed per channel: the first two surface pixels, then the next two.
+      const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(ra, zero), _mm_unpacklo_epi8(rb, zero));
+      const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(ra, zero), _mm_unpackhi_epi8(rb, zero));
+      const __m128i pairs = _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));
+      const __m128i mean = _mm_srli_epi16(_mm_add_epi16(pairs, two), 2);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(mean, zero));
+    }
+#endif
+    for (; x < width; ++x, a += 8, b += 8, out += 4)
+      for (int32_t c = 0; c < 4; ++c) out[c] = uint8_t((a[c] + a[c + 4] + b[c] + b[c + 4] + 2) / 4);
+  }
+}
+
 }  // namespace
 
 void OpenGLRenderingLibrary::ReadImage(RLResult& r) {
   if (!surfaceReady_) return r.Fail(kSurfaceFailed);
   const kv::ByteImage& image = *image_;
   const int32_t channels = image.Channels(), s = supersampling_;
-  const int32_t width = image.Width(), height = image.Height();
   const size_t surfaceRowBytes = size_t(surfaceWidth_) * size_t(channels);
+  // The context draws into our own buffer, bottom row first, and has it
+  // whole once flushed: read it there rather than copy it out again.
   gl_.Flush();
-  gl_.PixelStorei(gl::kPackAlignment, 1);
-  gl_.PixelStorei(gl::kPackRowLength, 0);
-
-  // A few megabytes of surface rows per read: few calls, and the rows are
-  // still in the cache when they are averaged.
-  const int32_t chunk = int32_t(std::clamp<size_t>((size_t(4) << 20) / (surfaceRowBytes * size_t(s)), 1, size_t(height)));
-  if (readRows_.size() < surfaceRowBytes * size_t(s) * size_t(chunk)) {
-    readRows_.clear();
-    readRows_.shrink_to_fit();
-    readRows_.resize(surfaceRowBytes * size_t(s) * size_t(chunk));
-  }
-  const gl::GLenum format = channels == 4 ? gl::kRGBA : gl::kRGB;
-  for (int32_t top = 0; top < height; top += chunk) {
-    const int32_t rows = std::min(chunk, height - top);
-    // Surface rows count from the bottom.
-    gl_.ReadPixels(0, (height - top - rows) * s, surfaceWidth_, rows * s, format, gl::kUnsignedByte, readRows_.data());
-    if (s == 1) {
-      for (int32_t k = 0; k < rows; ++k)
-        std::memcpy(image.Row(top + k), readRows_.data() + size_t(rows - 1 - k) * surfaceRowBytes, surfaceRowBytes);
-    } else if (s == 2 && channels == 4) {
-      AverageBlocks<2, 4>(readRows_.data(), surfaceRowBytes, rows, width, image, top);
-    } else if (s == 2 && channels == 3) {
-      AverageBlocks<2, 3>(readRows_.data(), surfaceRowBytes, rows, width, image, top);
-    } else {
-      AverageAny(s, channels, readRows_.data(), surfaceRowBytes, rows, width, image, top);
-    }
+  const uint8_t* bottom = surface_.get();
+  if (s == 1) {
+    for (int32_t y = 0; y < image.Height(); ++y)
+      std::memcpy(image.Row(y), bottom + size_t(image.Height() - 1 - y) * surfaceRowBytes, surfaceRowBytes);
+  } else if (s == 2 && channels == 4) {
+    AverageRGBA2(bottom, surfaceRowBytes, image);
+  } else {
+    AverageAny(s, channels, bottom, surfaceRowBytes, image);
   }
   r.Succeed();
 }

@@ -24,6 +24,7 @@ struct RunRecord {
   bool fromScript = false;
   bool dialogAccepted = false;
   std::unique_ptr<ByteImage> previewResult;  // handed over by the dialog on OK
+  ByteMask previewSelection;  // the area's mask as previews hand it over, kept from one to the next
   int32_t hostVersionUnknown = 1;
   int32_t hostMajorVersion = 0;
   int32_t hostMinorVersion = 0;

@@ -9,10 +9,15 @@
 
 #include "image/fft.h"
 #include "image/pixel_ops.h"
+#include "image/vector_kernels.h"
 
 namespace kv {
 
-std::vector<float> BlurKernel(double radius) {
+namespace {
+
+// The cut kernel's weights at distances 0..n-1, normalised over the whole
+// kernel.
+std::vector<double> CutKernel(double radius) {
   const double scale = 2 / (radius + 1);
   std::vector<double> w;
   for (int32_t i = 0;; ++i) {
@@ -22,9 +27,15 @@ std::vector<float> BlurKernel(double radius) {
   }
   double sum = w[0];
   for (size_t i = 1; i < w.size(); ++i) sum += 2 * w[i];
-  std::vector<float> kernel(w.size());
-  for (size_t i = 0; i < w.size(); ++i) kernel[i] = float(w[i] / sum);
-  return kernel;
+  for (double& v : w) v /= sum;
+  return w;
+}
+
+}  // namespace
+
+std::vector<float> BlurKernel(double radius) {
+  const std::vector<double> w = CutKernel(radius);
+  return {w.begin(), w.end()};
 }
 
 namespace {
@@ -42,6 +53,8 @@ T* RowOf(const RowBuffer& buffer, int32_t y) {
   return reinterpret_cast<T*>(buffer.Row(y));
 }
 
+size_t RoundUpToBlock(size_t n, size_t block) { return (n + block - 1) / block * block; }
+
 int32_t Mod(int64_t a, int32_t n) {
   const int32_t r = int32_t(a % n);
   return r < 0 ? r + n : r;
@@ -49,16 +62,73 @@ int32_t Mod(int64_t a, int32_t n) {
 
 // --- direct method ---------------------------------------------------------
 
-// The convolution is computed in blocks of fixed length so that its loops
-// compile to vector code.
+// Bytes: in 16-bit fixed point, fused into one walk down the buffer. Each
+// row is blurred across into a ring of the rows within reach, with eight bits
+// below the point kept, just before the row it reaches to is blurred down and
+// written back in place; the rows below it are still the original ones.
+int32_t BlurBytesDirect(RowBuffer& buffer, double radius, Abort_Tester* abort, const uint8_t* mask,
+                        ProgressUpdateSink* progress, double from, double to) {
+  const std::vector<double> w = CutKernel(radius);
+  const int32_t taps = int32_t(w.size()), half = taps - 1;
+  if (taps == 1) return 0;  // the centre alone: nothing moves
+  // Rounded weights, the centre taking what the rounding left, so that the
+  // kernel sums to exactly 1 and a flat area stays as it is.
+  std::vector<uint32_t> fixed(w.size());
+  uint32_t centre = 65536;
+  for (int32_t i = 1; i < taps; ++i) centre -= 2 * (fixed[size_t(i)] = uint32_t(std::lround(w[size_t(i)] * 65536)));
+  fixed[0] = centre;
+
+  const int32_t width = buffer.bounds.Width(), height = buffer.bounds.Height(), channels = buffer.channels;
+  const int32_t top = buffer.bounds.top, count = width * channels, reach = half * channels;
+  const VectorKernels& kernels = Kernels();
+  std::vector<uint8_t> line(size_t(reach) * 2 + size_t(count) + 16);
+  uint8_t* const lineStart = line.data() + reach;
+  const size_t stride = RoundUpToBlock(size_t(count), 16);
+  const int32_t ringRows = std::min(taps + half, height);
+  std::vector<uint16_t> ring(size_t(ringRows) * stride);
+  const auto slot = [&](int32_t y) {
+    return ring.data() + size_t(std::clamp(y, 0, height - 1) % ringRows) * stride;
+  };
+  const auto across = [&](int32_t y) {
+    const uint8_t* row = RowOf<uint8_t>(buffer, top + y);
+    std::copy_n(row, count, lineStart);
+    for (int32_t i = 1; i <= half; ++i) {
+      std::copy_n(row, channels, lineStart - i * channels);
+      std::copy_n(row + count - channels, channels, lineStart + count + (i - 1) * channels);
+    }
+    kernels.blurAcross(lineStart, count, channels, fixed.data(), taps, slot(y));
+  };
+
+  std::vector<const uint16_t*> up(w.size()), down(w.size());
+  std::vector<uint8_t> blurred(mask != nullptr ? size_t(count) : 0);
+  const PixelFormat format = PixelFormat::Of(kModeUnset, channels, false);
+  for (int32_t y = 0; y < std::min(half, height); ++y) across(y);
+  for (int32_t y = 0; y < height; ++y) {
+    if (Aborted(abort)) return kErrAborted;
+    if (y + half < height) across(y + half);
+    for (int32_t i = 0; i <= half; ++i) {
+      up[size_t(i)] = slot(y - i);
+      down[size_t(i)] = slot(y + i);
+    }
+    uint8_t* row = RowOf<uint8_t>(buffer, top + y);
+    if (mask == nullptr) {
+      kernels.blurDown(up.data(), down.data(), count, fixed.data(), taps, row);
+    } else {
+      kernels.blurDown(up.data(), down.data(), count, fixed.data(), taps, blurred.data());
+      BlendRowByMask(mask + size_t(y) * size_t(width), row, blurred.data(), row, width, format);
+    }
+    ReportProgress(progress, from, to, double(y + 1) / height);
+  }
+  return 0;
+}
+
+// Floats: a pass across, then one down, each in blocks of fixed length so
+// that the convolution's loops compile to vector code.
 constexpr size_t kBlock = 256;
 
-size_t RoundUpToBlock(size_t n) { return (n + kBlock - 1) / kBlock * kBlock; }
-
 // out[j] = w[0] * lo[0][j] + sum over i >= 1 of w[i] * (lo[i][j] + hi[i][j])
-// for j < count; the sources are readable up to RoundUpToBlock(count).
-template <class T>
-void Convolve(const std::vector<float>& w, const float* const* lo, const float* const* hi, size_t count, T* out) {
+// for j < count; the sources are readable up to RoundUpToBlock(count, kBlock).
+void Convolve(const std::vector<float>& w, const float* const* lo, const float* const* hi, size_t count, float* out) {
   for (size_t j0 = 0; j0 < count; j0 += kBlock) {
     float acc[kBlock];
     const float* centre = lo[0] + j0;
@@ -67,33 +137,24 @@ void Convolve(const std::vector<float>& w, const float* const* lo, const float* 
       const float *a = lo[i] + j0, *b = hi[i] + j0, weight = w[i];
       for (size_t j = 0; j < kBlock; ++j) acc[j] += weight * (a[j] + b[j]);
     }
-    const size_t n = std::min(kBlock, count - j0);
-    for (size_t j = 0; j < n; ++j) Store(out[j0 + j], acc[j]);
+    std::copy_n(acc, std::min(kBlock, count - j0), out + j0);
   }
 }
 
-template <class T>
-int32_t BlurDirect(RowBuffer& buffer, const std::vector<float>& w, Abort_Tester* abort, const uint8_t* mask,
-                   ProgressUpdateSink* progress, double from, double to) {
+int32_t BlurFloatsDirect(RowBuffer& buffer, const std::vector<float>& w, Abort_Tester* abort,
+                         ProgressUpdateSink* progress, double from, double to) {
   const int32_t width = buffer.bounds.Width(), height = buffer.bounds.Height(), channels = buffer.channels;
   const int32_t top = buffer.bounds.top, half = int32_t(w.size()) - 1;
   const size_t rowSamples = size_t(width) * size_t(channels), step = size_t(channels);
   const double middle = (from + to) / 2;
   std::vector<const float*> lo(w.size()), hi(w.size());
 
-  std::vector<T> original;
-  if (mask != nullptr) {
-    original.resize(rowSamples * size_t(height));
-    for (int32_t y = 0; y < height; ++y)
-      std::copy_n(RowOf<T>(buffer, top + y), rowSamples, original.data() + y * rowSamples);
-  }
-
-  // Horizontal: each row as floats between `half` repeated edge pixels.
+  // Across: each row between `half` repeated edge pixels.
   std::vector<float> line(rowSamples + 2 * size_t(half) * step + kBlock);
   float* const lineStart = line.data() + size_t(half) * step;
   for (int32_t y = 0; y < height; ++y) {
     if (Aborted(abort)) return kErrAborted;
-    T* row = RowOf<T>(buffer, top + y);
+    float* row = RowOf<float>(buffer, top + y);
     std::copy_n(row, rowSamples, lineStart);
     for (int32_t i = 1; i <= half; ++i) {
       std::copy_n(row, step, lineStart - i * step);
@@ -107,14 +168,14 @@ int32_t BlurDirect(RowBuffer& buffer, const std::vector<float>& w, Abort_Tester*
     ReportProgress(progress, from, middle, double(y + 1) / height);
   }
 
-  // Vertical: a ring of the rows within reach of the current one, as floats,
-  // taken from the buffer before the current row overwrites them.
-  const size_t ringRows = std::min<size_t>(2 * size_t(half) + 1, size_t(height)), stride = RoundUpToBlock(rowSamples);
+  // Down: a ring of the rows within reach of the current one, taken from the
+  // buffer before the current row overwrites them.
+  const size_t ringRows = std::min<size_t>(2 * size_t(half) + 1, size_t(height));
+  const size_t stride = RoundUpToBlock(rowSamples, kBlock);
   std::vector<float> ring(ringRows * stride);
   const auto slot = [&](int32_t y) { return ring.data() + size_t(std::clamp(y, 0, height - 1)) % ringRows * stride; };
-  const auto load = [&](int32_t y) { std::copy_n(RowOf<T>(buffer, top + y), rowSamples, slot(y)); };
+  const auto load = [&](int32_t y) { std::copy_n(RowOf<float>(buffer, top + y), rowSamples, slot(y)); };
   for (int32_t y = 0; y < std::min(half, height); ++y) load(y);
-  std::vector<uint8_t> blurred(mask != nullptr ? rowSamples : 0);
   for (int32_t y = 0; y < height; ++y) {
     if (Aborted(abort)) return kErrAborted;
     if (y + half < height) load(y + half);
@@ -122,17 +183,7 @@ int32_t BlurDirect(RowBuffer& buffer, const std::vector<float>& w, Abort_Tester*
       lo[i] = slot(y - i);
       hi[i] = slot(y + i);
     }
-    T* row = RowOf<T>(buffer, top + y);
-    if constexpr (std::is_same_v<T, uint8_t>) {
-      if (mask != nullptr) {
-        Convolve(w, lo.data(), hi.data(), rowSamples, blurred.data());
-        BlendRowByMask(mask + size_t(y) * size_t(width), original.data() + y * rowSamples, blurred.data(), row, width,
-                       PixelFormat::Of(kModeUnset, channels, false));
-        ReportProgress(progress, middle, to, double(y + 1) / height);
-        continue;
-      }
-    }
-    Convolve(w, lo.data(), hi.data(), rowSamples, row);
+    Convolve(w, lo.data(), hi.data(), rowSamples, RowOf<float>(buffer, top + y));
     ReportProgress(progress, middle, to, double(y + 1) / height);
   }
   return 0;
@@ -357,7 +408,10 @@ template <class T>
 int32_t BlurAs(RowBuffer& buffer, double radius, double transformAbove, Abort_Tester* abort, bool directOnly,
                const uint8_t* mask, ProgressUpdateSink* progress, double from, double to) {
   if (radius > transformAbove && !directOnly) return BlurByTransform<T>(buffer, radius, abort, progress, from, to);
-  return BlurDirect<T>(buffer, BlurKernel(radius), abort, directOnly ? mask : nullptr, progress, from, to);
+  if constexpr (std::is_same_v<T, uint8_t>)
+    return BlurBytesDirect(buffer, radius, abort, directOnly ? mask : nullptr, progress, from, to);
+  else
+    return BlurFloatsDirect(buffer, BlurKernel(radius), abort, progress, from, to);
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ std::vector<float> BlurKernel(double radius);
 // Gaussian runs on until its weights are too small to count (below 1e-12).
 // Otherwise it runs directly in two separable passes with the cut kernel of
 // BlurKernel, pixels beyond the buffer's edges repeating the edge pixels.
-// Bytes are rounded after each direct pass, and once after the transforms.
+// Bytes are rounded once, after both passes: the direct method keeps eight
+// bits below the point between them.
 //
 // `directOnly` forces the direct method and enables `mask` for bytes: one
 // byte per pixel, bounds.Width() per row, rows top to bottom, with which the

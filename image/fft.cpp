@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "image/vector_kernels.h"
+
 namespace kv::fft {
 
 namespace {
@@ -117,48 +119,65 @@ Transform::Transform(int32_t n) : n_(n) {
   workIm_.resize(size_t(n) * kLanes);
 }
 
-// One pass: for every span index j and stride offset q, a radix-point DFT of
-// the inputs q + stride * (j + r * span), twiddled by w^(j t) with
-// w = exp(-2 pi j / (radix * span)), lands at q + stride * (radix * j + t).
-template <int radix>
-void Transform::Run(const Stage& s, const float* inRe, const float* inIm, float* outRe, float* outIm) const {
-  const size_t inStep = size_t(s.stride) * size_t(s.span) * kLanes, outStep = size_t(s.stride) * kLanes;
-  for (int32_t j = 0; j < s.span; ++j) {
-    const float* wr = twiddleRe_.data() + s.twiddles + size_t(j) * (radix - 1);
-    const float* wi = twiddleIm_.data() + s.twiddles + size_t(j) * (radix - 1);
-    for (int32_t q = 0; q < s.stride; ++q) {
-      const size_t in = size_t(q + s.stride * j) * kLanes, out = size_t(q + s.stride * radix * j) * kLanes;
-      Lanes re[radix], im[radix];
-      for (int r = 0; r < radix; ++r) {
-        Load(re[r], inRe + in + r * inStep);
-        Load(im[r], inIm + in + r * inStep);
-      }
-      SmallDft<radix>(re, im);
-      Store(outRe + out, re[0]);
-      Store(outIm + out, im[0]);
-      for (int t = 1; t < radix; ++t) {
-        Store(outRe + out + t * outStep, re[t] * wr[t - 1] - im[t] * wi[t - 1]);
-        Store(outIm + out + t * outStep, re[t] * wi[t - 1] + im[t] * wr[t - 1]);
+// The passes, compiled once for each vector path.
+struct Stages {
+  // One pass: for every span index j and stride offset q, a radix-point DFT
+  // of the inputs q + stride * (j + r * span), twiddled by w^(j t) with
+  // w = exp(-2 pi j / (radix * span)), lands at q + stride * (radix * j + t).
+  template <int radix>
+  [[gnu::always_inline]] static inline void Run(const Transform& t, const Transform::Stage& s, const float* inRe,
+                                                const float* inIm, float* outRe, float* outIm) {
+    const size_t inStep = size_t(s.stride) * size_t(s.span) * kLanes, outStep = size_t(s.stride) * kLanes;
+    for (int32_t j = 0; j < s.span; ++j) {
+      const float* wr = t.twiddleRe_.data() + s.twiddles + size_t(j) * (radix - 1);
+      const float* wi = t.twiddleIm_.data() + s.twiddles + size_t(j) * (radix - 1);
+      for (int32_t q = 0; q < s.stride; ++q) {
+        const size_t in = size_t(q + s.stride * j) * kLanes, out = size_t(q + s.stride * radix * j) * kLanes;
+        Lanes re[radix], im[radix];
+        for (int r = 0; r < radix; ++r) {
+          Load(re[r], inRe + in + r * inStep);
+          Load(im[r], inIm + in + r * inStep);
+        }
+        SmallDft<radix>(re, im);
+        Store(outRe + out, re[0]);
+        Store(outIm + out, im[0]);
+        for (int u = 1; u < radix; ++u) {
+          Store(outRe + out + u * outStep, re[u] * wr[u - 1] - im[u] * wi[u - 1]);
+          Store(outIm + out + u * outStep, re[u] * wi[u - 1] + im[u] * wr[u - 1]);
+        }
       }
     }
   }
-}
+
+  // Every pass in turn between the signal and the work buffers; returns
+  // whether the result ended in the work buffers.
+  [[gnu::always_inline]] static inline bool All(Transform& t, float* re, float* im) {
+    float *fromRe = re, *fromIm = im, *toRe = t.workRe_.data(), *toIm = t.workIm_.data();
+    for (const Transform::Stage& s : t.stages_) {
+      switch (s.radix) {
+        case 2: Run<2>(t, s, fromRe, fromIm, toRe, toIm); break;
+        case 3: Run<3>(t, s, fromRe, fromIm, toRe, toIm); break;
+        case 4: Run<4>(t, s, fromRe, fromIm, toRe, toIm); break;
+        default: Run<5>(t, s, fromRe, fromIm, toRe, toIm); break;
+      }
+      std::swap(fromRe, toRe);
+      std::swap(fromIm, toIm);
+    }
+    return fromRe != re;
+  }
+  static bool Baseline(Transform& t, float* re, float* im) { return All(t, re, im); }
+  KV_FOR_AVX2 static bool Avx2(Transform& t, float* re, float* im) { return All(t, re, im); }
+  KV_FOR_AVX512 static bool Avx512(Transform& t, float* re, float* im) { return All(t, re, im); }
+};
 
 void Transform::Forward(float* re, float* im) {
-  float *fromRe = re, *fromIm = im, *toRe = workRe_.data(), *toIm = workIm_.data();
-  for (const Stage& s : stages_) {
-    switch (s.radix) {
-      case 2: Run<2>(s, fromRe, fromIm, toRe, toIm); break;
-      case 3: Run<3>(s, fromRe, fromIm, toRe, toIm); break;
-      case 4: Run<4>(s, fromRe, fromIm, toRe, toIm); break;
-      default: Run<5>(s, fromRe, fromIm, toRe, toIm); break;
-    }
-    std::swap(fromRe, toRe);
-    std::swap(fromIm, toIm);
-  }
-  if (fromRe != re) {
-    std::copy_n(fromRe, size_t(n_) * kLanes, re);
-    std::copy_n(fromIm, size_t(n_) * kLanes, im);
+  const VectorPath path = CurrentVectorPath();
+  const bool inWork = path == VectorPath::kAvx512 ? Stages::Avx512(*this, re, im)
+                      : path == VectorPath::kAvx2 ? Stages::Avx2(*this, re, im)
+                                                  : Stages::Baseline(*this, re, im);
+  if (inWork) {
+    std::copy_n(workRe_.data(), size_t(n_) * kLanes, re);
+    std::copy_n(workIm_.data(), size_t(n_) * kLanes, im);
   }
 }
 

@@ -38,8 +38,7 @@ class Transform {
     int32_t span;    // remaining length divided by the radix
     size_t twiddles;  // offset of this stage's twiddles: (radix - 1) per span index
   };
-  template <int radix>
-  void Run(const Stage& s, const float* inRe, const float* inIm, float* outRe, float* outIm) const;
+  friend struct Stages;
 
   int32_t n_;
   std::vector<Stage> stages_;

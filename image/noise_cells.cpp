@@ -7,8 +7,6 @@
 #include "image/image.h"
 #include "image/random.h"
 
-#include "image/noise_rounding.h"  // last
-
 namespace kv {
 namespace {
 
@@ -30,20 +28,33 @@ constexpr double kFar = 100000.0;
 // The longest run of samples a row form prunes the points for at once.
 constexpr int32_t kRun = 16;
 
-struct CellPoints {
-  int32_t count;
-  PointD points[CellField::kMaxPoints];
-};
+using CellPoints = CellField::PointCache::Cell;
 
 // Where p falls at one octave: its cell and its position inside the cell.
 struct CellPosition {
   int32_t cx, cy;
   double fx, fy;
 };
+// The cell of q and q's place in it. Where the cell fits 32 bits, truncation
+// stepped down below zero is the floor, and cheaper than std::floor on
+// baseline x86-64; far out the lattice's own cut applies.
+inline void Split(double q, int32_t& cell, double& fraction) {
+  if (std::fabs(q) < 2147483647.0) {
+    cell = int32_t(q);
+    cell -= double(cell) > q ? 1 : 0;
+    fraction = q - double(cell);
+  } else {
+    const double floored = std::floor(q);
+    cell = NewField::Cell(floored);
+    fraction = q - floored;
+  }
+}
 inline CellPosition Locate(const CellField& f, PointD p, int32_t octave) {
   const double qx = p.x / f.cellSize.x * f.octaveGrow[octave], qy = p.y / f.cellSize.y * f.octaveGrow[octave];
-  const double cellX = std::floor(qx), cellY = std::floor(qy);
-  return {NewField::Cell(cellX), NewField::Cell(cellY), qx - cellX, qy - cellY};
+  CellPosition at;
+  Split(qx, at.cx, at.fx);
+  Split(qy, at.cy, at.fy);
+  return at;
 }
 
 // Keeps the two smallest distances seen, without branching on them.
@@ -92,30 +103,6 @@ void Combine(const CellField& f, PointD p, Near&& nearest, double& first, double
   first = acc1 / f.weightSum;
   second = acc2 / f.weightSum;
 }
-
-// The points of recently visited cells of one octave along one row. The row
-// meets the same three rows of cells throughout and advances steadily through
-// their columns, so a few columns of slots suffice, keyed by the column.
-class CellCache {
- public:
-  const CellPoints& Get(const CellField& f, int32_t cx, int32_t cy, int32_t octave) {
-    Slot& s = slots_[size_t((cx & 7) * 4 + (cy & 3))];
-    if (!s.filled || s.cx != cx) {
-      s.points.count = f.FeaturePoints(cx, cy, octave, s.points.points);
-      s.cx = cx;
-      s.filled = true;
-    }
-    return s.points;
-  }
-
- private:
-  struct Slot {
-    bool filled = false;
-    int32_t cx = 0;
-    CellPoints points;
-  };
-  Slot slots_[32];
-};
 
 }  // namespace
 
@@ -183,11 +170,33 @@ void CellField::Value(PointD p, double& first, double& second) const {
   }, first, second);
 }
 
-void CellField::ValueRow(double y, double x0, double step, int32_t count, double* first, double* second) const {
+const CellField::PointCache::Cell& CellField::PointCache::Get(const CellField& f, int32_t cx, int32_t cy,
+                                                             int32_t octave) {
+  if (cells_[octave].empty()) Reserve(octave, 1);
+  Cell& c = cells_[octave][size_t((uint32_t(cx) & columnMask_[octave]) * 4 + (uint32_t(cy) & 3))];
+  if (c.count == 0 || c.cx != cx || c.cy != cy) {
+    c.count = f.FeaturePoints(cx, cy, octave, c.points);
+    c.cx = cx;
+    c.cy = cy;
+  }
+  return c;
+}
+
+void CellField::PointCache::Reserve(int32_t octave, int32_t columns) {
+  // A row and its neighbours span three rows of cells; a fourth is the next.
+  // Wider rows than the bound only miss more often.
+  uint32_t width = 8;
+  while (width < uint32_t(std::clamp(columns, 1, 1 << 14))) width *= 2;
+  if (cells_[octave].size() >= size_t(width) * 4) return;
+  cells_[octave].assign(size_t(width) * 4, Cell{});
+  columnMask_[octave] = width - 1;
+}
+
+void CellField::ValueRow(double y, double x0, double step, int32_t count, double* first, double* second,
+                         PointCache& cache) const {
   // Octave by octave over runs of samples in one home cell: a run tries only
   // the points that can be nearest or second nearest somewhere along it.
   // Every distance is computed as Value computes it, so the values agree.
-  CellCache caches[kMaxOctaves];
   const size_t n = static_cast<size_t>(std::max(count, 0));
   std::vector<double> f1(n), f2(n), fx(n);
   std::vector<int32_t> cellX(n);
@@ -208,6 +217,10 @@ void CellField::ValueRow(double y, double x0, double step, int32_t count, double
       fx[size_t(i)] = at.fx;
       row = at;
     }
+    if (count > 0) {
+      const int64_t spanned = std::abs(int64_t(cellX[n - 1]) - cellX[0]);
+      cache.Reserve(octave, int32_t(std::min<int64_t>(spanned, 1 << 14)) + 3);
+    }
     for (int32_t start = 0; start < count;) {
       int32_t end = start + 1;
       // Short runs keep the bound tight.
@@ -220,8 +233,8 @@ void CellField::ValueRow(double y, double x0, double step, int32_t count, double
       double nearest[9 * kMaxPoints];
       for (int32_t dy = -1; dy <= 1; ++dy)
         for (int32_t dx = -1; dx <= 1; ++dx) {
-          const CellPoints& cell = caches[octave].Get(*this, NewField::Step(cellX[size_t(start)], dx),
-                                                           NewField::Step(row.cy, dy), octave);
+          const CellPoints& cell =
+              cache.Get(*this, NewField::Step(cellX[size_t(start)], dx), NewField::Step(row.cy, dy), octave);
           const double oy = row.fy - dy;
           for (int32_t k = 0; k < cell.count; ++k) {
             const double uy = oy - cell.points[k].y;
@@ -237,8 +250,11 @@ void CellField::ValueRow(double y, double x0, double step, int32_t count, double
       // A margin for rounding: keeping a point too many changes nothing.
       bound = bound * (1.0 + 1e-9) + 1e-12;
       int32_t kept = 0;
-      for (int32_t k = 0; k < found; ++k)
-        if (nearest[k] <= bound) all[kept++] = all[k];
+      // Without a branch: which points stay is hard to predict.
+      for (int32_t k = 0; k < found; ++k) {
+        all[kept] = all[k];
+        kept += nearest[k] <= bound ? 1 : 0;
+      }
       for (int32_t i = start; i < end; ++i) {
         double a = kFar, b = kFar;
         const double f = fx[size_t(i)];

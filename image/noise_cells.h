@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "image/geometry.h"
 #include "image/noise.h"
@@ -25,9 +26,30 @@ class CellField {
   // second-nearest (second) feature points; first <= second.
   void Value(PointD p, double& first, double& second) const;
 
+  // The feature points of the cells row forms met, kept from row to row:
+  // neighbouring rows meet the same cells. One per field and caller.
+  class PointCache {
+   public:
+    struct Cell {
+      int32_t cx = 0, cy = 0;
+      int32_t count = 0;  // 0: empty
+      PointD points[kMaxPoints];
+    };
+    // The points of cell (cx, cy) at an octave, generated on a miss.
+    const Cell& Get(const CellField& f, int32_t cx, int32_t cy, int32_t octave);
+    // Room for rows `columns` cells wide at an octave.
+    void Reserve(int32_t octave, int32_t columns);
+
+   private:
+    // Per octave, four rows of cells, each a power of two columns wide.
+    std::vector<Cell> cells_[kMaxOctaves];
+    uint32_t columnMask_[kMaxOctaves] = {};
+  };
+
   // first[i], second[i] = Value(PointD(x0 + i * step, y)) for i in [0, count),
-  // generating each cell's points once for the whole row.
-  void ValueRow(double y, double x0, double step, int32_t count, double* first, double* second) const;
+  // each cell's points generated once while `cache` holds them.
+  void ValueRow(double y, double x0, double step, int32_t count, double* first, double* second,
+                PointCache& cache) const;
 
   // The feature points of lattice cell (cx, cy) at an octave, in the cell's
   // own unit square; returns how many (1..9).

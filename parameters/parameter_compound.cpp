@@ -448,13 +448,12 @@ int32_t PuzzleArrangementParameter::ReadValue(uint32_t, std::string_view text) {
 
 int32_t PuzzleArrangementParameter::SetFromText(std::string_view text, std::string& error) {
   if (ParseArrangementText(text, *value)) return 0;
-  // The size alone, "12x8" or "12 8": the pieces and connectors stay.
+  // The size alone, "12x8" or "12 8".
   const std::string size(Trim(text));
   int columns = 0, rows = 0, used = 0;
   if (std::sscanf(size.c_str(), "%d%*[ xX]%d%n", &columns, &rows, &used) == 2 && size_t(used) == size.size() &&
       columns >= 1 && columns <= kPuzzleMaxSize && rows >= 1 && rows <= kPuzzleMaxSize) {
-    value->columns = int16_t(columns);
-    value->rows = int16_t(rows);
+    ResizePuzzle(*value, columns, rows);
     return 0;
   }
   return Refuse(error, RangeText());

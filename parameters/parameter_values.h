@@ -183,6 +183,14 @@ std::string ArrangementText(const PuzzleArrangement& arrangement);
 // that form for a grid of 1..50 by 1..50.
 bool ParseArrangementText(std::string_view text, PuzzleArrangement& arrangement);
 
+// A columns x rows grid with every piece in place and every connector a coin
+// toss from a fixed seed: the defaults look the same every time.
+void FreshPuzzle(PuzzleArrangement& arrangement, int32_t columns, int32_t rows);
+// A new size given as text: the old grid's flags where they still fit, the
+// rest as FreshPuzzle has them, so the result depends on the old grid alone
+// and not on flags left beyond it.
+void ResizePuzzle(PuzzleArrangement& arrangement, int32_t columns, int32_t rows);
+
 // The commands of the puzzle's preview control.
 // `columns` across, and as many rows as keep the pieces of an area of
 // `areaWidth` x `areaHeight` about square; both within 1..50. The flags

@@ -1,11 +1,35 @@
 // The puzzle arrangement's commands, as the preview's puzzle control gives them.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "parameters/parameter_values.h"
 
 namespace kv {
+
+void FreshPuzzle(PuzzleArrangement& a, int32_t columns, int32_t rows) {
+  RestoreAllPieces(a);
+  RandomNumberGenerator random(1);
+  RandomizeConnectors(a, random);
+  a.columns = int16_t(std::clamp(columns, 1, kPuzzleMaxSize));
+  a.rows = int16_t(std::clamp(rows, 1, kPuzzleMaxSize));
+}
+
+void ResizePuzzle(PuzzleArrangement& a, int32_t columns, int32_t rows) {
+  auto fresh = std::make_unique<PuzzleArrangement>();
+  FreshPuzzle(*fresh, columns, rows);
+  const int32_t w = std::min<int32_t>(a.columns, fresh->columns), h = std::min<int32_t>(a.rows, fresh->rows);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) fresh->Piece(x, y) = a.Piece(x, y);
+  // The old grid's edges, its outline included: (w x (h + 1)) across, ((w + 1) x h) down.
+  for (int32_t y = 0; y <= h; ++y)
+    for (int32_t x = 0; x <= w; ++x) {
+      if (x < w) fresh->HorizontalEdge(x, y) = a.HorizontalEdge(x, y);
+      if (y < h) fresh->VerticalEdge(x, y) = a.VerticalEdge(x, y);
+    }
+  a = *fresh;
+}
 
 void SetPuzzleColumns(PuzzleArrangement& a, int32_t columns, int32_t areaWidth, int32_t areaHeight) {
   columns = std::clamp(columns, 1, kPuzzleMaxSize);

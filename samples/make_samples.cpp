@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,8 @@ bool WritePng(const std::string& path, int channels, const std::vector<unsigned 
   return std::fclose(f) == 0;
 }
 
-void Landscape(int x, int y, double* c) {
-  const double u = double(x) / kWidth, v = double(y) / kHeight;
+void Landscape(int x, int y, double* c, int width = kWidth, int height = kHeight) {
+  const double u = double(x) / width, v = double(y) / height;
   const double zenith[3] = {40, 90, 170}, horizon[3] = {250, 190, 140};
   for (int i = 0; i < 3; ++i) c[i] = zenith[i] + (horizon[i] - zenith[i]) * Smooth(0.0, 0.55, v);
   const double sun[3] = {255, 240, 200};
@@ -78,9 +79,26 @@ void Landscape(int x, int y, double* c) {
   }
 }
 
+// The landscape alone at any size, for the batch benchmark's pictures.
+int LandscapeOfSize(int width, int height, const std::string& file) {
+  std::vector<unsigned char> rgb(size_t(width) * height * 3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      double c[3];
+      Landscape(x, y, c, width, height);
+      for (int k = 0; k < 3; ++k) rgb[(size_t(y) * width + x) * 3 + k] = (unsigned char)std::clamp(c[k] + 0.5, 0.0, 255.0);
+    }
+  if (WritePng(file, 3, rgb, width, height)) return 0;
+  std::fprintf(stderr, "make_samples: cannot write %s\n", file.c_str());
+  return 1;
+}
+
 }  // namespace
 
+// make_samples FOLDER, or make_samples --landscape WIDTH HEIGHT FILE.
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--landscape")
+    return LandscapeOfSize(std::max(1, std::atoi(argv[2])), std::max(1, std::atoi(argv[3])), argv[4]);
   const std::string folder = argc > 1 ? argv[1] : ".";
   std::vector<unsigned char> rgb(size_t(kWidth) * kHeight * 3), rgba(size_t(kWidth) * kHeight * 4),
       mask(size_t(kWidth) * kHeight);

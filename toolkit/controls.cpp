@@ -514,47 +514,133 @@ class ColorControl : public Control {
                int row)
       : Control(session, host, index, spec) {
     AddLabel(grid, row);
-    swatch_ = gtk_color_button_new();
-    gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(swatch_), FALSE);
-    gtk_color_button_set_title(GTK_COLOR_BUTTON(swatch_), spec.label.c_str());
-    gtk_widget_set_halign(swatch_, GTK_ALIGN_START);
+    swatch_ = NewSwatch(spec.label);
     gtk_grid_attach(grid, swatch_, 1, row, 1, 1);
     Own(swatch_);
-    g_signal_connect(swatch_, "color-set", G_CALLBACK(+[](GtkColorButton* b, gpointer self) {
-                       static_cast<ColorControl*>(self)->Picked(GTK_COLOR_CHOOSER(b));
-                     }),
-                     this);
+    g_signal_connect_swapped(swatch_, "color-set", G_CALLBACK(+[](gpointer self) {
+                               auto* control = static_cast<ColorControl*>(self);
+                               control->Answer(control->session_.SetValue(control->index_, SwatchText(control->swatch_)));
+                             }),
+                             this);
     Refresh();
   }
 
   // The swatch shows RGB values; a colour in another space keeps its text
   // and the swatch its last colour.
-  void Refresh() override {
-    GdkRGBA rgba;
-    if (!gdk_rgba_parse(&rgba, session_.Value(index_).c_str())) return;
-    gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
-  }
+  void Refresh() override { ShowColor(swatch_, session_.Value(index_)); }
 
   // "#rrggbb" or a colour name; picked as in the swatch's chooser.
   std::string Enter(std::string_view text) override {
+    if (!ShowColor(swatch_, std::string(Trim(text)))) return spec_.name + " takes a colour such as #ff8000";
+    g_signal_emit_by_name(swatch_, "color-set");
+    return {};
+  }
+
+ private:
+  GtkWidget* swatch_;
+};
+
+// A layer fill: its choices as radio buttons, the swatch beside the solid
+// colour. The swatch takes colours only while that choice is on, since no
+// other fill uses them.
+class LayerFillControl : public Control {
+ public:
+  LayerFillControl(DialogSession& session, ControlHost& host, int32_t index, const ControlSpec& spec, GtkGrid* grid,
+                   int row)
+      : Control(session, host, index, spec) {
+    // The label lines up with the first choice.
+    gtk_widget_set_valign(AddLabel(grid, row), GTK_ALIGN_BASELINE);
+    GtkWidget* box = gtk_grid_new();
+    gtk_widget_set_valign(box, GTK_ALIGN_BASELINE);
+    // A group always has one button on: this unseen one stands for a value
+    // none of the choices shows.
+    none_ = gtk_radio_button_new(nullptr);
+    gtk_widget_set_no_show_all(none_, TRUE);
+    gtk_grid_attach(GTK_GRID(box), none_, 1, 0, 1, 1);
+    for (size_t i = 0; i < spec.items.size(); ++i) {
+      GtkWidget* radio = gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(none_), spec.items[i].c_str());
+      Own(radio);
+      if (i < spec.itemHelp.size()) gtk_widget_set_tooltip_text(radio, spec.itemHelp[i].c_str());
+      g_signal_connect(radio, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer self) {
+                         auto* control = static_cast<LayerFillControl*>(self);
+                         if (control->updating_ > 0 || !gtk_toggle_button_get_active(b)) return;
+                         control->Answer(control->session_.SetNumber(control->index_, control->Choice(GTK_WIDGET(b))));
+                       }),
+                       this);
+      radios_.push_back(radio);
+      GtkWidget* line = radio;
+      if (i == 0 && !spec.swatch.empty()) {
+        swatch_ = NewSwatch(spec.swatch);
+        Own(swatch_);
+        gtk_widget_set_tooltip_text(swatch_, spec.swatchHelp.c_str());
+        g_signal_connect_swapped(swatch_, "color-set", G_CALLBACK(+[](gpointer self) {
+                                   auto* control = static_cast<LayerFillControl*>(self);
+                                   control->Answer(
+                                       control->session_.SetValue(control->index_, SwatchText(control->swatch_)));
+                                 }),
+                                 this);
+        line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+        gtk_box_pack_start(GTK_BOX(line), radio, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(line), swatch_, FALSE, FALSE, 0);
+        gtk_box_set_baseline_position(GTK_BOX(line), GTK_BASELINE_POSITION_CENTER);
+        gtk_widget_set_valign(radio, GTK_ALIGN_BASELINE);
+        gtk_widget_set_valign(line, GTK_ALIGN_BASELINE);
+      }
+      gtk_grid_attach(GTK_GRID(box), line, 0, int(i), 1, 1);
+    }
+    gtk_grid_attach(grid, box, 1, row, 3, 1);
+    Refresh();
+  }
+
+  void Refresh() override {
+    const int choice = static_cast<int>(session_.Number(index_));
+    ++updating_;
+    const bool shown = choice >= 0 && size_t(choice) < radios_.size();
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(shown ? radios_[size_t(choice)] : none_), TRUE);
+    if (swatch_ != nullptr) ShowColor(swatch_, session_.SwatchColor(index_));
+    --updating_;
+    ShowSwatchState();
+  }
+
+  void Enable(bool enabled) override {
+    Control::Enable(enabled);
+    ShowSwatchState();
+  }
+
+  // A choice by its label or number, or a colour, which the solid-colour
+  // choice then fills with.
+  std::string Enter(std::string_view text) override {
+    const std::string t(Trim(text));
+    for (size_t i = 0; i < spec_.items.size(); ++i)
+      if (g_ascii_strcasecmp(spec_.items[i].c_str(), t.c_str()) == 0) return Pick(i);
+    double n;
+    if (ParseNumber(t, n) && n >= 0 && n < static_cast<double>(radios_.size())) return Pick(static_cast<size_t>(n));
     GdkRGBA rgba;
-    if (!gdk_rgba_parse(&rgba, std::string(Trim(text)).c_str())) return spec_.name + " takes a colour such as #ff8000";
+    if (swatch_ == nullptr || !gdk_rgba_parse(&rgba, t.c_str()))
+      return spec_.name + " takes one of its choices" + (swatch_ != nullptr ? " or a colour such as #ff8000" : "");
+    Pick(0);
+    if (!gtk_widget_is_sensitive(swatch_)) return spec_.name + ": the swatch is off";
     gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
     g_signal_emit_by_name(swatch_, "color-set");
     return {};
   }
 
  private:
-  void Picked(GtkColorChooser* chooser) {
-    GdkRGBA rgba;
-    gtk_color_chooser_get_rgba(chooser, &rgba);
-    auto byte = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(rgba.red), byte(rgba.green), byte(rgba.blue));
-    Answer(session_.SetValue(index_, text));
+  double Choice(GtkWidget* radio) const {
+    return static_cast<double>(std::find(radios_.begin(), radios_.end(), radio) - radios_.begin());
+  }
+  std::string Pick(size_t i) {
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(radios_[i]), TRUE);
+    return {};
+  }
+  void ShowSwatchState() {
+    if (swatch_ != nullptr)
+      gtk_widget_set_sensitive(swatch_, Enabled() && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(radios_[0])));
   }
 
-  GtkWidget* swatch_;
+  GtkWidget* none_;
+  std::vector<GtkWidget*> radios_;
+  GtkWidget* swatch_ = nullptr;
 };
 
 // Any other parameter: its value text, sent when the field is left or
@@ -885,17 +971,50 @@ void Control::Detach() {
 std::string Control::Drag(std::optional<double>) { return spec_.name + " has no slider"; }
 
 std::string Control::Focus() {
-  for (GtkWidget* w : widgets_)
-    if (GTK_IS_ENTRY(w)) {
-      gtk_widget_grab_focus(w);
-      return {};
-    }
-  return spec_.name + " has no text field";
+  const auto field = std::find_if(widgets_.begin(), widgets_.end(), [](GtkWidget* w) { return GTK_IS_ENTRY(w); });
+  const auto first = std::find_if(widgets_.begin(), widgets_.end(), [](GtkWidget* w) { return gtk_widget_get_can_focus(w); });
+  GtkWidget* target = field != widgets_.end() ? *field : first != widgets_.end() ? *first : nullptr;
+  if (target == nullptr) return spec_.name + " takes no keyboard";
+  gtk_widget_grab_focus(target);
+  return {};
+}
+
+bool Control::Owns(GtkWidget* widget) const {
+  return widget != nullptr && std::any_of(widgets_.begin(), widgets_.end(), [&](GtkWidget* w) {
+           return w == widget || gtk_widget_is_ancestor(widget, w);
+         });
 }
 
 void Control::Answer(const std::string& refusal) {
   host_.ShowRefusal(refusal);
   Refresh();
+}
+
+// --- colours --------------------------------------------------------------------
+
+GtkWidget* NewSwatch(const std::string& title) {
+  GtkWidget* swatch = gtk_color_button_new();
+  gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(swatch), FALSE);
+  gtk_color_button_set_title(GTK_COLOR_BUTTON(swatch), title.c_str());
+  gtk_widget_set_halign(swatch, GTK_ALIGN_START);
+  gtk_widget_set_valign(swatch, GTK_ALIGN_CENTER);
+  return swatch;
+}
+
+bool ShowColor(GtkWidget* swatch, const std::string& text) {
+  GdkRGBA rgba;
+  if (!gdk_rgba_parse(&rgba, text.c_str())) return false;
+  gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch), &rgba);
+  return true;
+}
+
+std::string SwatchText(GtkWidget* swatch) {
+  GdkRGBA rgba;
+  gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(swatch), &rgba);
+  auto byte = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(rgba.red), byte(rgba.green), byte(rgba.blue));
+  return text;
 }
 
 // --- texts ----------------------------------------------------------------------
@@ -965,6 +1084,7 @@ std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, 
       return std::make_unique<ConnectionsControl>(session, host, index, spec, grid, row);
     case ControlKind::kArrangement:
       return std::make_unique<ArrangementControl>(session, host, index, spec, grid, row);
+    case ControlKind::kLayerFill: return std::make_unique<LayerFillControl>(session, host, index, spec, grid, row);
     case ControlKind::kText: break;
   }
   return std::make_unique<TextControl>(session, host, index, spec, grid, row);

@@ -52,8 +52,12 @@ class Control : public ControlView {
   // A drag of the control's slider to `position` (0..1 of its track), the
   // button held; without a position the button goes up.
   virtual std::string Drag(std::optional<double> position);
-  // The keyboard to the control's text field.
+  // The keyboard to the control's text field, else to its first widget.
   std::string Focus();
+  // `widget` is one of the control's own, or inside one.
+  bool Owns(GtkWidget* widget) const;
+  // A value text from the clipboard, as a change of the user's.
+  void Paste(const std::string& text) { Answer(session_.SetValue(index_, text)); }
   // The value as the control shows it; the place of its slider, 0..1.
   virtual std::string Shown() const { return session_.Value(index_); }
   virtual std::optional<double> TrackShown() const { return std::nullopt; }
@@ -146,6 +150,14 @@ std::unique_ptr<Control> MakeControl(DialogSession& session, ControlHost& host, 
 // highlight's colour of one parameter, grouped around a disc that places the light.
 std::unique_ptr<Control> MakeLightingControl(DialogSession& session, ControlHost& host, int32_t index,
                                              const ControlSpec& spec, GtkGrid* grid, int row);
+
+// A colour swatch: a button that opens the colour chooser titled `title`.
+GtkWidget* NewSwatch(const std::string& title);
+// Shows a colour text ("#rrggbb", a colour name); false, the swatch as it
+// was, for a text it cannot show.
+bool ShowColor(GtkWidget* swatch, const std::string& text);
+// The swatch's colour as "#rrggbb".
+std::string SwatchText(GtkWidget* swatch);
 
 // "x,y" as a point; false for anything else.
 bool ParsePoint(std::string_view text, PointD& point);

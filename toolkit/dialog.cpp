@@ -136,10 +136,11 @@ void Dialog::Build() {
                      return static_cast<gboolean>(static_cast<Dialog*>(self)->KeyPressed(*e));
                    }),
                    this);
-  g_signal_connect_swapped(window_, "set-focus", G_CALLBACK(+[](gpointer self) {
-                             static_cast<Dialog*>(self)->FocusChanged();
-                           }),
-                           this);
+  // Told before the window moves the focus: the widget is the new one.
+  g_signal_connect(window_, "set-focus", G_CALLBACK(+[](GtkWindow*, GtkWidget* focus, gpointer self) {
+                     static_cast<Dialog*>(self)->FocusChanged(focus);
+                   }),
+                   this);
 
   preview_ = std::make_unique<PreviewArea>(session_, [this](double zoom) { ShowZoom(zoom); });
   if (auto it = commandChecks_.find(kCommandShowMarkers); it != commandChecks_.end()) preview_->ShowMarkers(it->second);
@@ -489,9 +490,22 @@ void Dialog::Later(std::function<void()> action) {
   later_.insert(pending->id);
 }
 
-// On the selection, or on the whole text when nothing is selected.
+// On the selection, or on the whole text when nothing is selected; on a
+// control without a text field, its whole value text.
 bool Dialog::Clipboard(int32_t command) {
   GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window_));
+  if (Control* control = ValueControl(focus)) {
+    GtkClipboard* board = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    if (command == kCommandCopy) {
+      gtk_clipboard_set_text(board, session_.Value(control->Index()).c_str(), -1);
+    } else if (command == kCommandPaste) {
+      gchar* text = gtk_clipboard_wait_for_text(board);
+      if (text == nullptr) return false;
+      control->Paste(text);
+      g_free(text);
+    }
+    return command != kCommandCut;  // a value cannot be cut away
+  }
   if (!IsTextField(focus)) return false;
   GtkEditable* field = GTK_EDITABLE(focus);
   if (!gtk_editable_get_selection_bounds(field, nullptr, nullptr)) gtk_editable_select_region(field, 0, -1);
@@ -501,9 +515,17 @@ bool Dialog::Clipboard(int32_t command) {
   return true;
 }
 
-void Dialog::FocusChanged() {
-  const bool text = IsTextField(gtk_window_get_focus(GTK_WINDOW(window_)));
-  for (int32_t command : {kCommandCut, kCommandCopy, kCommandPaste}) EnableCommand(command, text);
+Control* Dialog::ValueControl(GtkWidget* focus) const {
+  if (focus == nullptr || IsTextField(focus)) return nullptr;
+  for (const auto& c : controls_)
+    if (c->Enabled() && c->Owns(focus)) return c.get();
+  return nullptr;
+}
+
+void Dialog::FocusChanged(GtkWidget* focus) {
+  const bool text = IsTextField(focus), value = ValueControl(focus) != nullptr;
+  EnableCommand(kCommandCut, text);
+  for (int32_t command : {kCommandCopy, kCommandPaste}) EnableCommand(command, text || value);
 }
 
 // Page Up and Down switch effects, unless a slider or number field has the

@@ -111,7 +111,10 @@ class Dialog final : public DialogWindow, public ControlHost {
   void RunCommand(int32_t command);
   void Later(std::function<void()> action);
   bool Clipboard(int32_t command);
-  void FocusChanged();
+  // The control whose widget has the keyboard and no text field of its own:
+  // its value text is what the clipboard takes and gives.
+  Control* ValueControl(GtkWidget* focus) const;
+  void FocusChanged(GtkWidget* focus);
   bool KeyPressed(const GdkEventKey& key);
   void ManageSettings();
   void ShowZoom(double zoom);

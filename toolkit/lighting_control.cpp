@@ -61,19 +61,15 @@ class LightingControl final : public Control {
     gtk_spin_button_set_wrap(GTK_SPIN_BUTTON(spins_[kDirection]), TRUE);
 
     AddPartLabel(box, kHighlight);
-    swatch_ = gtk_color_button_new();
-    gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(swatch_), FALSE);
-    gtk_widget_set_halign(swatch_, GTK_ALIGN_START);
+    swatch_ = NewSwatch(spec.items.size() > size_t(kHighlight) ? spec.items[size_t(kHighlight)] : spec.label);
     gtk_grid_attach(GTK_GRID(box), swatch_, 2, kHighlight, 2, 1);
     Own(swatch_);
-    g_signal_connect(swatch_, "color-set", G_CALLBACK(+[](GtkColorButton* b, gpointer self) {
-                       auto* control = static_cast<LightingControl*>(self);
-                       GdkRGBA rgba;
-                       gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(b), &rgba);
-                       control->colour_ = Hex(rgba);
-                       control->CommitNow();
-                     }),
-                     this);
+    g_signal_connect_swapped(swatch_, "color-set", G_CALLBACK(+[](gpointer self) {
+                               auto* control = static_cast<LightingControl*>(self);
+                               control->colour_ = SwatchText(control->swatch_);
+                               control->CommitNow();
+                             }),
+                             this);
     Refresh();
   }
 
@@ -88,8 +84,7 @@ class LightingControl final : public Control {
     ++updating_;
     for (int i = 0; i < 4; ++i) gtk_adjustment_set_value(adjustments_[i], v[i]);
     colour_ = colour;
-    GdkRGBA rgba;
-    if (gdk_rgba_parse(&rgba, colour.c_str())) gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
+    ShowColor(swatch_, colour);
     --updating_;
     gtk_widget_queue_draw(disc_);
   }
@@ -116,24 +111,15 @@ class LightingControl final : public Control {
     if (!Parse(std::string(text), v, colour))
       return spec_.name + " takes \"direction inclination brightness sharpness [#rrggbb]\"";
     for (int i = 0; i < 4; ++i) gtk_adjustment_set_value(adjustments_[i], v[i]);
-    GdkRGBA rgba;
     if (!colour.empty()) {
-      if (!gdk_rgba_parse(&rgba, colour.c_str())) return spec_.name + " takes a highlight colour such as #ffffff";
-      colour_ = Hex(rgba);
-      gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(swatch_), &rgba);
+      if (!ShowColor(swatch_, colour)) return spec_.name + " takes a highlight colour such as #ffffff";
+      colour_ = SwatchText(swatch_);
     }
     CommitNow();
     return {};
   }
 
  private:
-  static std::string Hex(const GdkRGBA& rgba) {
-    auto byte = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(rgba.red), byte(rgba.green), byte(rgba.blue));
-    return text;
-  }
-
   // Four numbers, then the colour's text (possibly empty).
   static bool Parse(const std::string& text, double v[4], std::string& colour) {
     std::istringstream in(text);

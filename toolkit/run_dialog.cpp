@@ -1,4 +1,4 @@
-// The toolkit's one export.
+// The toolkit's exports.
 #include <gtk/gtk.h>
 
 #include <new>
@@ -27,3 +27,6 @@ extern "C" __attribute__((visibility("default"))) int32_t KalveroToolkitRunDialo
 
 // The core calls the export through the seam's type.
 [[maybe_unused]] static constexpr kv::toolkit::RunDialogProc kRunDialog = &KalveroToolkitRunDialog;
+
+// For kalvero --version, which loads the toolkit without starting GTK.
+extern "C" __attribute__((visibility("default"))) const char* KalveroToolkitVersion() { return KALVERO_VERSION; }

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "effects/filter_table.h"
 #include "framework/settings_block.h"
 #include "host/host_calls.h"
+#include "host/pixel_layout.h"
 #include "host/run_record.h"
 #include "host/working_area.h"
 #include "parameters/parameter_io.h"
@@ -35,7 +37,26 @@ int32_t Decimals(double minimum, double maximum) {
   return span <= 1.0 ? 2 : span <= 20.0 ? 1 : 0;
 }
 
-ControlSpec SpecOf(const FilterParameter& p) {
+// The fills a layer-fill control offers, in the order it shows them: making
+// the area transparent only where the image can be.
+std::vector<uint32_t> FillChoices(const LayerFillParameter& fill, bool transparentImage) {
+  std::vector<uint32_t> modes;
+  if (fill.allowedModes & kAllowFillColor) modes.push_back(kFillWithColor);
+  if (fill.allowedModes & kAllowKeepOriginal) modes.push_back(kFillKeepOriginal);
+  if ((fill.allowedModes & kAllowTransparent) && transparentImage) modes.push_back(kFillTransparent);
+  return modes;
+}
+
+// The choice that shows `mode`, -1 for none. Without transparency the
+// effects fill with the colour where they would make the area transparent,
+// so that is the choice shown; the value stays until the user picks.
+int32_t FillChoice(const std::vector<uint32_t>& modes, uint32_t mode) {
+  if (mode == kFillTransparent && std::find(modes.begin(), modes.end(), mode) == modes.end()) mode = kFillWithColor;
+  const auto it = std::find(modes.begin(), modes.end(), mode);
+  return it != modes.end() ? int32_t(it - modes.begin()) : -1;
+}
+
+ControlSpec SpecOf(const FilterParameter& p, bool transparentImage) {
   ControlSpec spec;
   spec.name = p.Name();
   spec.label = p.Label();
@@ -91,6 +112,20 @@ ControlSpec SpecOf(const FilterParameter& p) {
   } else if (dynamic_cast<const PuzzleArrangementParameter*>(&p) != nullptr) {
     spec.kind = ControlKind::kArrangement;
     spec.maximum = kPuzzleMaxSize;
+  } else if (const auto* fill = dynamic_cast<const LayerFillParameter*>(&p)) {
+    spec.kind = ControlKind::kLayerFill;
+    for (uint32_t mode : FillChoices(*fill, transparentImage)) {
+      const TextKeys& keys = mode == kFillWithColor     ? fill->fillChoice
+                             : mode == kFillKeepOriginal ? fill->keepChoice
+                                                         : fill->transparentChoice;
+      spec.items.push_back(keys.LabelText());
+      spec.itemHelp.push_back(keys.HelpText());
+      if (mode == kFillWithColor) {
+        spec.swatch = fill->colorSwatch.LabelText();
+        spec.swatchHelp = fill->colorSwatch.HelpText();
+      }
+    }
+    spec.maximum = double(spec.items.size()) - 1;
   }
   return spec;
 }
@@ -195,7 +230,7 @@ std::vector<std::string> ToolkitSession::PageLabels() const {
 std::vector<ControlSpec> ToolkitSession::Controls() const {
   std::vector<ControlSpec> specs;
   if (model_)
-    for (const auto& p : model_->Parameters()) specs.push_back(SpecOf(*p));
+    for (const auto& p : model_->Parameters()) specs.push_back(SpecOf(*p, TransparentImage()));
   return specs;
 }
 
@@ -216,6 +251,8 @@ double ToolkitSession::Number(int32_t control) const {
   if (const auto* d = dynamic_cast<const DirectionParameter*>(p)) return *d->value;
   if (const auto* seed = dynamic_cast<const RandomSeedParameter*>(p)) return *seed->value;
   if (const auto* c = dynamic_cast<const FlagConnectionsParameter*>(p)) return ConnectionBits(*c->value);
+  if (const auto* fill = dynamic_cast<const LayerFillParameter*>(p))
+    return FillChoice(FillChoices(*fill, TransparentImage()), fill->value->mode);
   return 0.0;
 }
 
@@ -223,6 +260,13 @@ std::string ToolkitSession::Value(int32_t control) const {
   const FilterParameter* p = At(control);
   return p != nullptr ? p->ValueText() : std::string();
 }
+
+std::string ToolkitSession::SwatchColor(int32_t control) const {
+  const auto* fill = dynamic_cast<const LayerFillParameter*>(At(control));
+  return fill != nullptr ? ColorValueText(fill->value->color) : std::string();
+}
+
+bool ToolkitSession::TransparentImage() const { return HostPixelFormat(host_, OutputPlanes(host_)).hasAlpha; }
 
 std::string ToolkitSession::Refusal(const FilterParameter* p, std::string_view value) const {
   const std::string refused = FormatText(Text("Refused Value"), value);
@@ -251,6 +295,11 @@ std::string ToolkitSession::SetNumber(int32_t control, double value) {
     const long bits = std::lround(value);
     if (bits < 0 || bits >= 1 << kFlagAttachmentCount) return Refusal(p, param_io::Format("%g", value));
     for (int32_t i = 0; i < kFlagAttachmentCount; ++i) c->value->attached[i] = (bits >> i & 1) != 0;
+  } else if (auto* fill = dynamic_cast<LayerFillParameter*>(p)) {
+    const std::vector<uint32_t> modes = FillChoices(*fill, TransparentImage());
+    const double i = std::floor(value);
+    if (i < 0 || i >= double(modes.size())) return Refusal(p, param_io::Format("%g", value));
+    fill->value->mode = modes[size_t(i)];
   } else {
     return Refusal(p, param_io::Format("%g", value));
   }

@@ -42,6 +42,7 @@ class ToolkitSession final : public toolkit::DialogSession {
   std::string Value(int32_t control) const override;
   std::string SetNumber(int32_t control, double value) override;
   std::string SetValue(int32_t control, std::string_view text) override;
+  std::string SwatchColor(int32_t control) const override;
   bool Arrangement(int32_t control, PuzzleArrangement& out, Rect& area) const override;
   std::string Arrange(int32_t control, toolkit::ArrangeCommand command, int32_t x, int32_t y) override;
   double TrackPosition(int32_t control, double value) const override;
@@ -69,6 +70,8 @@ class ToolkitSession final : public toolkit::DialogSession {
 
  private:
   FilterParameter* At(int32_t control) const;
+  // The host's layer can be made transparent.
+  bool TransparentImage() const;
   // The status bar's word on a value the parameter cannot take.
   std::string Refusal(const FilterParameter* p, std::string_view value) const;
 

@@ -112,6 +112,9 @@ enum class ControlKind : int32_t {
                // minimum..maximum; `items` names the five parts
   kConnections,  // number: bit i set when side or corner i is held; `items` name them
   kArrangement,  // the puzzle's grid over the preview, changed through Arrange
+  kLayerFill,    // number: index into `items`, the fills the image allows, or -1 for
+                 // none of them; the first offered may be the solid colour, whose
+                 // swatch shows SwatchColor and takes a colour text through SetValue
   kText,       // any other parameter: its value text in an edit field
 };
 
@@ -146,7 +149,9 @@ struct ControlSpec {
   double minimum = 0.0, maximum = 0.0;
   int32_t decimals = 0;
   std::vector<std::string> items;  // list box items, length units, or connections' names
-  std::vector<std::string> itemHelp;  // connections: each one's help
+  std::vector<std::string> itemHelp;  // connections and layer fills: each one's help
+  // A layer fill's swatch, beside its solid-colour choice; empty without one.
+  std::string swatch, swatchHelp;
   // Lengths: the image's pixels per inch, so that a change of unit keeps
   // the length and the slider spans the same range in every unit.
   double pixelsPerInch = 72.0;
@@ -193,6 +198,9 @@ class DialogSession {
   virtual std::string Value(int32_t control) const = 0;
   virtual std::string SetNumber(int32_t control, double value) = 0;
   virtual std::string SetValue(int32_t control, std::string_view text) = 0;
+  // A layer fill's colour as a colour control shows it, whichever fill is
+  // chosen.
+  virtual std::string SwatchColor(int32_t /*control*/) const { return {}; }
   // A slider's track: the place 0..1 that shows `value` (pixels for a
   // length), and the value at a place. Effects give small values most of
   // the track.

@@ -22,6 +22,53 @@ void MoveToward(uint8_t* o, const uint8_t* b, double weight, const PixelFormat& 
   o[colors] = uint8_t(o[colors] + int32_t((bAlpha - oAlpha) * weight));
 }
 
+BandImage::BandImage(const Rect& bounds, const BytePixel& background)
+    : bounds_(bounds),
+      columns_((std::max(bounds.Width(), 0) + kTile - 1) / kTile),
+      rows_((std::max(bounds.Height(), 0) + kTile - 1) / kTile),
+      background_(background),
+      tiles_(size_t(columns_) * size_t(rows_)) {}
+
+uint8_t* BandImage::At(int32_t x, int32_t y) {
+  const int32_t u = x - bounds_.left, v = y - bounds_.top, step = background_.format.channelCount;
+  std::unique_ptr<uint8_t[]>& tile = tiles_[size_t(v / kTile) * size_t(columns_) + size_t(u / kTile)];
+  if (!tile) {
+    tile.reset(new uint8_t[size_t(kTile * kTile * step)]);
+    for (int32_t i = 0; i < kTile * kTile; ++i) std::copy_n(background_.values, step, tile.get() + i * step);
+  }
+  return tile.get() + ((v % kTile) * kTile + u % kTile) * step;
+}
+
+Rect BandImage::TilesAcross(int32_t top, int32_t bottom) const {
+  const int32_t first = std::max(0, (top - bounds_.top) / kTile);
+  const int32_t last = std::min(rows_, (std::max(bottom, bounds_.top) - bounds_.top + kTile - 1) / kTile);
+  int32_t left = columns_, right = 0;
+  for (int32_t r = first; r < last; ++r)
+    for (int32_t c = 0; c < columns_; ++c)
+      if (tiles_[size_t(r) * size_t(columns_) + size_t(c)]) left = std::min(left, c), right = std::max(right, c + 1);
+  if (left >= right) return {};
+  return {bounds_.left + left * kTile, top, std::min(bounds_.right, bounds_.left + right * kTile), bottom};
+}
+
+void BandImage::CopyInto(ByteImage& into) const {
+  const int32_t step = background_.format.channelCount;
+  const Rect& r = into.bounds;
+  const int32_t left = std::max(r.left, bounds_.left), right = std::min(r.right, bounds_.right);
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    uint8_t* row = into.Row(y);
+    for (int32_t x = r.left; x < r.right; ++x) std::copy_n(background_.values, step, row + size_t(x - r.left) * step);
+    if (y < bounds_.top || y >= bounds_.bottom) continue;
+    const int32_t v = y - bounds_.top;
+    for (int32_t x = left; x < right;) {
+      const int32_t u = x - bounds_.left, end = std::min(right, x + kTile - u % kTile);
+      if (const uint8_t* tile = tiles_[size_t(v / kTile) * size_t(columns_) + size_t(u / kTile)].get())
+        std::copy_n(tile + ((v % kTile) * kTile + u % kTile) * step, size_t(end - x) * step,
+                    row + size_t(x - r.left) * step);
+      x = end;
+    }
+  }
+}
+
 void CreateEdgeTransform::Reached(Point p, PointD, double signedDistance) {
   // Negative inside: the kept shape is the selection moved by the offset and
   // eaten into where the noise is high.
@@ -29,7 +76,7 @@ void CreateEdgeTransform::Reached(Point p, PointD, double signedDistance) {
   output_(p.x, p.y) = t <= 0.0 ? 255 : 0;
 }
 
-CreateBurnTransform::CreateBurnTransform(const NoiseField& noise, ByteMask& burnMask, ByteImage& burnImage,
+CreateBurnTransform::CreateBurnTransform(const NoiseField& noise, ByteMask& burnMask, BandImage& burnImage,
                                          ByteImage& output, const Settings& settings)
     : noise_(noise), burnMask_(burnMask), burnImage_(burnImage), output_(output), s_(settings) {
   const double band = s_.end - s_.start;
@@ -54,9 +101,9 @@ void CreateBurnTransform::Reached(Point p, PointD, double signedDistance) {
     const double g = -(d - b) * (d - b);
     const double k1 = 0.75 * std::exp(g / (2.0 * colorSigma2_));
     const double k2 = std::exp(g / (2.0 * alphaSigma2_));
-    uint8_t* px = burnImage_.Address(p.x, p.y);
-    std::copy_n(s_.burnColor.values, burnImage_.pixelStep, px);
-    MoveToward(px, s_.edgeColor.values, k1, burnImage_.format);
+    uint8_t* px = burnImage_.At(p.x, p.y);
+    std::copy_n(s_.burnColor.values, burnImage_.Format().channelCount, px);
+    MoveToward(px, s_.edgeColor.values, k1, burnImage_.Format());
     m = uint8_t(std::clamp(k2, 0.0, 1.0) * 255.0);
   }
   // The one-pixel soft rim of the burnt-away area.

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "image/distance.h"
 #include "image/noise.h"
@@ -15,6 +17,29 @@ namespace kv {
 // Moves `o` toward `b` by `weight` (0..1), the colours weighted by the alphas
 // when the format has one. Truncates like the rest of the effect.
 void MoveToward(uint8_t* o, const uint8_t* b, double weight, const PixelFormat& format);
+
+// The burn image: the band's colours over black. Only the tiles the band
+// passes through are kept, so it costs next to nothing beside the picture.
+class BandImage {
+ public:
+  BandImage(const Rect& bounds, const BytePixel& background);
+
+  // The pixel at (x, y) inside the bounds, its tile made (black) on first
+  // use. Throws std::bad_alloc when memory runs out.
+  uint8_t* At(int32_t x, int32_t y);
+  const PixelFormat& Format() const { return background_.format; }
+  // The columns of the tiles kept in rows [top, bottom); empty without any.
+  Rect TilesAcross(int32_t top, int32_t bottom) const;
+  // Copies the image over `into`'s bounds, black where nothing is kept.
+  void CopyInto(ByteImage& into) const;
+
+ private:
+  static constexpr int32_t kTile = 64;
+  Rect bounds_;
+  int32_t columns_, rows_;
+  BytePixel background_;
+  std::vector<std::unique_ptr<uint8_t[]>> tiles_;
+};
 
 // Writes 255 into `output` where the eroded selection keeps the pixel, else 0.
 class CreateEdgeTransform final : public DistanceTransform {
@@ -45,7 +70,7 @@ class CreateBurnTransform final : public DistanceTransform {
     bool writeFill = true;  // false when the original image is kept
     BytePixel edgeColor, burnColor, fillPixel;
   };
-  CreateBurnTransform(const NoiseField& noise, ByteMask& burnMask, ByteImage& burnImage, ByteImage& output,
+  CreateBurnTransform(const NoiseField& noise, ByteMask& burnMask, BandImage& burnImage, ByteImage& output,
                       const Settings& settings);
 
   void Reached(Point p, PointD origin, double signedDistance) override;
@@ -59,7 +84,7 @@ class CreateBurnTransform final : public DistanceTransform {
 
   const NoiseField& noise_;
   ByteMask& burnMask_;
-  ByteImage& burnImage_;
+  BandImage& burnImage_;
   ByteImage& output_;
   Settings s_;
   static constexpr double kSpread = 0.5;  // how far the noise stretches or squeezes the band

@@ -66,6 +66,7 @@ void BurntEdges::TileInputArea(const Rect&, const Rect& area, const void* block,
 namespace {
 
 constexpr double kBlurRadius = 3.0;
+constexpr int32_t kStripRows = 64;
 
 // Lengths derived from the block, in full-size pixels unless said otherwise.
 struct Sizes {
@@ -125,8 +126,7 @@ int32_t BurntEdges::Render(RenderContext& c) {
   const Rect work = out.bounds.Inflate(z.margin, z.margin);
   ByteMask burnMask(err, work);
   if (err != 0) return err;
-  ByteImage burnImage(err, work, f);
-  if (err != 0) return err;
+  BandImage burnImage(out.bounds, Black(f));
 
   FBMField edgeNoise;
   edgeNoise.Init(err, {z.E, z.E}, 0.5, b.randomSeed, 0.5, s, false, 0, 0);
@@ -136,10 +136,6 @@ int32_t BurntEdges::Render(RenderContext& c) {
   if (err != 0) return err;
 
   const BytePixel black = Black(f);
-  for (int32_t y = work.top; y < work.bottom; ++y) {
-    uint8_t* px = burnImage.Row(y);
-    for (int32_t x = work.left; x < work.right; ++x, px += f.channelCount) std::copy_n(black.values, f.channelCount, px);
-  }
   burnMask.Fill(0);
 
   {
@@ -174,22 +170,34 @@ int32_t BurntEdges::Render(RenderContext& c) {
     if (err != 0) return err;
   }
 
-  RowBuffer* rows = nullptr;
-  if ((err = burnImage.RowView(rows)) != 0) return err;
-  Blur(err, *rows, kBlurRadius, c.abortTester, false, nullptr, nullptr, 0.0, 1.0);
-  if (err != 0) return err;
-
+  // The band blurred a strip of rows at a time, over the tiles it keeps and
+  // as many rows and columns around them as the blur reaches: outside the
+  // band the burn image is black, as far as the blur can see.
+  const int32_t reach = int32_t(BlurKernel(kBlurRadius).size()) - 1;
   const Rect& r = out.bounds;
-  for (int32_t y = r.top; y < r.bottom; ++y) {
-    if (c.ShouldAbort()) return kErrAborted;
-    const uint8_t* m = burnMask.Address(r.left, y);
-    const uint8_t* burnt = burnImage.Address(r.left, y);
-    uint8_t* o = out.Row(y);
-    for (int32_t x = r.left; x < r.right; ++x, ++m, burnt += f.channelCount, o += f.channelCount) {
-      const double a = *m / 255.0 * b.opacity / 100.0;
-      if (a > 0.0) MoveToward(o, burnt, a, f);
+  ByteImage strip;
+  for (int32_t top = r.top; top < r.bottom; top += kStripRows) {
+    const int32_t bottom = std::min(r.bottom, top + kStripRows);
+    const Rect tiles = burnImage.TilesAcross(top - reach, bottom + reach);
+    const Rect blurred = tiles.IsEmpty() ? Rect{} : Rect{tiles.left, top, tiles.right, bottom}.Inflate(reach, reach);
+    if (!blurred.IsEmpty()) {
+      if ((err = strip.Allocate(blurred, f)) != 0) return err;
+      burnImage.CopyInto(strip);
+      RowBuffer* rows = nullptr;
+      if ((err = strip.RowView(rows)) != 0) return err;
+      Blur(err, *rows, kBlurRadius, c.abortTester, false, nullptr, nullptr, 0.0, 1.0);
+      if (err != 0) return err;
     }
-    ReportProgress(c.progress, 0.9, 1.0, double(y - r.top + 1) / r.Height());
+    for (int32_t y = top; y < bottom; ++y) {
+      if (c.ShouldAbort()) return kErrAborted;
+      const uint8_t* m = burnMask.Address(r.left, y);
+      uint8_t* o = out.Row(y);
+      for (int32_t x = r.left; x < r.right; ++x, ++m, o += f.channelCount) {
+        const double a = *m / 255.0 * b.opacity / 100.0;
+        if (a > 0.0) MoveToward(o, blurred.Contains(x, y) ? strip.Address(x, y) : black.values, a, f);
+      }
+      ReportProgress(c.progress, 0.9, 1.0, double(y - r.top + 1) / r.Height());
+    }
   }
   ReportProgress(c.progress, 0.0, 1.0, 1.0);
   return 0;

@@ -163,7 +163,20 @@ int32_t FillBackground(const ConstellationBlock& b, const RenderContext& c, cons
     } else {
       MaskRow(selection, tile.left, y, tile.Width(), mask.data());
       for (int32_t i = 0; i < tile.Width(); ++i) fill[size_t(i) * fillFormat.channelCount + f.colorChannels] = mask[size_t(i)];
-      CompositeRowOver(px, fill.data(), fillFormat, in.Address(tile.left, y), f, tile.Width());
+      // Wholly selected runs take the colour as it is, as the composite would.
+      const uint8_t* background = in.Address(tile.left, y);
+      for (int32_t i = 0; i < tile.Width();) {
+        int32_t end = i + 1;
+        const bool whole = mask[size_t(i)] == 255;
+        while (end < tile.Width() && (mask[size_t(end)] == 255) == whole) ++end;
+        if (whole) {
+          for (int32_t k = i; k < end; ++k) std::copy_n(colour.values, f.channelCount, px + k * f.channelCount);
+        } else {
+          CompositeRowOver(px + i * f.channelCount, &fill[size_t(i) * fillFormat.channelCount], fillFormat,
+                           background + i * f.channelCount, f, end - i);
+        }
+        i = end;
+      }
     }
   }
   return 0;
@@ -199,6 +212,9 @@ std::vector<Point> EdgePoints(const RenderContext& c, const ByteMask& selection,
       break;
     }
   }
+  int64_t above = 0;
+  for (int32_t v = level + 1; v < 256; ++v) above += histogram[size_t(v)];
+  points.reserve(size_t(above));
   for (int32_t y = E.top; y < E.bottom; ++y) {
     const uint8_t* e = strength.Row(y);
     for (int32_t i = 0; i < E.Width(); ++i)
@@ -213,93 +229,120 @@ struct Star {
   bool twinkle;
 };
 
+// Exact quotients n / u for every numerator a composite reaches (below
+// 2^17) through one multiplication: n * ceil(2^32 / u) >> 32.
+struct Reciprocals {
+  uint64_t of[256] = {};
+  Reciprocals() {
+    for (uint64_t u = 1; u < 256; ++u) of[u] = ((uint64_t(1) << 32) + u - 1) / u;
+  }
+};
+
+// A colour with alpha a (1..255) over the pixel at px, with the arithmetic
+// of CompositeRowOver, for N channels of which the last is alpha if Alpha.
+template <int32_t N, bool Alpha>
+inline void PutOver(uint8_t* px, const uint8_t* colour, int32_t a, const Reciprocals& inverse) {
+  if constexpr (!Alpha) {
+    for (int32_t k = 0; k < N; ++k) px[k] = uint8_t(px[k] + (colour[k] - px[k]) * a / 255);
+  } else {
+    constexpr int32_t kAlpha = N - 1;
+    const int32_t t = px[kAlpha] * (255 - a) / 255, u = a + t;
+    const uint64_t r = inverse.of[u];
+    for (int32_t k = 0; k < kAlpha; ++k) px[k] = uint8_t((uint64_t(a * colour[k] + t * px[k]) * r) >> 32);
+    px[kAlpha] = uint8_t(u);
+  }
+}
+
 // Stamps brushes in the colour under their centre, then white over them as
 // far as the overdrive asks.
 class StarStamper {
  public:
   StarStamper(const ByteImage& in, ByteImage& out, double overdrive)
-      : in_(in), out_(out), source_(PixelFormat::Of(out.format.mode, out.format.colorChannels, true)),
-        whitePixel_(HostColorPixel(Color::RGB(255, 255, 255), out.format, 255)) {
+      : in_(in), out_(out), whitePixel_(HostColorPixel(Color::RGB(255, 255, 255), out.format, 255)) {
     for (int32_t u = 0; u < 256; ++u) {
       colourAlpha_[size_t(u)] = uint8_t(255.0 * std::clamp(u / 255.0 * std::sqrt(1.0 - overdrive), 0.0, 1.0));
       whiteAlpha_[size_t(u)] = uint8_t(255.0 * std::clamp(u / 255.0 * overdrive, 0.0, 1.0));
     }
-    colour_ = overdrive < 1.0;
-    white_ = overdrive > 0.0;
   }
 
-  // Stamps the stars in their order, a band of rows at a time: each pixel
-  // sees the same stamps in the same order as when they are stamped whole
-  // one after the other, while the band stays in the caches.
-  void StampAll(const std::vector<Star>& stars, const StarBrush& round, const StarBrush& twinkle) {
+  // Stamps the stars in their order, a tile at a time: each pixel sees the
+  // same stamps in the same order as when they are stamped whole one after
+  // the other, while the tile and the pixels under it stay in the caches.
+  int32_t StampAll(const std::vector<Star>& stars, const StarBrush& round, const StarBrush& twinkle) {
     const Rect& o = out_.bounds;
-    const int32_t bands = (o.Height() + kBand - 1) / kBand;
-    const auto rows = [&](const Star& s, int32_t& first, int32_t& last) {
+    const int32_t columns = (o.Width() + kTile - 1) / kTile, rows = (o.Height() + kTile - 1) / kTile;
+    // The tiles a star's brush reaches, or false when it reaches none.
+    const auto reach = [&](const Star& s, Rect& tiles) {
       const int32_t size = (s.twinkle ? twinkle : round).size;
-      const int32_t top = std::max(s.at.y - size / 2, o.top), bottom = std::min(s.at.y - size / 2 + size, o.bottom);
-      first = (top - o.top) / kBand;
-      last = (bottom - 1 - o.top) / kBand;
-      return top < bottom;
+      const Rect box = Rect{s.at.x - size / 2, s.at.y - size / 2, s.at.x - size / 2 + size, s.at.y - size / 2 + size}
+                           .Intersect(o);
+      if (box.IsEmpty() || !in_.bounds.Contains(s.at)) return false;
+      tiles = {(box.left - o.left) / kTile, (box.top - o.top) / kTile, (box.right - 1 - o.left) / kTile + 1,
+               (box.bottom - 1 - o.top) / kTile + 1};
+      return true;
     };
-    starts_.assign(size_t(bands) + 1, 0);
+    // The stars sorted by tile, each tile's in their order.
+    starts_.assign(size_t(columns) * size_t(rows) + 1, 0);
+    Rect t;
     for (const Star& s : stars)
-      if (int32_t first, last; rows(s, first, last))
-        for (int32_t b = first; b <= last; ++b) ++starts_[size_t(b) + 1];
-    for (int32_t b = 0; b < bands; ++b) starts_[size_t(b) + 1] += starts_[size_t(b)];
-    order_.resize(starts_.back());
+      if (reach(s, t))
+        for (int32_t j = t.top; j < t.bottom; ++j)
+          for (int32_t i = t.left; i < t.right; ++i) ++starts_[size_t(j) * size_t(columns) + size_t(i) + 1];
+    for (size_t k = 1; k < starts_.size(); ++k) starts_[k] += starts_[k - 1];
+    sorted_.resize(starts_.back());
     std::vector<uint32_t> next(starts_.begin(), starts_.end() - 1);
-    for (uint32_t i = 0; i < stars.size(); ++i)
-      if (int32_t first, last; rows(stars[i], first, last))
-        for (int32_t b = first; b <= last; ++b) order_[next[size_t(b)]++] = i;
-    for (int32_t b = 0; b < bands; ++b)
-      for (uint32_t k = starts_[size_t(b)]; k < starts_[size_t(b) + 1]; ++k) {
-        const Star& s = stars[order_[k]];
-        Stamp(s.twinkle ? twinkle : round, s.at, o.top + b * kBand, std::min(o.bottom, o.top + (b + 1) * kBand));
-      }
+    for (const Star& s : stars)
+      if (reach(s, t))
+        for (int32_t j = t.top; j < t.bottom; ++j)
+          for (int32_t i = t.left; i < t.right; ++i) sorted_[next[size_t(j) * size_t(columns) + size_t(i)]++] = s;
+    return ForPixelLayout(out_.format, [&]<int32_t N, bool Alpha>() {
+      for (int32_t j = 0; j < rows; ++j)
+        for (int32_t i = 0; i < columns; ++i) {
+          const size_t tile = size_t(j) * size_t(columns) + size_t(i);
+          const Rect clip = Rect{o.left + i * kTile, o.top + j * kTile, o.left + (i + 1) * kTile,
+                                 o.top + (j + 1) * kTile}.Intersect(o);
+          for (uint32_t k = starts_[tile]; k < starts_[tile + 1]; ++k) {
+            const Star& s = sorted_[k];
+            Stamp<N, Alpha>(s.twinkle ? twinkle : round, s.at, clip);
+          }
+        }
+      return 0;
+    }, kErrGeneral);
   }
 
  private:
-  static constexpr int32_t kBand = 32;
+  static constexpr int32_t kTile = 64;
 
-  // The rows from `firstRow` to `endRow` of a stamp at p.
-  void Stamp(const StarBrush& brush, Point p, int32_t firstRow, int32_t endRow) {
-    if (!in_.bounds.Contains(p)) return;
-    const PixelFormat& f = in_.format;
+  // The part within `clip` of a stamp at p, which lies in the input.
+  template <int32_t N, bool Alpha>
+  void Stamp(const StarBrush& brush, Point p, const Rect& clip) {
     const uint8_t* star = in_.Address(p.x, p.y);
-    if (f.hasAlpha && star[f.colorChannels] == 0) return;
+    if (in_.format.hasAlpha && star[in_.format.colorChannels] == 0) return;
     const int32_t left = p.x - brush.size / 2, top = p.y - brush.size / 2;
-    const Rect& o = out_.bounds;
-    row_.resize(size_t(brush.size) * source_.channelCount);
+    const uint8_t* white = whitePixel_.values;
+    const int32_t firstRun = std::max(clip.top - top, 0), endRun = std::min(clip.bottom - top, brush.size);
     for (const StarBrush::Run& run : brush.runs) {
-      const int32_t y = top + run.y;
-      const int32_t from = std::max(run.from, o.left - left), to = std::min(run.to, o.right - left);
-      if (y < firstRow || y >= endRow || from >= to) continue;
+      if (run.y < firstRun) continue;
+      if (run.y >= endRun) break;
+      const int32_t from = std::max(run.from, clip.left - left), to = std::min(run.to, clip.right - left);
+      if (from >= to) continue;
       const uint8_t* u = &brush.values[size_t(run.y) * brush.size];
-      uint8_t* px = out_.Address(left + from, y);
-      if (colour_) Paint(star, colourAlpha_, u, from, to, px);
-      if (white_) Paint(whitePixel_.values, whiteAlpha_, u, from, to, px);
+      uint8_t* px = out_.Address(left + from, top + run.y);
+      // An alpha of 0 leaves the pixel as it was.
+      for (int32_t i = from; i < to; ++i, px += N) {
+        if (const int32_t a = colourAlpha_[u[i]]) PutOver<N, Alpha>(px, star, a, inverse_);
+        if (const int32_t a = whiteAlpha_[u[i]]) PutOver<N, Alpha>(px, white, a, inverse_);
+      }
     }
-  }
-
-  void Paint(const uint8_t* colour, const std::array<uint8_t, 256>& alpha, const uint8_t* u, int32_t from, int32_t to,
-             uint8_t* px) {
-    const int32_t n = source_.channelCount, colours = source_.colorChannels;
-    for (int32_t i = from; i < to; ++i) {
-      uint8_t* s = &row_[size_t(i - from) * n];
-      std::copy_n(colour, colours, s);
-      s[colours] = alpha[u[i]];
-    }
-    CompositeRowOver(px, row_.data(), source_, px, out_.format, to - from);
   }
 
   const ByteImage& in_;
   ByteImage& out_;
-  PixelFormat source_;
   BytePixel whitePixel_;
   std::array<uint8_t, 256> colourAlpha_, whiteAlpha_;
-  bool colour_ = true, white_ = false;
-  std::vector<uint8_t> row_;
-  std::vector<uint32_t> starts_, order_;
+  Reciprocals inverse_;
+  std::vector<uint32_t> starts_;
+  std::vector<Star> sorted_;
 };
 
 }  // namespace
@@ -333,10 +376,13 @@ int32_t Constellation::RenderEntireImage(RenderContext& c) {
     // Interior stars are picked in A less its last column and row; without
     // a selected pixel there, none can be.
     const Rect picks{A.left, A.top, A.right - 1, A.bottom - 1};
-    bool canPick = false;
-    for (int32_t y = picks.top; y < picks.bottom && !canPick; ++y)
+    bool canPick = false, whole = !picks.IsEmpty() && selection.bounds.Contains(picks);
+    for (int32_t y = picks.top; y < picks.bottom && whole; ++y)
+      whole = std::memchr(selection.Address(picks.left, y), 0, size_t(picks.Width())) == nullptr;
+    for (int32_t y = picks.top; y < picks.bottom && !canPick && !whole; ++y)
       for (int32_t x = picks.left; x < picks.right && !canPick; ++x)
         canPick = selection.bounds.Contains(x, y) && selection(x, y) != 0;
+    canPick = canPick || whole;
 
     double placed = 0.0;
     StarBrush round, twinkle;
@@ -362,13 +408,13 @@ int32_t Constellation::RenderEntireImage(RenderContext& c) {
       int64_t misses = 0;
       for (double count = 0.0; canPick && count < interiorBudget;) {
         const int32_t x = random.Between(picks.left, picks.right), y = random.Between(picks.top, picks.bottom);
-        if (!selection.bounds.Contains(x, y) || selection(x, y) == 0) {
+        if (!whole && (!selection.bounds.Contains(x, y) || selection(x, y) == 0)) {
           if (++misses % 65536 == 0 && Aborted(c)) return kErrAborted;
           continue;
         }
         count += add({x, y}, 1.0);
       }
-      stamper.StampAll(stars, round, twinkle);
+      if (int32_t err = stamper.StampAll(stars, round, twinkle)) return err;
     }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;

@@ -101,7 +101,7 @@ class Relief {
 
   // h over the span at row y; h[0] is column Left().
   void Row(int32_t y, double* h) {
-    field_.ValueRow(y * step_, left_ * step_, step_, width_, first_.data(), second_.data());
+    field_.ValueRow(y * step_, left_ * step_, step_, width_, first_.data(), second_.data(), cache_);
     for (int32_t i = 0; i < width_; ++i) h[i] = (first_[size_t(i)] - second_[size_t(i)]) * K_;
   }
 
@@ -110,6 +110,7 @@ class Relief {
   double K_, step_;
   int32_t left_, width_;
   std::vector<double> first_, second_;
+  CellField::PointCache cache_;
 };
 
 // Three consecutive rows of the relief, y - 1, y and y + 1.
@@ -158,42 +159,67 @@ struct Look {
   double shadow[4], highlight[4];
 };
 
+// The warped pixel at (X, Y): SampleBilinear's corners and arithmetic, the
+// corners beyond the input reading as the background.
+template <int32_t N, bool Alpha>
+inline void Warped(const ByteImage& in, const uint8_t* background, double X, double Y, uint8_t* out) {
+  const Rect& b = in.bounds;
+  const int32_t x0 = int32_t(std::clamp(std::floor(X), -1073741824.0, 1073741824.0));
+  const int32_t y0 = int32_t(std::clamp(std::floor(Y), -1073741824.0, 1073741824.0));
+  const uint8_t* c[4];
+  if (x0 >= b.left && x0 + 1 < b.right && y0 >= b.top && y0 + 1 < b.bottom) {
+    c[0] = in.Address(x0, y0);
+    c[1] = c[0] + N;
+    c[2] = c[0] + in.rowStride;
+    c[3] = c[2] + N;
+  } else {
+    for (int32_t i = 0; i < 4; ++i) {
+      const int32_t x = x0 + (i & 1), y = y0 + (i >> 1);
+      c[i] = b.Contains(x, y) ? in.Address(x, y) : background;
+    }
+  }
+  BilinearFromCorners<N, Alpha>(c[0], c[1], c[2], c[3], X - x0, Y - y0, out);
+}
+
 // Warps and lights row y of `rows` (the columns of `xs`, `ys`), writing
 // into `out` through the mask, or straight on a layer with transparency.
+template <int32_t N, bool Alpha>
 void LightRow(const Look& z, const RowWindow& w, int32_t left0, int32_t y, const Rect& rows, const double* xs,
               const double* ys, ByteImage& out, const ByteMask& mask, std::vector<uint8_t>& fresh) {
-  const PixelFormat& f = out.format;
-  const int32_t colours = f.colorChannels, step = f.channelCount;
-  BytePixel warped(f);
+  constexpr int32_t kColours = Alpha ? N - 1 : N;
+  const ByteImage& in = *z.input;
+  // A picture smaller than 2 x 2 is not sampled; the pixel stays as it was.
+  const bool sampled = in.Width() >= 2 && in.Height() >= 2;
+  uint8_t warped[N] = {};
   uint8_t* dst = fresh.data();
-  for (int32_t x = rows.left; x < rows.right; ++x, dst += step) {
+  for (int32_t x = rows.left; x < rows.right; ++x, dst += N) {
     const int32_t i = x - rows.left, j = x - left0;
     double X = x, Y = y;
     if (z.distort) {
       X = xs[i], Y = ys[i];
-      SampleBilinear(*z.input, z.input->bounds, {X, Y}, z.background, warped);
+      if (sampled) Warped<N, Alpha>(in, z.background.values, X, Y, warped);
     } else {
-      std::copy_n(z.input->Address(x, y), step, warped.values);
+      std::copy_n(in.Address(x, y), N, warped);
     }
     double l = 0.0;
     if (X >= z.area.left && X < z.area.right && Y >= z.area.top && Y < z.area.bottom) {
       l = 1.0;
-      if (f.hasAlpha) {
+      if constexpr (Alpha) {
         const int32_t u = int32_t(std::trunc(X) * z.scale), v = int32_t(std::trunc(Y) * z.scale);
         l = z.selection->bounds.Contains(u, v) ? (*z.selection)(u, v) / 255.0 : 0.0;
       }
     }
     const PointD g{0.5 * (w.here[j + 1] - w.here[j - 1]) * 0.4, 0.5 * (w.below[j] - w.above[j]) * 0.4};
     const double ambient = 1.0 + 0.75 * (z.boost * 0.005) * (1.0 - w.here[j] / z.K);
-    double v[4];
-    for (int32_t c = 0; c < colours; ++c) v[c] = warped[c];
-    ApplyShadeTerms(v, colours, ShadeTerms(g, g.x * g.x + g.y * g.y, ambient, l, z.light), z.shadow, z.highlight);
-    for (int32_t c = 0; c < colours; ++c) dst[c] = uint8_t(std::clamp(v[c] + 0.5, 0.0, 255.0));
-    if (f.hasAlpha) dst[colours] = warped[colours];
+    double v[kColours];
+    for (int32_t c = 0; c < kColours; ++c) v[c] = warped[c];
+    ApplyShadeTerms(v, kColours, ShadeTerms(g, g.x * g.x + g.y * g.y, ambient, l, z.light), z.shadow, z.highlight);
+    for (int32_t c = 0; c < kColours; ++c) dst[c] = uint8_t(std::clamp(v[c] + 0.5, 0.0, 255.0));
+    if constexpr (Alpha) dst[kColours] = warped[kColours];
   }
   uint8_t* row = out.Address(rows.left, y);
   if (z.transparency) std::copy(fresh.begin(), fresh.end(), row);
-  else BlendRowByMask(mask.Address(rows.left, y), row, fresh.data(), row, rows.Width(), f);
+  else BlendRowByMask(mask.Address(rows.left, y), row, fresh.data(), row, rows.Width(), out.format);
 }
 
 // The flattened sheet's positions along row y: arc lengths summed outward
@@ -273,7 +299,11 @@ int32_t Crumple::Render(RenderContext& c) {
     auto light = [&](int32_t y) -> int32_t {
       if (c.ShouldAbort()) return kErrAborted;
       if (z.distort) RowPositions(w.here, left0, cx, A, xs.data());
-      LightRow(z, w, left0, y, A, xs.data(), ys.data(), out, *c.mask, fresh);
+      const auto row = [&]<int32_t N, bool Alpha>() {
+        LightRow<N, Alpha>(z, w, left0, y, A, xs.data(), ys.data(), out, *c.mask, fresh);
+        return 0;
+      };
+      if (ForPixelLayout(f, row, kErrGeneral) != 0) return kErrGeneral;
       ReportProgress(c.progress, 0.0, 1.0, double(++done) / A.Height());
       return 0;
     };

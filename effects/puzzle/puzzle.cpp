@@ -19,11 +19,7 @@ void Puzzle::SetDefaults(void* block) const {
   PuzzleSettings& b = *static_cast<PuzzleSettings*>(block);
   b = PuzzleSettings{};
   b.filterId = kPuzzleEffect;
-  RestoreAllPieces(b.arrangement);
-  // A fixed seed: the defaults, and so Reset, look the same every time.
-  RandomNumberGenerator random(1);
-  RandomizeConnectors(b.arrangement, random);
-  b.arrangement.columns = b.arrangement.rows = 10;
+  FreshPuzzle(b.arrangement, 10, 10);
   b.connectorLength = 50.0;
   b.reserved = 80.0;
   b.grooveWidth = 50.0;

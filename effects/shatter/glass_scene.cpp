@@ -41,13 +41,19 @@ GlassScene::GlassScene(g3d::RenderingLibrary& library, const Frame& frame, const
     const size_t n = slab.front.size();
     const Vec& up = slab.frontNormal;
     const Vec down{-up.x, -up.y, -up.z};
+    double turn = 0.0;  // twice the shadow's signed area
     for (size_t i = 0; i < n; ++i) {
       p.front.push_back(at(slab.front[i], up, slab.source[i]));
       p.back.push_back(at(slab.back[n - 1 - i], down, slab.source[n - 1 - i]));
       const Vec& q = slab.front[i];
       const double drop = q.z / std::max(toLight.z, 0.05);
       p.shadow.push_back(at({q.x - drop * toLight.x, q.y - drop * toLight.y, 0.0}, {0.0, 0.0, 1.0}, slab.source[i]));
+      if (i > 0) turn += double(p.shadow[i - 1].x) * p.shadow[i].y - double(p.shadow[i].x) * p.shadow[i - 1].y;
     }
+    if (n > 0) turn += double(p.shadow[n - 1].x) * p.shadow[0].y - double(p.shadow[0].x) * p.shadow[n - 1].y;
+    // A piece turned over throws its shadow clockwise: facing the eye again,
+    // it needs neither two-sided light nor a second material.
+    if (turn < 0.0) std::reverse(p.shadow.begin(), p.shadow.end());
     // Each side anticlockwise as seen from outside.
     for (size_t i = 0; i < n; ++i) {
       const size_t j = (i + 1) % n;
@@ -106,14 +112,17 @@ void GlassScene::Prepare(g3d::RLResult& r, std::shared_ptr<const ByteImage> text
   if (r.Succeeded()) lib_.SetTwoSided(r, false);
   if (r.Succeeded()) lib_.SetDepthTest(r, false, false);
   if (r.Succeeded()) lib_.SetClearColor(r, 0.0f, 0.0f, 0.0f, 0.0f);
+  // The library keeps its own copy of a texture: ours can go at once.
   texture_ = g3d::Texture(std::move(texture));
   if (r.Succeeded()) lib_.CreateTexture(r, texture_);
+  texture_.image.reset();
   if (r.Succeeded()) lib_.BindTexture(r, texture_);
   if (r.Succeeded()) lib_.EnableTexturing(r);
   const bool anyGlint = std::any_of(pieces_.begin(), pieces_.end(), [](const Piece& p) { return p.glints; });
   if (r.Succeeded() && anyGlint) {
     coverage_ = g3d::Texture(std::move(coverage));
     lib_.CreateTexture(r, coverage_);
+    coverage_.image.reset();
   }
   if (!r.Succeeded()) return;
 
@@ -146,41 +155,40 @@ void GlassScene::Prepare(g3d::RLResult& r, std::shared_ptr<const ByteImage> text
   shade_.specular = {0.0f, 0.0f, 0.0f, 1.0f};
 }
 
-void GlassScene::Camera(g3d::RLResult& r, const Rect& w, double jitterX, double jitterY) {
-  // The window's share of the image plane, seen from the eye on the image's
-  // centre: a frustum of the window's height, shifted onto it.
-  const double height = w.Height() * frame_.scale / frame_.unit;
+void GlassScene::Camera(g3d::RLResult& r, const Rect& a, double density, double jitterX, double jitterY) {
+  // The area's share of the image plane, seen from the eye on the image's
+  // centre: a frustum of the area's height, shifted onto it.
+  const double height = a.Height() * frame_.scale / frame_.unit;
   const double fov = 2.0 * std::atan(height / 2.0 / kEyeDistance);
-  const double cx = ((w.left + w.right) / 2.0 * frame_.scale - frame_.cx) / frame_.unit;
-  const double cy = (frame_.cy - (w.top + w.bottom) / 2.0 * frame_.scale) / frame_.unit;
-  const double surfacePixels = frame_.unit / frame_.scale * supersampling_;  // per scene unit
+  const double cx = ((a.left + a.right) / 2.0 * frame_.scale - frame_.cx) / frame_.unit;
+  const double cy = (frame_.cy - (a.top + a.bottom) / 2.0 * frame_.scale) / frame_.unit;
+  const double surfacePixels = frame_.unit / frame_.scale * density;  // per scene unit
   lib_.SetJitteredPerspective(r, kNear, kFar, fov, -cx * surfacePixels + jitterX, -cy * surfacePixels + jitterY);
   if (r.Succeeded()) lib_.LookAt(r, {0.0, 0.0, kEyeDistance}, {0.0, 0.0, 0.0}, {0.0, 1.0, 0.0});
 }
 
-void GlassScene::DrawShadows(g3d::RLResult& r, const Rect& window, const ByteImage& result, ByteMask& shadows) {
-  Camera(r, window, 0.0, 0.0);
+void GlassScene::DrawHalfShadows(g3d::RLResult& r, const Rect& window, const ByteImage& result, ByteMask& shadows) {
+  const Rect area{2 * window.left, 2 * window.top, 2 * window.right, 2 * window.bottom};
+  Camera(r, area, supersampling_ / 2.0, 0.0, 0.0);
   if (!r.Succeeded()) return;
   lib_.Clear(r);
-  // Seen from below, a shadow is still a shadow.
-  lib_.SetTwoSided(r, true);
   // Where every piece is whole, its outline is its shadow: no texture to read.
   if (opaque_) lib_.DisableTexturing(r);
   else lib_.BindTexture(r, texture_);
   for (const Piece& p : pieces_) {
-    if (p.shadowAlpha <= 0.0f || !Overlaps(p.shadowReach, window)) continue;
+    if (p.shadowAlpha <= 0.0f || !Overlaps(p.shadowReach, area)) continue;
     shade_.diffuse[3] = p.shadowAlpha;
     lib_.SetMaterial(r, shade_);
     lib_.DrawPolygon(r, p.shadow);
   }
-  lib_.SetTwoSided(r, false);
   lib_.EnableTexturing(r);
   lib_.ReadImage(r);
   if (!r.Succeeded()) return;
-  for (int32_t y = 0; y < window.Height(); ++y) {
-    const uint8_t* in = result.Row(y) + 3;
-    uint8_t* out = shadows.Row(window.top + y);
-    for (int32_t x = 0; x < window.Width(); ++x, in += 4) out[x] = *in;
+  const Rect common = window.Intersect(shadows.bounds);
+  for (int32_t y = common.top; y < common.bottom; ++y) {
+    const uint8_t* in = result.Row(y - window.top) + size_t(common.left - window.left) * 4 + 3;
+    uint8_t* out = shadows.Address(common.left, y);
+    for (int32_t x = 0; x < common.Width(); ++x, in += 4) out[x] = *in;
   }
 }
 
@@ -192,7 +200,7 @@ void GlassScene::DrawPieces(g3d::RLResult& r, const Rect& window, const ByteImag
     // Offsets within a surface pixel, spread evenly over the passes.
     const double jx = look_.passes > 1 ? Halton(pass + 1, 2) - 0.5 : 0.0;
     const double jy = look_.passes > 1 ? Halton(pass + 1, 3) - 0.5 : 0.0;
-    Camera(r, window, jx, jy);
+    Camera(r, window, supersampling_, jx, jy);
     if (!r.Succeeded()) return;
     lib_.SetDepthTest(r, true, true);  // or the clear leaves the depths
     lib_.Clear(r);

@@ -50,8 +50,10 @@ class GlassScene {
   void Prepare(g3d::RLResult& r, std::shared_ptr<const ByteImage> texture, std::shared_ptr<const ByteImage> coverage,
                bool opaque);
 
-  // The shadows over `window` (render pixels) as coverage 0..255.
-  void DrawShadows(g3d::RLResult& r, const Rect& window, const ByteImage& result, ByteMask& shadows);
+  // The shadows at half the render's resolution, as coverage 0..255: pixel
+  // (x, y) of `window` and `shadows` is the block of render pixels from
+  // (2x, 2y) to (2x + 1, 2y + 1). The window is the result image's size.
+  void DrawHalfShadows(g3d::RLResult& r, const Rect& window, const ByteImage& result, ByteMask& shadows);
   // The pieces over `window`, premultiplied RGBA, summed over the passes.
   void DrawPieces(g3d::RLResult& r, const Rect& window, const ByteImage& result, std::vector<uint16_t>& sums,
                   Abort_Tester* abort);
@@ -64,7 +66,9 @@ class GlassScene {
     bool glints = false;  // a highlight shows somewhere on it
   };
   bool Glints(const std::vector<g3d::Vertex>& vertices) const;
-  void Camera(g3d::RLResult& r, const Rect& window, double jitterX, double jitterY);
+  // The surface over `area` (render pixels), `density` surface pixels to a
+  // render pixel.
+  void Camera(g3d::RLResult& r, const Rect& area, double density, double jitterX, double jitterY);
   Rect Reach(const std::vector<g3d::Vertex>& vertices) const;
 
   g3d::RenderingLibrary& lib_;

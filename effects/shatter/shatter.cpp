@@ -89,7 +89,7 @@ using namespace shatter;
 constexpr int32_t kSupersampling = 2;
 // The surface is cut into windows of at most this many surface pixels, and
 // no side longer than the renderer's limit.
-constexpr int64_t kWindowBudget = int64_t(16) << 20;
+constexpr int64_t kWindowBudget = int64_t(8) << 20;
 constexpr int32_t kMaxSurfaceSide = 16384;
 // How far behind the image plane the blast comes from, as a share of the
 // area's diagonal: pieces near its centre fly at the viewer, the others
@@ -105,7 +105,7 @@ void SayOpenGLMissing(const g3d::OpenGLRenderingLibrary& lib) {
   run->errorText[n] = '\0';
 }
 
-// The selection at a render pixel, from the mask that covers the whole area.
+// The selection at render pixels, from the mask that covers the whole area.
 class AreaCoverage {
  public:
   explicit AreaCoverage(const RenderContext& c) : scale_(c.scale) {
@@ -113,11 +113,17 @@ class AreaCoverage {
     else if (c.maskSource == c.mask) mask_ = c.mask, scale_ = 1.0;
     else mask_ = c.maskSource;
   }
-  uint8_t At(int32_t x, int32_t y) const {
-    if (mask_ == nullptr) return 255;
-    const int32_t X = scale_ == 1.0 ? x : int32_t(std::floor(x * scale_));
+  // Pixels left .. right - 1 of row y.
+  void Row(int32_t y, int32_t left, int32_t right, uint8_t* out) const {
+    if (mask_ == nullptr) return void(std::fill(out, out + (right - left), uint8_t(255)));
+    const Rect& m = mask_->bounds;
     const int32_t Y = scale_ == 1.0 ? y : int32_t(std::floor(y * scale_));
-    return mask_->bounds.Contains(X, Y) ? (*mask_)(X, Y) : 0;
+    if (Y < m.top || Y >= m.bottom) return void(std::fill(out, out + (right - left), uint8_t(0)));
+    const uint8_t* row = mask_->Row(Y);
+    for (int32_t x = left; x < right; ++x) {
+      const int32_t X = scale_ == 1.0 ? x : int32_t(std::floor(x * scale_));
+      *out++ = X >= m.left && X < m.right ? row[X - m.left] : uint8_t(0);
+    }
   }
 
  private:
@@ -144,32 +150,43 @@ int32_t MakeTextures(const RenderContext& c, const Rect& region, Textures& t) {
   int32_t err = 0;
   t.image = std::make_shared<ByteImage>(err, Rect{0, 0, w, h}, PixelFormat::Of(kModeRGB, 3, true));
   if (err != 0) return err;
-  t.image->Fill(0);
   const AreaCoverage coverage(c);
-  for (int32_t j = 0; j < region.Height() + 2; ++j) {
-    const int32_t y = std::clamp(t.origin.y + j, region.top, region.bottom - 1);
+  std::vector<uint8_t> mask(size_t(region.Width()));
+  const int32_t n = f.colorChannels, step = f.channelCount, width = region.Width();
+  uint8_t all = 255;
+  for (int32_t j = 0; j < h; ++j) {
     uint8_t* out = t.image->Row(j);
-    for (int32_t i = 0; i < region.Width() + 2; ++i, out += 4) {
-      const int32_t x = std::clamp(t.origin.x + i, region.left, region.right - 1);
-      const uint8_t* px = in.Address(x, y);
-      int32_t a = coverage.At(x, y);
-      if (f.hasAlpha) a = a * px[f.colorChannels] / 255;
-      for (int32_t k = 0; k < 3; ++k) out[k] = uint8_t((px[f.colorChannels == 1 ? 0 : k] * a + 127) / 255);
-      out[3] = uint8_t(a);
-      t.opaque = t.opaque && a == 255;
+    if (j > region.Height() + 1) {
+      std::fill_n(out, size_t(w) * 4, uint8_t(0));
+      continue;
     }
+    const int32_t y = std::clamp(t.origin.y + j, region.top, region.bottom - 1);
+    coverage.Row(y, region.left, region.right, mask.data());
+    const uint8_t* px = in.Address(region.left, y);
+    uint8_t* texel = out + 4;
+    for (int32_t x = 0; x < width; ++x, px += step, texel += 4) {
+      int32_t a = mask[size_t(x)];
+      if (f.hasAlpha) a = a * px[n] / 255;
+      for (int32_t k = 0; k < 3; ++k) texel[k] = uint8_t((px[n == 1 ? 0 : k] * a + 127) / 255);
+      texel[3] = uint8_t(a);
+      all &= uint8_t(a);
+    }
+    // The edge texels repeated, then the padding.
+    std::copy_n(out + 4, 4, out);
+    std::copy_n(out + size_t(width) * 4, 4, out + size_t(width + 1) * 4);
+    std::fill(out + size_t(width + 2) * 4, out + size_t(w) * 4, uint8_t(0));
   }
+  t.opaque = all == 255;
   t.coverage = std::make_shared<ByteImage>(err, Rect{0, 0, std::max(w / 2, 1), std::max(h / 2, 1)},
                                            PixelFormat::Of(kModeRGB, 3, false));
   if (err != 0) return err;
   for (int32_t j = 0; j < t.coverage->Height(); ++j) {
+    const uint8_t* a = t.image->Row(std::min(2 * j, h - 1)) + 3;
+    const uint8_t* b = t.image->Row(std::min(2 * j + 1, h - 1)) + 3;
     uint8_t* out = t.coverage->Row(j);
     for (int32_t i = 0; i < t.coverage->Width(); ++i, out += 3) {
-      int32_t sum = 0;
-      for (int32_t dy = 0; dy < 2; ++dy)
-        for (int32_t dx = 0; dx < 2; ++dx)
-          sum += t.image->Address(std::min(2 * i + dx, w - 1), std::min(2 * j + dy, h - 1))[3];
-      out[0] = out[1] = out[2] = uint8_t((sum + 2) / 4);
+      const int32_t x0 = std::min(2 * i, w - 1) * 4, x1 = std::min(2 * i + 1, w - 1) * 4;
+      out[0] = out[1] = out[2] = uint8_t((a[x0] + a[x1] + b[x0] + b[x1] + 2) / 4);
     }
   }
   return 0;
@@ -244,6 +261,32 @@ struct Compositor {
     }
   }
 };
+
+// Fills `out` from the half-resolution shadows, each pixel weighing the
+// four nearest blocks by their distance from its centre (3/4 and 1/4 on
+// each axis); blocks beyond the edge repeat the last.
+void UpsampleShadows(const ByteMask& half, ByteMask& out) {
+  const Rect& h = half.bounds;
+  const Rect& o = out.bounds;
+  // The two columns of blocks nearest to each pixel's centre: the nearer first.
+  auto nearer = [](int32_t x) { return FloorDiv(x, 2); };
+  auto farther = [](int32_t x) { return x % 2 == 0 ? FloorDiv(x, 2) - 1 : FloorDiv(x, 2) + 1; };
+  auto clampX = [&](int32_t i) { return std::clamp(i, h.left, h.right - 1); };
+  auto clampY = [&](int32_t j) { return std::clamp(j, h.top, h.bottom - 1); };
+  const int32_t from = clampX(farther(o.left) < nearer(o.left) ? farther(o.left) : nearer(o.left));
+  const int32_t to = clampX(nearer(o.right - 1) + 1) + 1;
+  std::vector<uint16_t> column(size_t(std::max(to - from, 0)));
+  for (int32_t y = o.top; y < o.bottom; ++y) {
+    const uint8_t* a = half.Address(from, clampY(nearer(y)));
+    const uint8_t* b = half.Address(from, clampY(farther(y)));
+    for (size_t i = 0; i < column.size(); ++i) column[i] = uint16_t(3 * a[i] + b[i]);
+    uint8_t* row = out.Row(y);
+    for (int32_t x = o.left; x < o.right; ++x) {
+      const int32_t near = clampX(nearer(x)) - from, far = clampX(farther(x)) - from;
+      row[x - o.left] = uint8_t((3 * column[size_t(near)] + column[size_t(far)] + 8) >> 4);
+    }
+  }
+}
 
 }  // namespace
 
@@ -322,12 +365,27 @@ int32_t Explode::Render(RenderContext& c) {
   compositor.shadowOpacity = shadowOpacity;
   compositor.passes = float(look.passes);
 
+  // The shadows of the whole tile first, at half the resolution: they are
+  // blurred by more than a pixel anyway, and so cost a quarter of the
+  // drawing. Their blocks lie on even positions, whatever the tile.
+  ByteMask halfShadows;
+  int32_t err = 0;
+  if (look.shadows) {
+    const Rect half = ReducedRect(tile.Inflate(margin + 1, margin + 1), 2);
+    if ((err = halfShadows.Allocate(half, ByteMask::kFormat)) != 0) return err;
+    for (int32_t top = half.top; top < half.bottom; top += window.height)
+      for (int32_t left = half.left; left < half.right; left += window.width) {
+        if (c.ShouldAbort()) return kErrAborted;
+        scene.DrawHalfShadows(r, {left, top, left + window.width, top + window.height}, *result, halfShadows);
+        if (!r.Succeeded()) return kErrGeneral;
+      }
+  }
+
   const int32_t columns = (tile.Width() + coreWidth - 1) / coreWidth;
   const int32_t bands = (tile.Height() + coreHeight - 1) / coreHeight;
   // One window's buffers, used by every window in turn.
   std::vector<uint16_t> sums;
   std::vector<uint8_t> shadowBytes(look.shadows ? size_t(window.width) * size_t(window.height) : 0);
-  int32_t err = 0;
   for (int32_t band = 0; band < bands; ++band) {
     for (int32_t column = 0; column < columns; ++column) {
       if (c.ShouldAbort()) return kErrAborted;
@@ -336,8 +394,7 @@ int32_t Explode::Render(RenderContext& c) {
                       core.top - margin + window.height};
       ByteMask shadows(area, shadowBytes.data(), 0);
       if (look.shadows) {
-        scene.DrawShadows(r, area, *result, shadows);
-        if (!r.Succeeded()) return kErrGeneral;
+        UpsampleShadows(halfShadows, shadows);
         RowBuffer* buffer = nullptr;
         if ((err = shadows.RowView(buffer)) != 0) return err;
         Blur(err, *buffer, blurRadius, c.abortTester, false, nullptr, nullptr, 0.0, 1.0);

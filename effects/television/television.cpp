@@ -7,7 +7,9 @@
 
 #include "effects/television/screen_sampler.h"
 #include "host/host_color.h"
+#include "image/lanes.h"
 #include "image/pixel_ops.h"
+#include "image/vector_kernels.h"
 #include "parameters/effect_parameters.h"
 #include "parameters/parameters.h"
 
@@ -92,19 +94,6 @@ double Wrap(double a, double b) {
   return r;
 }
 
-// Wrap for the usual case of a within one period of [0, b), without the
-// division: the same result, as a - b and a + b are exact there.
-double WrapNear(double a, double b) {
-  if (a >= 0.0 && a < b) return a;
-  if (a < 0.0 && a > -b) return a + b;
-  if (a >= b && a < 2.0 * b) return a - b;
-  return Wrap(a, b);
-}
-
-// floor(v) clamped to 0..255; for v >= 0 the floor is the truncation, which
-// needs no call into the maths library.
-int32_t GhostStep(double v) { return v > 0.0 ? int32_t(std::min(v, 255.0)) : 0; }
-
 double ThicknessInPixels(const RenderContext& c, const TelevisionBlock& b) {
   const double resolution = c.host != nullptr ? ResolutionFromFixed(c.host->imageHRes) : 72.0;
   return std::max(LengthToPixels(b.scanlineThickness, resolution), 0.0);
@@ -113,33 +102,15 @@ double ThicknessInPixels(const RenderContext& c, const TelevisionBlock& b) {
 // Noise cells of zero size would divide by zero; such a block is not clamped.
 double NoiseCell(double thickness) { return std::max(thickness, 1.0); }
 
-// Hue, saturation and value of an RGB colour in 0..1; hue in [0, 1).
-void RgbToHsv(double r, double g, double b, double& h, double& s, double& v) {
-  const double hi = std::max({r, g, b}), lo = std::min({r, g, b}), d = hi - lo;
-  v = hi;
-  s = hi > 0.0 ? d / hi : 0.0;
-  if (d <= 0.0) {
-    h = 0.0;
-    return;
-  }
-  if (hi == r) h = (g - b) / d;
-  else if (hi == g) h = (b - r) / d + 2.0;
-  else h = (r - g) / d + 4.0;
-  h /= 6.0;
-  if (h < 0.0) h += 1.0;
-}
-
-void HsvToRgb(double h, double s, double v, double& r, double& g, double& b) {
-  const double h6 = h * 6.0, sector = double(int32_t(h6)), f = h6 - sector;  // h6 >= 0
-  const double p = v * (1.0 - s), q = v * (1.0 - s * f), t = v * (1.0 - s * (1.0 - f));
-  switch (int32_t(sector) % 6) {
-    case 0: r = v, g = t, b = p; break;
-    case 1: r = q, g = v, b = p; break;
-    case 2: r = p, g = v, b = t; break;
-    case 3: r = p, g = q, b = v; break;
-    case 4: r = t, g = p, b = v; break;
-    default: r = v, g = p, b = q; break;
-  }
+// Wrap lane by lane, without the division where a lies within one period of
+// [0, b): the same result, as a - b and a + b are exact there.
+template <int Lanes>
+[[gnu::always_inline]] inline typename Wide<Lanes>::D WrapNear(typename Wide<Lanes>::D a, double b) {
+  const typename Wide<Lanes>::M near = (a > -b) & (a < 2.0 * b);
+  typename Wide<Lanes>::D r = a < 0.0 ? a + b : (a >= b ? a - b : a);
+  for (int l = 0; l < Lanes; ++l)
+    if (!near[l]) r[l] = Wrap(a[l], b);
+  return r;
 }
 
 // Values derived from the block and the render scale. Lengths are in the
@@ -166,6 +137,167 @@ Settings Derive(const RenderContext& c, const TelevisionBlock& b) {
   return s;
 }
 
+// The two passes a row at a time, over lanes of pixels, compiled for each
+// vector path.
+template <int32_t N, bool Alpha>
+struct Tube {
+  using Sampler = ScreenSampler<N, Alpha>;
+  static constexpr int32_t colors = Alpha ? N - 1 : N;
+  enum class Static { kNone, kRgb, kChannel };
+
+  // Pass 1: a row of the screen.
+  struct Line {
+    const Settings& s;
+    const typename Sampler::Row& row;
+    const BytePixel& mono;
+    int32_t left, width;  // the area's
+    double j, scan;       // the row's breakup and scanline brightness
+    bool inBand;
+    Static noise;
+    int32_t noiseChannel;
+    const double *nv, *nh;
+    uint8_t* out;
+  };
+
+  template <int Lanes>
+  [[gnu::always_inline]] static void Draw(const Line& ln) {
+    using D = typename Wide<Lanes>::D;
+    const Settings& s = ln.s;
+    const double left = ln.left, span = ln.width - 1;
+    for (int32_t i = 0; i < ln.width; i += Lanes) {
+      // A short last group repeats its last pixel.
+      int32_t at[Lanes];
+      D x;
+      for (int l = 0; l < Lanes; ++l) {
+        at[l] = std::min(i + l, ln.width - 1);
+        x[l] = ln.left + at[l];
+      }
+      if (s.breakup) x = left + WrapNear<Lanes>(x + ln.j - left, span);
+      D p[N];
+      ln.row.template SampleLanes<Lanes>(x, p);
+      if (!ln.inBand) {  // the gap between frames stays black
+        if (s.G > 0.0) {
+          D q[N];
+          ln.row.template SampleLanes<Lanes>(left + WrapNear<Lanes>(x - s.D - left, span), q);
+          // Lightens by floor(...) clamped to 0..255, in a byte.
+          for (int32_t k = 0; k < colors; ++k) {
+            const D sum = p[k] + ToBytes<Lanes>((q[k] - p[k]) * s.G * 0.5 + 0.5);
+            p[k] = sum >= 256.0 ? sum - 256.0 : sum;
+          }
+        }
+        for (int32_t k = 0; k < colors; ++k) p[k] = ToBytes<Lanes>(p[k] * ln.scan + 0.5);
+        D nv = {}, nh = {};
+        for (int l = 0; l < Lanes && ln.noise != Static::kNone; ++l) {
+          nv[l] = ln.nv[at[l]];
+          if (ln.noise == Static::kRgb) nh[l] = ln.nh[at[l]];
+        }
+        if (ln.noise == Static::kRgb) {
+          if constexpr (colors >= 3) AddRgbStatic<Lanes>(s, nh, nv, p);
+        } else if (ln.noise == Static::kChannel) {
+          D& c = p[ln.noiseChannel];
+          c = ToBytes<Lanes>(c + nv * s.Nb * 255.0 + 0.5);
+        }
+      }
+      const int32_t count = std::min(Lanes, ln.width - i);
+      uint8_t* out = ln.out + size_t(i) * N;
+      StorePixels<Lanes, N>(p, count, out);
+      if (s.monochrome && !ln.inBand) {
+        BytePixel px(ln.mono.format);
+        for (int l = 0; l < count; ++l) {
+          px.values = out + l * N;
+          const int32_t y = Luminance(px);
+          for (int32_t k = 0; k < colors; ++k) px[k] = ToByte(ln.mono[k] * y / 255.0 + 0.5);
+        }
+      }
+    }
+  }
+
+  // Static in hue and value: through hue, saturation and value and back.
+  template <int Lanes>
+  [[gnu::always_inline]] static void AddRgbStatic(const Settings& s, typename Wide<Lanes>::D nh,
+                                                  typename Wide<Lanes>::D nv, typename Wide<Lanes>::D* p) {
+    using D = typename Wide<Lanes>::D;
+    using M = typename Wide<Lanes>::M;
+    const D zero = {}, one = zero + 1.0;
+    const D r = p[0] / 255.0, g = p[1] / 255.0, b = p[2] / 255.0;
+    D hi = r < g ? g : r, lo = g < r ? g : r;
+    hi = hi < b ? b : hi;
+    lo = b < lo ? b : lo;
+    const D d = hi - lo;
+    const D sat = hi > zero ? d / (hi > zero ? hi : one) : zero;
+    // Hue in [0, 1): 0 for greys.
+    const M isR = hi == r, isG = hi == g, grey = d <= zero;
+    const D turn = (isR ? g - b : (isG ? b - r : r - g)) / (grey ? one : d);
+    D h = isR ? turn : (isG ? turn + 2.0 : turn + 4.0);
+    h = grey ? zero : h / 6.0;
+    h = h < zero ? h + 1.0 : h;
+
+    h = WrapNear<Lanes>(h + nh * s.Nh, 1.0);
+    D v = hi + nv * s.Nb;
+    v = v < zero ? zero : (one < v ? one : v);
+
+    const D h6 = h * 6.0;  // >= 0
+    const typename Wide<Lanes>::I whole = __builtin_convertvector(h6, typename Wide<Lanes>::I);
+    const D f = h6 - __builtin_convertvector(whole, D);
+    const M sector = __builtin_convertvector(whole % 6, M);
+    const D lo6 = v * (1.0 - sat), fall = v * (1.0 - sat * f), rise = v * (1.0 - sat * (1.0 - f));
+    const D rgb[3] = {
+        sector == 0 || sector == 5 ? v : (sector == 1 ? fall : (sector == 4 ? rise : lo6)),
+        sector == 1 || sector == 2 ? v : (sector == 0 ? rise : (sector == 3 ? fall : lo6)),
+        sector == 3 || sector == 4 ? v : (sector == 2 ? rise : (sector == 5 ? fall : lo6))};
+    for (int k = 0; k < 3; ++k) {
+      const D c = rgb[k] < zero ? zero : (one < rgb[k] ? one : rgb[k]);
+      p[k] = ToBytes<Lanes>(255.0 * c);
+    }
+  }
+
+  static void DrawBaseline(const Line& ln) { Draw<2>(ln); }
+  KV_FOR_AVX2 static void DrawAvx2(const Line& ln) { Draw<4>(ln); }
+  KV_FOR_AVX512 static void DrawAvx512(const Line& ln) { Draw<8>(ln); }
+  static void DrawRow(const Line& ln) {
+    switch (CurrentVectorPath()) {
+      case VectorPath::kAvx512: return DrawAvx512(ln);
+      case VectorPath::kAvx2: return DrawAvx2(ln);
+      default: return DrawBaseline(ln);
+    }
+  }
+
+  // Pass 2: a row of the bulging glass, into `out`.
+  struct Bulge {
+    const Sampler& glass;
+    double cx0, cy0, dy, stretchX;
+    const double* stretchY;  // per column of the tile
+    int32_t left, width;     // the tile's
+    uint8_t* out;
+  };
+
+  template <int Lanes>
+  [[gnu::always_inline]] static void Curve(const Bulge& g) {
+    for (int32_t i = 0; i < g.width; i += Lanes) {
+      double xs[Lanes], ys[Lanes];
+      for (int l = 0; l < Lanes; ++l) {
+        const int32_t at = std::min(i + l, g.width - 1);
+        xs[l] = g.cx0 + (g.left + at - g.cx0) * g.stretchX;
+        ys[l] = g.cy0 + g.dy * g.stretchY[at];
+      }
+      typename Wide<Lanes>::D p[N];
+      g.glass.template SampleLanes<Lanes>(xs, ys, p);
+      StorePixels<Lanes, N>(p, std::min(Lanes, g.width - i), g.out + size_t(i) * N);
+    }
+  }
+
+  static void CurveBaseline(const Bulge& g) { Curve<2>(g); }
+  KV_FOR_AVX2 static void CurveAvx2(const Bulge& g) { Curve<4>(g); }
+  KV_FOR_AVX512 static void CurveAvx512(const Bulge& g) { Curve<8>(g); }
+  static void CurveRow(const Bulge& g) {
+    switch (CurrentVectorPath()) {
+      case VectorPath::kAvx512: return CurveAvx512(g);
+      case VectorPath::kAvx2: return CurveAvx2(g);
+      default: return CurveBaseline(g);
+    }
+  }
+};
+
 }  // namespace
 
 int32_t Television::PrepareRender(RenderContext& c) {
@@ -188,7 +320,7 @@ int32_t Television::RenderAs(RenderContext& c) {
   const TelevisionBlock& b = *static_cast<const TelevisionBlock*>(c.block);
   const Settings s = Derive(c, b);
   const Rect A = *c.sourceArea;
-  const int32_t L = A.left, T0 = A.top, R = A.right, B = A.bottom, W = A.Width(), H = A.Height();
+  const int32_t L = A.left, T0 = A.top, B = A.bottom, W = A.Width(), H = A.Height();
   const PixelFormat& f = c.output->format;
   constexpr int32_t colors = Alpha ? N - 1 : N, step = N;
 
@@ -207,61 +339,31 @@ int32_t Television::RenderAs(RenderContext& c) {
   staticNoise.Init(err, {2.0 * cell, cell}, 1.0, b.randomSeed, c.scale, false, 0, 0);
   if (err != 0) return err;
 
+  using Passes = Tube<N, Alpha>;
+  using Static = typename Passes::Static;
   const int32_t mode = f.Space();
-  const bool rgbStatic = mode == kModeRGB && colors >= 3;
-  const bool channelStatic = mode == kModeCMYK || mode == kModeGrey;
+  const Static noise = mode == kModeRGB && colors >= 3                ? Static::kRgb
+                       : mode == kModeCMYK || mode == kModeGrey ? Static::kChannel
+                                                                      : Static::kNone;
   const int32_t staticChannel = mode == kModeCMYK ? 3 : 0;
-  std::vector<double> nv(rgbStatic || channelStatic ? size_t(W) : 0), nh(rgbStatic ? size_t(W) : 0);
+  std::vector<double> nv(noise != Static::kNone ? size_t(W) : 0), nh(noise == Static::kRgb ? size_t(W) : 0);
 
   using Sampler = ScreenSampler<N, Alpha>;
   const Sampler source(*c.input, A, black);
   typename Sampler::Row row(source);
-  BytePixel p(f), q(f);
 
   // Pass 1: the picture as the tube draws it, over the whole area.
   for (int32_t y = T0; y < B; ++y) {
     if (c.ShouldAbort()) return kErrAborted;
     const double j = s.breakup ? breakupNoise.Value(PointD{0.0, y / (1.0 + s.T)}) : 0.0;
     const double sy = s.V != 0.0 ? T0 + Wrap((y - T0) + P * s.V, E - 1) : double(y);
-    const bool inBand = sy >= B;
     const double scan =
         s.T == 0.0 ? 1.0 : (1.0 - 0.64 * s.S) + s.S * std::fabs(std::sin((sy - T0) * 1.570796327 / s.T));
-    if (rgbStatic) staticNoise.VectorRow(y, L, 1.0, W, nv.data(), nh.data());
-    else if (channelStatic) staticNoise.ValueRow(y, L, 1.0, W, nv.data());
+    if (noise == Static::kRgb) staticNoise.VectorRow(y, L, 1.0, W, nv.data(), nh.data());
+    else if (noise == Static::kChannel) staticNoise.ValueRow(y, L, 1.0, W, nv.data());
 
     row.Load(sy);
-    uint8_t* out = screen.Row(y);
-    for (int32_t x = L; x < R; ++x, out += step) {
-      p.values = out;
-      const double sx = s.breakup ? L + WrapNear(x + j - L, W - 1) : double(x);
-      row.Sample(sx, p.values);
-      if (inBand) continue;  // the gap between frames stays black
-
-      if (s.G > 0.0) {
-        row.Sample(L + WrapNear(sx - s.D - L, W - 1), q.values);
-        for (int32_t k = 0; k < colors; ++k)
-          p[k] = uint8_t(p[k] + GhostStep((q[k] - p[k]) * s.G * 0.5 + 0.5));
-      }
-      for (int32_t k = 0; k < colors; ++k) p[k] = ToByte(p[k] * scan + 0.5);
-
-      const size_t i = size_t(x - L);
-      if (rgbStatic) {
-        double h, sat, v, r, g, bl;
-        RgbToHsv(p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, h, sat, v);
-        h = WrapNear(h + nh[i] * s.Nh, 1.0);
-        v = std::clamp(v + nv[i] * s.Nb, 0.0, 1.0);
-        HsvToRgb(h, sat, v, r, g, bl);
-        p[0] = uint8_t(255.0 * std::clamp(r, 0.0, 1.0));
-        p[1] = uint8_t(255.0 * std::clamp(g, 0.0, 1.0));
-        p[2] = uint8_t(255.0 * std::clamp(bl, 0.0, 1.0));
-      } else if (channelStatic) {
-        p[staticChannel] = ToByte(p[staticChannel] + nv[i] * s.Nb * 255.0 + 0.5);
-      }
-      if (s.monochrome) {
-        const int32_t l = Luminance(p);
-        for (int32_t k = 0; k < colors; ++k) p[k] = ToByte(mono[k] * l / 255.0 + 0.5);
-      }
-    }
+    Passes::DrawRow({s, row, mono, L, W, j, scan, sy >= B, noise, staticChannel, nv.data(), nh.data(), screen.Row(y)});
     ReportProgress(c.progress, 0.0, 0.7, double(y - T0 + 1) / H);
   }
 
@@ -273,19 +375,21 @@ int32_t Television::RenderAs(RenderContext& c) {
   const auto across = [](double d, double half) { return half > 0.0 ? d / half : 0.0; };
   const Sampler glass(screen, A, background);
   std::vector<uint8_t> rowPixels(size_t(tile.Width()) * step);
+  // The vertical stretch of each column.
+  std::vector<double> stretchY(s.K > 0.0 ? size_t(tile.Width()) : 0);
+  for (size_t i = 0; i < stretchY.size(); ++i) {
+    const double dx = tile.left + int32_t(i) - cx0;
+    stretchY[i] = 1.0 + s.K * across(dx, hw) * across(dx, hw);
+  }
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
     if (c.ShouldAbort()) return kErrAborted;
-    uint8_t* px = rowPixels.data();
     const double dy = y - cy0, stretchX = 1.0 + s.K * across(dy, hh) * across(dy, hh);
-    for (int32_t x = tile.left; x < tile.right; ++x, px += step) {
-      p.values = px;
-      if (s.K > 0.0) {
-        const double dx = x - cx0;
-        std::fill_n(px, step, uint8_t(255));
-        glass.Sample(cx0 + dx * stretchX, cy0 + dy * (1.0 + s.K * across(dx, hw) * across(dx, hw)), px);
-      } else {
+    if (s.K > 0.0) {
+      Passes::CurveRow({glass, cx0, cy0, dy, stretchX, stretchY.data(), tile.left, tile.Width(), rowPixels.data()});
+    } else {
+      uint8_t* px = rowPixels.data();
+      for (int32_t x = tile.left; x < tile.right; ++x, px += step)
         std::copy_n(A.Contains(x, y) ? screen.Address(x, y) : background.values, step, px);
-      }
     }
     uint8_t* out = c.output->Address(tile.left, y);
     if (c.hasTransparency) std::copy(rowPixels.begin(), rowPixels.end(), out);

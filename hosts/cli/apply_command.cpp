@@ -60,6 +60,8 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   if (described == nullptr) throw UsageError(why);
   const int32_t number = described->description.number;
 
+  if (o.compression != kDefaultCompression && FormatForName(o.output) == FileFormat::JPEG)
+    PrintWarning("--compression does not change JPEG files");
   Document document = ReadImage(o.input, PrintWarning);
   // Every file the run writes is begun now: a place that cannot be written
   // is refused before the render, and the files appear together or not at
@@ -84,37 +86,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   // effect will work on.
   EffectValues values(*described, document.xResolution);
   values.SetPositionFrame({host.WorkingArea(), {0, 0, document.width, document.height}});
-  if (!o.settings.empty()) {
-    const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
-    SettingsProblems problems;
-    if (LoadSetting(values.SettingsName(), setting, values.List(), &problems) != 0) {
-      // A setting that is there but cannot be read is a file's fault, not the command line's.
-      bool there = false;
-      for (const SettingsSource source : {SettingsSource::User, SettingsSource::Shipped}) {
-        FolderReference file;
-        there = there || (SettingFile(values.SettingsName(), setting, source, file) == 0 && file->Exists());
-      }
-      if (there && !problems.empty()) throw FileError(problems.front());
-      const std::string reason = problems.empty() ? "'" + setting + "' is not a setting of " + values.Name()
-                                                  : problems.front();
-      throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");
-    }
-    for (const std::string& p : problems) PrintWarning(p);
-  }
-  if (!o.script.empty()) {
-    const std::string refused = values.Play(ReadScript(o.script), PrintWarning);
-    if (!refused.empty()) throw UsageError(o.script + ": " + refused);
-  }
-  for (const std::string& assignment : o.sets) {
-    const std::string error = values.Set(assignment);
-    if (!error.empty()) throw UsageError(error);
-  }
-  if (o.seed) {
-    FilterParameter* seed = values.List().Find(kSeedKey);
-    std::string error;
-    if (seed == nullptr) throw UsageError(values.Name() + " has no random seed");
-    if (seed->SetFromText(std::to_string(*o.seed), error) != 0) throw UsageError(error);
-  }
+  ApplyValueOptions(o, values, PrintWarning);
 
   // Handed over as a host replays an action: the whole script, the dialog
   // shown only when asked for, and the parameters handle left to the core.
@@ -134,7 +106,10 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
 
   ProgressBar bar(values.Name(), !o.quiet && ::isatty(STDERR_FILENO));
   host.hooks.shouldAbort = Interrupted;
-  host.hooks.progress = [&bar](int32_t done, int32_t total) { bar.Update(done, total); };
+  host.hooks.progress = [&bar, &o](int32_t done, int32_t total) {
+    bar.Update(done, total);
+    if (o.progress) o.progress(done, total);
+  };
 
   const int16_t result = host.Run(o.dialog);
   // A dialog that ended without a word from the core was cancelled.
@@ -159,7 +134,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
     Complain(values.Name() + " failed: " + DescribeResult(result));
     return kExitEffect;
   }
-  WriteImageAs(document, o.output, imageTemp);
+  WriteImageAs(document, o.output, imageTemp, o.compression);
   // The dialog may have switched to another effect, which kept its own
   // Last Used; its values mean nothing to this effect's.
   const int32_t rendered = host.ParametersEffect();
@@ -177,7 +152,7 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
   outputs.Commit(Interrupted);
   // The core keeps Last Used when its dialog is confirmed; without one the
   // values are those handed over.
-  if (!host.DialogShown()) {
+  if (!host.DialogShown() && o.keepLastUsed) {
     SettingsProblems problems;
     if (StoreLastUsed(values.SettingsName(), values.List(), &problems) != 0)
       PrintWarning("the values could not be kept as Last Used" + (problems.empty() ? "" : ": " + problems.front()));
@@ -188,6 +163,41 @@ int Run(const ApplyOptions& o, const CoreLibrary& core) {
 }  // namespace
 
 void Complain(const std::string& text) { std::fprintf(stderr, "kalvero: %s\n", text.c_str()); }
+
+void ApplyValueOptions(const ApplyOptions& o, EffectValues& values,
+                       const std::function<void(const std::string&)>& warn) {
+  if (!o.settings.empty()) {
+    const std::string setting = MatchingSettingName(values.SettingsName(), o.settings);
+    SettingsProblems problems;
+    if (LoadSetting(values.SettingsName(), setting, values.List(), &problems) != 0) {
+      // A setting that is there but cannot be read is a file's fault, not the command line's.
+      bool there = false;
+      for (const SettingsSource source : {SettingsSource::User, SettingsSource::Shipped}) {
+        FolderReference file;
+        there = there || (SettingFile(values.SettingsName(), setting, source, file) == 0 && file->Exists());
+      }
+      if (there && !problems.empty()) throw FileError(problems.front());
+      const std::string reason = problems.empty() ? "'" + setting + "' is not a setting of " + values.Name()
+                                                  : problems.front();
+      throw UsageError(reason + "; 'kalvero settings list " + values.SettingsName() + "' shows them");
+    }
+    for (const std::string& p : problems) warn(p);
+  }
+  if (!o.script.empty()) {
+    const std::string refused = values.Play(ReadScript(o.script), warn);
+    if (!refused.empty()) throw UsageError(o.script + ": " + refused);
+  }
+  for (const std::string& assignment : o.sets) {
+    const std::string error = values.Set(assignment);
+    if (!error.empty()) throw UsageError(error);
+  }
+  if (o.seed) {
+    FilterParameter* seed = values.List().Find(kSeedKey);
+    std::string error;
+    if (seed == nullptr) throw UsageError(values.Name() + " has no random seed");
+    if (seed->SetFromText(std::to_string(*o.seed), error) != 0) throw UsageError(error);
+  }
+}
 
 int RunApply(const ApplyOptions& options, const CoreLibrary& core) {
   try {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -11,11 +12,14 @@
 
 #include "hosts/common/colour.h"
 #include "hosts/common/core_library.h"
+#include "hosts/cli/image_files.h"
+#include "hosts/common/effect_values.h"
 #include "platform/protocol.h"
 
 namespace kv::cli {
 
 using host::CoreLibrary;
+using host::EffectValues;
 using host::Rgb;
 
 enum ExitStatus : int {
@@ -38,7 +42,10 @@ struct ApplyOptions {
   std::vector<std::string> sets;  // "NAME=VALUE", over the defaults and any script
   bool quiet = false;
   bool dialog = false;  // show the effect's dialog first, as a pick from a menu does
+  int compression = kDefaultCompression;  // of PNG and TIFF outputs, 0 to 9 or each format's default
   int32_t tileSize = 0;  // the core renders in tiles of this size; 0: as the effect asks
+  bool keepLastUsed = true;  // false: a batch keeps the values of one file only
+  std::function<void(int32_t done, int32_t total)> progress;  // besides the bar
 };
 
 // A successful apply stores its values as the effect's "Last Used", as the
@@ -51,6 +58,12 @@ class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The values the options give, over the effect's defaults: a stored
+// setting, then a script, --set and --seed. Throws UsageError, or FileError
+// for a script that cannot be read; what is taken but odd goes to `warn`.
+void ApplyValueOptions(const ApplyOptions& options, EffectValues& values,
+                       const std::function<void(const std::string&)>& warn);
 
 // "kalvero: TEXT" on stderr.
 void Complain(const std::string& text);

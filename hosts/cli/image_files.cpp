@@ -120,14 +120,15 @@ void CheckWritable(const Document& doc, const std::filesystem::path& file) {
     throw FileError("cannot write '" + file.string() + "': " + why);
 }
 
-void WriteImageAs(const Document& doc, const std::filesystem::path& file, const std::filesystem::path& temp) {
+void WriteImageAs(const Document& doc, const std::filesystem::path& file, const std::filesystem::path& temp,
+                  int compression) {
   CheckWritable(doc, file);
   const FileFormat format = FormatForName(file);
   try {
     switch (format) {
-      case FileFormat::PNG: formats::WritePng(doc, temp); break;
+      case FileFormat::PNG: formats::WritePng(doc, temp, compression); break;
       case FileFormat::JPEG: formats::WriteJpeg(doc, temp); break;
-      case FileFormat::TIFF: formats::WriteTiff(doc, temp); break;
+      case FileFormat::TIFF: formats::WriteTiff(doc, temp, compression); break;
     }
   } catch (const std::bad_alloc&) {
     throw;
@@ -136,10 +137,11 @@ void WriteImageAs(const Document& doc, const std::filesystem::path& file, const 
   }
 }
 
-void WriteImage(const Document& doc, const std::filesystem::path& file, const std::function<bool()>& cancelled) {
+void WriteImage(const Document& doc, const std::filesystem::path& file, const std::function<bool()>& cancelled,
+                int compression) {
   CheckWritable(doc, file);
   WriteThroughTemporary(
-      file, [&](const std::filesystem::path& temp) { WriteImageAs(doc, file, temp); }, cancelled);
+      file, [&](const std::filesystem::path& temp) { WriteImageAs(doc, file, temp, compression); }, cancelled);
 }
 
 std::vector<uint8_t> ReadSelection(const std::filesystem::path& file, int32_t width, int32_t height, const Warn& warn) {

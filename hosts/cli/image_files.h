@@ -31,6 +31,11 @@ using Warn = std::function<void(const std::string&)>;
 
 enum class FileFormat { PNG, JPEG, TIFF };
 
+// How hard PNG and TIFF outputs are compressed, 0 (not at all) to 9 (the
+// smallest files, slowly), or each format's default: PNG fast, TIFF not at
+// all. JPEG keeps its quality whatever this says.
+constexpr int kDefaultCompression = -1;
+
 // By content, whatever the name says. Only a regular file is read; its
 // size is checked against the 16-bit protocol and the memory kalvero may
 // use before any pixel is decoded, and a resolution no image has (beyond
@@ -44,11 +49,12 @@ FileFormat FormatForName(const std::filesystem::path& file);
 // refuses a mode or transparency the format cannot hold. The file appears
 // whole or not at all; `cancelled` is asked once more just before it does.
 void WriteImage(const Document& document, const std::filesystem::path& file,
-                const std::function<bool()>& cancelled = {});
+                const std::function<bool()>& cancelled = {}, int compression = kDefaultCompression);
 // FileError when `file`'s format cannot hold the document; nothing written.
 void CheckWritable(const Document& document, const std::filesystem::path& file);
 // The document, in the format `file` names, into `temp`.
-void WriteImageAs(const Document& document, const std::filesystem::path& file, const std::filesystem::path& temp);
+void WriteImageAs(const Document& document, const std::filesystem::path& file, const std::filesystem::path& temp,
+                  int compression = kDefaultCompression);
 
 // A selection: a grey image of width x height, 0 outside and 255 inside.
 // Other modes become grey; transparency counts as outside.
@@ -61,9 +67,9 @@ namespace formats {
 Document ReadPng(const std::filesystem::path& file, int fd, const Warn& warn);
 Document ReadJpeg(const std::filesystem::path& file, int fd, const Warn& warn);
 Document ReadTiff(const std::filesystem::path& file, int fd, const Warn& warn);
-void WritePng(const Document& document, const std::filesystem::path& temp);
+void WritePng(const Document& document, const std::filesystem::path& temp, int compression);
 void WriteJpeg(const Document& document, const std::filesystem::path& temp);
-void WriteTiff(const Document& document, const std::filesystem::path& temp);
+void WriteTiff(const Document& document, const std::filesystem::path& temp, int compression);
 
 // Readers fail with "cannot read 'FILE': WHY"; writers throw
 // std::runtime_error(WHY) and WriteImage names the target.

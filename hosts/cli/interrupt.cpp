@@ -18,6 +18,8 @@ void InstallInterruptHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;  // the second Ctrl-C takes the default way out
   sigaction(SIGINT, &action, nullptr);
+  // What schedulers send to end a job: stopped the same way, no half files.
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 bool Interrupted() { return interrupted != 0; }

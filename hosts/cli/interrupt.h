@@ -1,5 +1,5 @@
-// Ctrl-C: the first one asks the running effect to stop at its next poll;
-// a second one ends the program at once.
+// Ctrl-C (or SIGTERM): the first one asks the running effect to stop at its
+// next poll; a second one ends the program at once.
 #pragma once
 
 namespace kv::cli {

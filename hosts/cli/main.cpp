@@ -5,6 +5,8 @@
 #include <iostream>
 
 #include "hosts/cli/apply_command.h"
+#include "hosts/cli/batch.h"
+#include "hosts/cli/completion.h"
 #include "hosts/common/core_library.h"
 #include "hosts/common/document.h"
 #include "hosts/common/filter_host.h"
@@ -12,6 +14,7 @@
 #include "hosts/cli/interrupt.h"
 #include "hosts/cli/seed_option.h"
 #include "hosts/cli/settings_command.h"
+#include "hosts/cli/version.h"
 
 namespace {
 
@@ -28,6 +31,9 @@ Examples:
   kalvero apply 8 sky.jpg storm.jpg --foreground "#ffe080" --record storm.json
   kalvero apply lightning sky.jpg again.jpg --script storm.json
   kalvero apply electrify cup.png zap.png --selection cup-mask.png --dialog
+  kalvero apply television photos/ --output-dir tv/ --jobs 2
+  kalvero apply television *.jpg --output-name "{stem}-tv.{ext}"
+  kalvero apply television frames/ --output-dir out/ --shard "$SLURM_ARRAY_TASK_ID/64"
 
 Effects are named by number (0-13) or by name in any case, with or without
 spaces. Images are PNG, JPEG or TIFF, in grey, RGB, CMYK (TIFF, JPEG) or Lab
@@ -38,11 +44,17 @@ JSON; --script plays such a file back, giving the same picture again.
 editor's menu does: change the values while the preview follows, then OK
 renders OUT with them (and --record writes them), Cancel leaves it unwritten.
 
+A batch (--output-dir or --output-name) reads every image given and every
+PNG, JPEG and TIFF file in the folders given, renders each in a process of
+its own, skips outputs that exist unless --overwrite, names each file that
+fails and goes on, and ends with a line that counts them.
+
 Exit status: 0 done, 1 wrong command line, 2 a file could not be read or
 written, 3 the effect refused the image or failed (or the dialog could not
-be shown), 130 stopped by Ctrl-C or the dialog's Cancel.
-The effects core is libkalvero-core.so beside this program, or the one
---core or $KALVERO_CORE names.)";
+be shown), 130 stopped by Ctrl-C or the dialog's Cancel. A batch answers
+the largest status of its failed images, 0 when none failed.
+The effects core is the one installed with kalvero, or libkalvero-core.so
+beside it, or the one --core or $KALVERO_CORE names. See man kalvero.)";
 
 int Usage(const std::string& text) {
   Complain(text);
@@ -68,10 +80,9 @@ int Params(const CoreLibrary& core, const std::string& effect) {
 }
 
 int About(const CoreLibrary& core) {
-  Document one(1, 1, Mode::RGB, false);
-  FilterHost host(one, core.Entry(), 0);
-  host.hooks.message = [](int32_t, const std::string&, const std::string& text) { std::printf("%s\n", text.c_str()); };
-  const int16_t result = host.About();
+  std::string text;
+  const int16_t result = AboutText(core, text);
+  std::printf("%s", text.c_str());
   if (result != 0) {
     Complain("the about box failed: " + DescribeResult(result));
     return kExitEffect;
@@ -79,8 +90,8 @@ int About(const CoreLibrary& core) {
   return kExitOk;
 }
 
-int Apply(ApplyOptions options, const CoreLibrary& core, const std::string& foreground,
-          const std::string& background) {
+int Apply(ApplyOptions options, const std::vector<std::string>& files, const BatchOptions& batch,
+          const CoreLibrary& core, const std::string& foreground, const std::string& background) {
   for (const auto& [text, colour] : {std::pair{&foreground, &options.foreground}, {&background, &options.background}}) {
     if (text->empty()) continue;
     const std::optional<Rgb> parsed = ParseColor(*text);
@@ -88,7 +99,7 @@ int Apply(ApplyOptions options, const CoreLibrary& core, const std::string& fore
     *colour = *parsed;
   }
   InstallInterruptHandler();
-  return RunApply(options, core);
+  return ApplyToFiles(options, files, batch, core);
 }
 
 }  // namespace
@@ -97,11 +108,12 @@ int main(int argc, char** argv) {
   CLI::App app{"kalvero " KALVERO_VERSION " - the Brightfold Kalvero 2 effects for PNG, JPEG and TIFF files",
                "kalvero"};
   app.footer(kFooter);
-  app.set_version_flag("--version", "kalvero " KALVERO_VERSION);
-  app.require_subcommand(1);
+  bool version = false;
+  app.add_flag("--version", version, "Print the versions of kalvero, of its core and of the dialog's toolkit");
+  app.require_subcommand(0, 1);
   app.fallthrough();
   std::string core;
-  app.add_option("--core", core, "The effects core to load (default: libkalvero-core.so beside kalvero)");
+  app.add_option("--core", core, "The effects core to load (default: the one installed with kalvero)");
 
   CLI::App* list = app.add_subcommand("list", "List the effects with their numbers");
   CLI::App* about = app.add_subcommand("about", "Show the suite's version and credits");
@@ -112,12 +124,13 @@ int main(int argc, char** argv) {
   SettingsOptions settingsOptions;
   CLI::App* settings = AddSettingsCommand(app, settingsOptions);
 
-  CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
+  CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file, or to many");
   ApplyOptions options;
   std::string foreground, background;
   apply->add_option("EFFECT", options.effect, "Number or name of the effect")->required();
-  apply->add_option("IN", options.input, "The image to read")->required();
-  apply->add_option("OUT", options.output, "The image to write (.png, .jpg, .tif)")->required();
+  std::vector<std::string> files;
+  apply->add_option("FILES", files, "IN OUT: the image to read and the one to write (.png, .jpg, .tif); in a batch, "
+                    "the images and folders of images to read")->required();
   apply->add_option("--settings", options.settings,
                     "Start from this stored setting, yours or shipped ('kalvero settings list EFFECT')");
   apply->add_option("--set", options.sets,
@@ -135,9 +148,19 @@ int main(int argc, char** argv) {
   apply->add_flag("--dialog", options.dialog,
                   "Show the effect's dialog with a live preview first, starting from the values the other "
                   "options give; OK writes OUT, Cancel writes nothing (exit 130). Needs a display");
+  apply
+      ->add_option("--compression", options.compression,
+                   "How hard PNG and TIFF outputs are compressed, 0 not at all to 9 the smallest files; by "
+                   "default PNG fast and TIFF not at all. TIFF 1-9 is Deflate")
+      ->type_name("0-9")
+      ->check(CLI::Range(0, 9).description(""));
   // Not in the help: cuts the render into tiles of N pixels, to compare
   // tiled renders with whole ones.
   apply->add_option("--tile-size", options.tileSize)->check(CLI::Range(1, 32767))->group("");
+  BatchOptions batch;
+  AddBatchOptions(*apply, batch);
+  // Asked by the shell's completion; not a command for people.
+  if (argc > 1 && std::string_view(argv[1]) == "complete") return Complete(app, argc > 2 ? argv[2] : "");
 
   try {
     app.parse(argc, argv);
@@ -145,21 +168,21 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
     return Usage(e.what());
   }
+  if (version) return PrintVersions(ChooseCore(core, KALVERO_CORE_FROM_PROGRAM));
+  if (app.get_subcommands().empty()) return Usage("give a command: list, params, apply, settings or about");
 
   try {
     // Every command needs the core: its effects are known only from the
     // description it ships.
-    const CoreLibrary library(ChooseCore(core));
+    const CoreLibrary library(ChooseCore(core, KALVERO_CORE_FROM_PROGRAM));
     if (*list) return List(library);
     if (*about) return About(library);
     if (*params) return Params(library, paramsEffect);
     if (*settings) return RunSettingsCommand(settingsOptions, library);
-    return Apply(options, library, foreground, background);
+    return Apply(options, files, batch, library, foreground, background);
   } catch (const CoreError& e) {
     Complain(e.what());
     return kExitFile;

@@ -180,6 +180,36 @@ bool ForEachSample(TIFF* t, const std::filesystem::path& file, const Layout& l, 
   return true;
 }
 
+// 8-bit interleaved strips holding just the document's samples are read
+// straight into its rows, then put into its conventions in place. False
+// when the file is laid out otherwise.
+bool ReadStripsDirectly(TIFF* t, const Layout& l, Document& doc, bool& ok) {
+  const int planes = doc.Planes(), colour = doc.ColorPlanes();
+  if (TIFFIsTiled(t) || l.bits != 8 || l.planar || l.samples != planes ||
+      uint64_t(TIFFScanlineSize64(t)) != doc.RowBytes())
+    return false;
+  uint32_t perStrip = 0;
+  TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &perStrip);
+  perStrip = std::clamp<uint32_t>(perStrip, 1, uint32_t(doc.height));
+  ok = true;
+  for (uint32_t y = 0; ok && y < uint32_t(doc.height); y += perStrip) {
+    const uint32_t rows = std::min(perStrip, uint32_t(doc.height) - y);
+    const tmsize_t bytes = tmsize_t(size_t(rows) * doc.RowBytes());
+    ok = TIFFReadEncodedStrip(t, TIFFComputeStrip(t, y, 0), doc.Row(int32_t(y)), bytes) == bytes;
+  }
+  uint8_t* const begin = doc.pixels.data();
+  const uint8_t* const end = begin + doc.pixels.size();
+  if (l.invert)
+    for (uint8_t* p = begin; p < end; p += planes)
+      for (int c = 0; c < colour; ++c) p[c] = uint8_t(255 - p[c]);
+  if (l.signedAb)
+    for (uint8_t* p = begin; p < end; p += planes) {
+      p[1] ^= 0x80;
+      p[2] ^= 0x80;
+    }
+  return true;
+}
+
 void Unpremultiply(Document& doc) {
   const int planes = doc.Planes(), colour = doc.ColorPlanes();
   for (size_t i = 0; i < doc.pixels.size(); i += size_t(planes)) {
@@ -217,9 +247,11 @@ Document ReadTiff(const std::filesystem::path& file, int fd, const Warn& warn) {
   // Extra samples beyond the transparency are dropped.
   const int planes = doc.Planes();
   uint8_t* base = doc.pixels.data();
-  const bool ok = ForEachSample(t.get(), file, l, width, height, [&](uint32_t x, uint32_t y, int s, const uint8_t* v) {
-    if (s < planes) base[(size_t(y) * width + x) * size_t(planes) + size_t(s)] = Reduce(l, s, v);
-  });
+  bool ok = false;
+  if (!ReadStripsDirectly(t.get(), l, doc, ok))
+    ok = ForEachSample(t.get(), file, l, width, height, [&](uint32_t x, uint32_t y, int s, const uint8_t* v) {
+      if (s < planes) base[(size_t(y) * width + x) * size_t(planes) + size_t(s)] = Reduce(l, s, v);
+    });
   if (!ok || messages.error[0] != '\0') FailRead(file, kDamaged);
   if (l.premultiplied) Unpremultiply(doc);
   if (l.bits == 16) WarnReduced(warn, file);
@@ -233,7 +265,7 @@ Document ReadTiff(const std::filesystem::path& file, int fd, const Warn& warn) {
   return doc;
 }
 
-void WriteTiff(const Document& doc, const std::filesystem::path& temp) {
+void WriteTiff(const Document& doc, const std::filesystem::path& temp, int compression) {
   TiffMessages messages;
   const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw std::runtime_error(std::strerror(errno));
@@ -259,23 +291,32 @@ void WriteTiff(const Document& doc, const std::filesystem::path& temp) {
     const uint16_t kind = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(f, TIFFTAG_EXTRASAMPLES, uint16_t(1), &kind);
   }
-  TIFFSetField(f, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  // Uncompressed unless asked: the fastest to write and to read again.
+  if (compression > 0) {
+    TIFFSetField(f, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(f, TIFFTAG_ZIPQUALITY, compression);
+    TIFFSetField(f, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  } else {
+    TIFFSetField(f, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  }
   TIFFSetField(f, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(f, 0));
   TIFFSetField(f, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   TIFFSetField(f, TIFFTAG_XRESOLUTION, float(doc.xResolution));
   TIFFSetField(f, TIFFTAG_YRESOLUTION, float(doc.yResolution));
 
+  // A row at a time through a copy: libtiff's predictor works in place.
   std::vector<uint8_t> line(doc.RowBytes());
   for (int32_t y = 0; y < doc.height; ++y) {
-    const uint8_t* src = doc.Row(y);
-    for (size_t i = 0; i < line.size(); ++i) {
-      const int c = int(i % size_t(planes));
-      uint8_t v = src[i];
-      if (doc.mode == Mode::CMYK && c < colour) v = uint8_t(255 - v);
-      if (doc.mode == Mode::Lab && (c == 1 || c == 2)) v ^= 0x80;
-      line[i] = v;
-    }
-    if (TIFFWriteScanline(f, line.data(), uint32_t(y), 0) < 0)
+    std::memcpy(line.data(), doc.Row(y), line.size());
+    if (doc.mode == Mode::CMYK)
+      for (size_t i = 0; i < line.size(); i += size_t(planes))
+        for (int c = 0; c < colour; ++c) line[i + size_t(c)] = uint8_t(255 - line[i + size_t(c)]);
+    if (doc.mode == Mode::Lab)
+      for (size_t i = 0; i < line.size(); i += size_t(planes)) {
+        line[i + 1] ^= 0x80;
+        line[i + 2] ^= 0x80;
+      }
+    if (TIFFWriteScanline(f, line.data(), uint32_t(y), 0) < 0) 
       throw std::runtime_error("the data could not be written; the disk may be full");
   }
   TIFFClose(t.release());

@@ -133,12 +133,15 @@ const DescribedEffect* CoreLibrary::Find(std::string_view text, std::string& why
   return nullptr;
 }
 
-std::filesystem::path ChooseCore(const std::string& option) {
+std::filesystem::path ChooseCore(const std::string& option, const std::filesystem::path& installed) {
   if (!option.empty()) return option;
   if (const char* env = std::getenv("KALVERO_CORE"); env != nullptr && *env != '\0') return env;
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (ec ? std::filesystem::path(".") : self.parent_path()) / kCoreFileName;
+  const std::filesystem::path folder = ec ? std::filesystem::path(".") : self.parent_path();
+  const std::filesystem::path beside = folder / kCoreFileName;
+  if (installed.empty() || std::filesystem::exists(beside, ec)) return beside;
+  return (folder / installed / kCoreFileName).lexically_normal();
 }
 
 }  // namespace kv::host

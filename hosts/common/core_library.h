@@ -49,7 +49,8 @@ class CoreLibrary {
 constexpr const char* kCoreFileName = "libkalvero-core.so";
 
 // The core to load: `option` when given, else $KALVERO_CORE when set, else
-// libkalvero-core.so in the folder of the running program.
-std::filesystem::path ChooseCore(const std::string& option);
+// libkalvero-core.so in the folder of the running program, as in a build
+// tree, or else in the folder `installed` names relative to that folder.
+std::filesystem::path ChooseCore(const std::string& option, const std::filesystem::path& installed = {});
 
 }  // namespace kv::host

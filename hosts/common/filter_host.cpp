@@ -186,11 +186,18 @@ int16_t FilterHost::Run(bool withDialog) {
   record_.inData = record_.outData = record_.maskData = nullptr;
   outPending_ = false;
   written_ = {};
-  original_ = document_.pixels;
+  // Rows keep their first state only once a tile overwrites them; buffers
+  // go when the run ends, so a large image is held once between runs.
+  saved_.assign(size_t(document_.height), false);
   struct Forget {
-    std::vector<uint8_t>& v;
-    ~Forget() { v = {}; }
-  } forget{original_};
+    FilterHost& host;
+    ~Forget() {
+      host.original_.reset();
+      host.saved_ = {};
+      host.in_.buffer = {};
+      host.out_.buffer = {};
+    }
+  } forget{*this};
   // The dialog shows when the user picked the effect, not when the last one
   // is repeated; a script step shows it only when asked to.
   descriptors_.playInfo = withDialog ? ps::plugInDialogDisplay : ps::plugInDialogDontDisplay;
@@ -206,7 +213,7 @@ int16_t FilterHost::Run(bool withDialog) {
   while (RequestsPending()) {
     if ((result = AdvanceState()) != 0 || (result = Call(ps::filterSelectorContinue)) != 0) break;
   }
-  if (result == 0) CommitOutput();
+  if (result == 0) CommitOutput(true);
   outPending_ = false;
   // Finish follows every successful start, whatever continue answered.
   const int16_t finished = Call(ps::filterSelectorFinish);
@@ -260,30 +267,47 @@ int16_t FilterHost::Deliver(const ps::Rect16& rect, int16_t lo, int16_t hi, int3
   if (rect.left < 0 || rect.top < 0 || rect.right > d.width || rect.bottom > d.height || lo < 0 || hi >= d.Planes())
     return ps::generalFailure;
   const int32_t n = std::max(1, rate >> 16);
-  // Input comes from the image as the run found it: tiles already written
-  // never feed later ones.
-  const uint8_t* source = &t == &in_ && !original_.empty() ? original_.data() : d.pixels.data();
-
   const Rect reduced = ReducedRect(FromHost(rect), n);
   const int32_t left = reduced.left, top = reduced.top, width = reduced.Width(), height = reduced.Height();
   const int32_t count = hi - lo + 1, planes = d.Planes();
-  t.buffer.resize(size_t(width) * size_t(height) * size_t(count));
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* src = source + size_t((top + y) * n) * d.RowBytes() + size_t(left) * size_t(n) * size_t(planes) +
-                         size_t(lo);
-    uint8_t* dst = t.buffer.data() + size_t(y) * size_t(width) * size_t(count);
-    if (n == 1 && count == planes) {
-      std::memcpy(dst, src, size_t(width) * size_t(count));
-      continue;
-    }
-    for (int32_t x = 0; x < width; ++x, src += size_t(n) * size_t(planes), dst += count)
-      std::memcpy(dst, src, size_t(count));
-  }
+  const size_t rowBytesIn = d.RowBytes(), offset = size_t(left) * size_t(n) * size_t(planes) + size_t(lo);
+  // Input comes from the image as the run found it: tiles already written
+  // never feed later ones.
+  const bool input = &t == &in_;
+  const auto source = [&](int32_t y) {
+    const int32_t row = (top + y) * n;
+    return (input && Saved(row) ? original_.get() + size_t(row) * rowBytesIn : d.Row(row)) + offset;
+  };
   t.rect = rect;
   t.lo = lo;
   t.hi = hi;
+  const bool whole = n == 1 && count == planes;
+  // Input of whole pixels that no tile has overwritten is read where it
+  // lies: the core only reads it.
+  bool untouched = input && whole;
+  for (int32_t y = 0; y < height && untouched; ++y) untouched = !Saved(top + y);
+  if (untouched) {
+    data = const_cast<uint8_t*>(d.Row(top) + offset);
+    rowBytes = int32_t(rowBytesIn);
+    return ps::noErr;
+  }
+  const size_t run = size_t(width) * size_t(count);
+  if (whole) {
+    // Appended row by row: no zero fill before the copy.
+    t.buffer.clear();
+    t.buffer.reserve(run * size_t(height));
+    for (int32_t y = 0; y < height; ++y) t.buffer.insert(t.buffer.end(), source(y), source(y) + run);
+  } else {
+    t.buffer.resize(run * size_t(height));
+    for (int32_t y = 0; y < height; ++y) {
+      const uint8_t* src = source(y);
+      uint8_t* dst = t.buffer.data() + size_t(y) * run;
+      for (int32_t x = 0; x < width; ++x, src += size_t(n) * size_t(planes), dst += count)
+        std::memcpy(dst, src, size_t(count));
+    }
+  }
   data = t.buffer.data();
-  rowBytes = width * count;
+  rowBytes = int32_t(run);
   return ps::noErr;
 }
 
@@ -309,7 +333,7 @@ int16_t FilterHost::DeliverMask() {
   return ps::noErr;
 }
 
-void FilterHost::CommitOutput() {
+void FilterHost::CommitOutput(bool last) {
   if (!outPending_) return;
   outPending_ = false;
   const ps::Rect16 r = out_.rect;
@@ -318,6 +342,18 @@ void FilterHost::CommitOutput() {
                                 : Rect{std::min(written_.left, rect.left), std::min(written_.top, rect.top),
                                        std::max(written_.right, rect.right), std::max(written_.bottom, rect.bottom)};
   const int32_t width = r.right - r.left, count = out_.hi - out_.lo + 1, planes = document_.Planes();
+  if (last && count == planes && width == document_.width && r.top == 0 && r.bottom == document_.height) {
+    document_.pixels.swap(out_.buffer);
+    return;
+  }
+  const size_t rowBytes = document_.RowBytes();
+  for (int32_t y = r.top; y < r.bottom && !last; ++y) {
+    if (size_t(y) >= saved_.size() || saved_[size_t(y)]) continue;
+    // Allocated untouched: only the rows saved are ever paged in.
+    if (!original_) original_.reset(new uint8_t[rowBytes * size_t(document_.height)]);
+    std::memcpy(original_.get() + size_t(y) * rowBytes, document_.Row(y), rowBytes);
+    saved_[size_t(y)] = true;
+  }
   for (int32_t y = r.top; y < r.bottom; ++y) {
     const uint8_t* src = out_.buffer.data() + size_t(y - r.top) * size_t(width) * size_t(count);
     uint8_t* dst = document_.Row(y) + size_t(r.left) * size_t(planes) + size_t(out_.lo);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -97,8 +98,9 @@ class FilterHost {
   // What the advance-state procedure does: hands out the requested areas,
   // after putting the last output area back into the document.
   int16_t AdvanceState();
-  // Puts the pending output area into the document.
-  void CommitOutput();
+  // Puts the pending output area into the document; after the `last` one
+  // no input is read again.
+  void CommitOutput(bool last = false);
 
  private:
   struct Callbacks;
@@ -114,6 +116,7 @@ class FilterHost {
   int16_t Deliver(const ps::Rect16& rect, int16_t lo, int16_t hi, int32_t rate, Transfer& t, void*& data,
                   int32_t& rowBytes);
   int16_t DeliverMask();
+  bool Saved(int32_t row) const { return size_t(row) < saved_.size() && saved_[size_t(row)]; }
   void CollectRecorded();
   void ShowMessage(int32_t kind, const char* caption, const char* text);
 
@@ -128,7 +131,10 @@ class FilterHost {
   ps::ChannelPortProcs channelPorts_{};
   ps::PIDescriptorParameters descriptors_{};
   std::vector<uint8_t> selection_;
-  std::vector<uint8_t> original_;  // the image as the run found it
+  // The rows of the image as the run found them, for those a tile has
+  // overwritten since.
+  std::unique_ptr<uint8_t[]> original_;
+  std::vector<bool> saved_;
   Rgb foreground_{0, 0, 0}, background_{255, 255, 255};
   int32_t tileSize_ = 0;
   int32_t rulerUnits_ = 0;

@@ -62,6 +62,28 @@ INSTANTIATE_TEST_SUITE_P(Files, LosslessRoundTrip,
                            return name;
                          });
 
+// Tall enough for TIFF files of many strips, which are read straight into
+// the document's rows.
+TEST(Compression, EveryLevelKeepsThePixelsAndHigherOnesWriteSmallerFiles) {
+  ScratchFolder dir;
+  for (const char* extension : {".png", ".tif"})
+    for (const Mode mode : {Mode::RGB, Mode::CMYK, Mode::Lab}) {
+      if (extension == std::string(".png") && mode != Mode::RGB) continue;
+      const Document doc = Pattern(300, 200, mode, true);
+      uintmax_t stored = 0;
+      for (const int level : {0, kDefaultCompression, 9}) {
+        const std::filesystem::path file = dir / ("l" + std::to_string(level) + extension);
+        WriteImage(doc, file, {}, level);
+        EXPECT_EQ(ReadImage(file, {}).pixels, doc.pixels) << file << " " << ModeName(mode);
+        const uintmax_t size = std::filesystem::file_size(file);
+        if (level == 0) stored = size;
+        if (level == 9) {
+          EXPECT_LT(size * 2, stored) << file;
+        }
+      }
+    }
+}
+
 double MeanError(const Document& a, const Document& b) {
   double sum = 0;
   for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));

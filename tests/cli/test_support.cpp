@@ -49,10 +49,12 @@ void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& b
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-Outcome RunKalvero(const std::string& arguments) {
+Outcome RunKalvero(const std::string& arguments) { return RunCommand(std::string(KV_KALVERO) + " " + arguments); }
+
+Outcome RunCommand(const std::string& command) {
   Outcome outcome;
   // A run that hangs ends as a failure (status 124) rather than a test that never ends.
-  FILE* pipe = ::popen(("timeout 60 " + std::string(KV_KALVERO) + " " + arguments + " 2>&1").c_str(), "r");
+  FILE* pipe = ::popen(("timeout 60 " + command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return outcome;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, n);

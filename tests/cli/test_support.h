@@ -39,5 +39,6 @@ struct Outcome {
   std::string output;
 };
 Outcome RunKalvero(const std::string& arguments);
+Outcome RunCommand(const std::string& command);
 
 }  // namespace kv::cli::test

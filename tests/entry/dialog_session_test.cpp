@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "effects/burnt_edges/burnt_edges.h"
 #include "effects/filter_table.h"
 #include "effects/flag/flag.h"
 #include "effects/puzzle/puzzle.h"
@@ -439,7 +440,8 @@ TEST_F(DialogSessionTest, ControlsDescribeTheEffectsParameters) {
   EXPECT_FALSE(host.Run(4, true));  // Crumple
   EXPECT_FALSE(host.Run(10, true));  // Rip Open
   using K = toolkit::ControlKind;
-  for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition, K::kDirection, K::kLighting})
+  for (K kind : {K::kSlider, K::kLength, K::kCheckbox, K::kColor, K::kSeed, K::kPosition, K::kDirection, K::kLighting,
+                 K::kLayerFill})
     EXPECT_GT(kinds[kind], 0) << int(kind);
 }
 
@@ -540,6 +542,57 @@ TEST_F(DialogSessionTest, PuzzleAndFlagControlsChangeUndoably) {
   const auto& held =
       reinterpret_cast<const FlagBlock*>(flagHost.handleProcs.lockProc(flagHost.record.parameters, false))->attachments;
   EXPECT_EQ(ConnectionText(held), " X     X");
+}
+
+// A layer fill offers transparency only on a layer that can have it; its
+// choice and colour change undoably, and the colour outlives other choices.
+TEST_F(DialogSessionTest, LayerFillsOfferWhatTheImageAllows) {
+  const auto fillControl = [](toolkit::DialogSession& s) {
+    const auto specs = s.Controls();
+    for (size_t i = 0; i < specs.size(); ++i)
+      if (specs[i].kind == toolkit::ControlKind::kLayerFill) return int32_t(i);
+    return int32_t(-1);
+  };
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    const int32_t i = fillControl(s);
+    const toolkit::ControlSpec spec = s.Controls()[size_t(i)];
+    EXPECT_EQ(spec.items, (std::vector<std::string>{"Fill with solid color", "Keep original image"}));
+    EXPECT_EQ(spec.swatch, "Fill Color");
+    EXPECT_EQ(s.Value(i), "transparent");
+    EXPECT_EQ(s.Number(i), 0) << "without transparency the area is filled with the colour";
+    EXPECT_EQ(s.SetNumber(i, 1), "");
+    EXPECT_EQ(s.Value(i), "keep");
+    EXPECT_EQ(s.SwatchColor(i), "#d2d2d2");
+    EXPECT_NE(s.SetNumber(i, 2), "");
+    EXPECT_EQ(s.SetValue(i, "#3060c0"), "");
+    EXPECT_EQ(s.Number(i), 0);
+    EXPECT_TRUE(s.Command(kCommandUndo));
+    EXPECT_EQ(s.Value(i), "keep");
+    EXPECT_TRUE(s.Command(kCommandRedo));
+    EXPECT_TRUE(s.Command(kCommandReset));
+    EXPECT_EQ(s.Value(i), "transparent");
+    EXPECT_TRUE(s.Command(kCommandUndo));
+    EXPECT_EQ(s.Value(i), "#3060c0");
+    s.Command(kCommandOK);
+    return w.Answer();
+  };
+  EXPECT_TRUE(host.Run(kBurntEdgesEffect, true));
+  EXPECT_EQ(reinterpret_cast<const BurntEdgesBlock&>(Values()).fill,
+            (LayerFill{kFillWithColor, Color::RGB(0x30, 0x60, 0xc0)}));
+
+  test::FakeHost layer(kWidth, kHeight, ps::plugInModeRGBColor, 3, true);
+  std::fill(layer.pixels.begin(), layer.pixels.end(), uint8_t(200));
+  layer.descriptorParameters.playInfo = ps::plugInDialogDisplay;
+  CurrentDialogScript() = [&](toolkit::DialogSession& s, RecordingWindow& w) {
+    const int32_t i = fillControl(s);
+    EXPECT_EQ(s.Controls()[size_t(i)].items.back(), "Make knockouts transparent");
+    EXPECT_EQ(s.Number(i), 2);
+    EXPECT_EQ(s.SetNumber(i, 0), "");
+    EXPECT_EQ(s.Value(i), "#ffffff");
+    s.Command(kCommandCancel);
+    return w.Answer();
+  };
+  EXPECT_FALSE(layer.Run(kPuzzleEffect, true));
 }
 
 // Every layout of the host's pixels reaches the window as RGBA.

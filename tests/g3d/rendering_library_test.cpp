@@ -200,22 +200,26 @@ TEST_F(Scene, TextureComesBackUprightAndListsReplayTheDrawing) {
 TEST_F(Scene, SupersamplingAveragesBlocksIntoTheRequestedSize) {
   for (int32_t s : {2, 3}) {
     lib.DestroySurface(r);
-    Open(10, 6, s);
+    // An odd width, so that rows end with a lone pixel.
+    Open(11, 6, s);
     if (IsSkipped()) return;
-    EXPECT_EQ(lib.SurfaceWidth(), 10 * s);
-    EXPECT_EQ((std::array{image->Width(), image->Height()}), (std::array{10, 6}));
+    EXPECT_EQ(lib.SurfaceWidth(), 11 * s);
+    EXPECT_EQ((std::array{image->Width(), image->Height()}), (std::array{11, 6}));
     lib.SetClearColor(r, 0.0f, 0.0f, 0.0f, 0.0f);
     lib.Clear(r);
     lib.DisableLighting(r);
-    lib.LoadProjection(r, PixelOrtho(10.0 * s, 6.0 * s));
+    lib.LoadProjection(r, PixelOrtho(11.0 * s, 6.0 * s));
     lib.LoadModelView(r, kIdentity);
-    // One surface column of the top-left image pixel, white.
+    // One surface column of the top-left and of the top-right image pixel, white.
     lib.DrawQuads(r, Quad(0, float(6 * s - s), 1, float(6 * s)));
+    lib.DrawQuads(r, Quad(float(11 * s - 1), float(6 * s - s), float(11 * s), float(6 * s)));
     lib.ReadImage(r);
     const int expected = (255 * s + s * s / 2) / (s * s);
     EXPECT_EQ(At(0, 0)[0], expected) << s;
+    EXPECT_EQ(At(10, 0)[0], expected) << s;
     EXPECT_EQ(At(0, 1)[0], 0) << s;
     EXPECT_EQ(At(1, 0)[0], 0) << s;
+    EXPECT_EQ(At(9, 0)[0], 0) << s;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "image/noise.h"
 #include "image/noise_cells.h"
 #include "image/random.h"
+#include "image/vector_kernels.h"
 
 namespace kv {
 namespace {
@@ -248,26 +249,35 @@ TEST(NoiseField, FarCellsRepeatTheLatticeLikeNearOnes) {
   EXPECT_EQ(farPoints, nearRow);
 }
 
+// On every vector path: points close together share their cells, points far
+// apart do not.
 TEST(NoisePoints, PointFormEqualsThePerSampleForm) {
-  const std::vector<PointD> points = SamplePoints(301);
+  const VectorPath best = BestVectorPath();
+  std::vector<PointD> points = SamplePoints(301);
+  for (int i = 0; i < 80; ++i) points.push_back({100.0 + 0.3 * i, 50.0 + 0.01 * i});
   std::vector<double> xs, ys;
   for (const PointD& p : points) xs.push_back(p.x), ys.push_back(p.y);
-  for (PointD cell : {PointD{40, 25}, PointD{0.7, 0.4}}) {
-    for (bool periodic : {false, true}) {
-      const std::unique_ptr<NoiseField> fields[] = {
-          Make<NoiseField>(cell, 1.0, 5, 1.0, periodic, 200, 120),
-          MakeFractal<FBMField>(cell, 0.5, 6, 0.5, 1.0, periodic, 200, 120),
-          MakeFractal<TurbulenceField>(cell, 2.0, 7, 0.9, 0.5, periodic, 200, 120)};
-      for (const auto& f : fields)
-        // Odd and even counts: the last point of an odd count has no partner.
-        for (int32_t count : {0, 1, 2, 301}) {
-          std::vector<double> out(size_t(count) + 1, 7.0);
-          f->ValuesAt(xs.data(), ys.data(), count, out.data());
-          for (int32_t i = 0; i < count; ++i) ASSERT_EQ(out[size_t(i)], f->Value(points[size_t(i)])) << i;
-          ASSERT_EQ(out[size_t(count)], 7.0) << "wrote past the count";
-        }
+  for (int path = 0; path <= int(best); ++path) {
+    UseVectorPath(VectorPath(path));
+    for (PointD cell : {PointD{40, 25}, PointD{0.7, 0.4}}) {
+      for (bool periodic : {false, true}) {
+        const std::unique_ptr<NoiseField> fields[] = {
+            Make<NoiseField>(cell, 1.0, 5, 1.0, periodic, 200, 120),
+            MakeFractal<FBMField>(cell, 0.5, 6, 0.5, 1.0, periodic, 200, 120),
+            MakeFractal<TurbulenceField>(cell, 2.0, 7, 0.9, 0.5, periodic, 200, 120)};
+        for (const auto& f : fields)
+          // Counts that leave the last group of points short.
+          for (int32_t count : {0, 1, 2, int32_t(points.size())}) {
+            std::vector<double> out(size_t(count) + 1, 7.0);
+            f->ValuesAt(xs.data(), ys.data(), count, out.data());
+            for (int32_t i = 0; i < count; ++i)
+              ASSERT_EQ(out[size_t(i)], f->Value(points[size_t(i)])) << "path " << path << " point " << i;
+            ASSERT_EQ(out[size_t(count)], 7.0) << "wrote past the count";
+          }
+      }
     }
   }
+  UseVectorPath(best);
 }
 
 TEST(CellField, PointCountFollowsTheCumulativeTable) {
@@ -382,9 +392,11 @@ TEST(CellField, DistancesMatchABruteForceSearch) {
 TEST(CellField, RowFormEqualsThePerSampleForm) {
   for (bool periodic : {false, true}) {
     auto f = MakeCells({11, 8}, 13, 3, periodic, 88, 64);
+    // One cache for rows that jump about, as well as for neighbouring ones.
+    CellField::PointCache cache;
     for (const RowCase& c : kRowCases) {
       std::vector<double> first(size_t(c.count), 7.0), second(size_t(c.count), 7.0);
-      f->ValueRow(c.y, c.x0, c.step, c.count, first.data(), second.data());
+      f->ValueRow(c.y, c.x0, c.step, c.count, first.data(), second.data(), cache);
       for (int32_t i = 0; i < c.count; ++i) {
         double a, b;
         f->Value(PointD{c.At(i), c.y}, a, b);

@@ -236,17 +236,29 @@ TEST(PuzzleArrangement, CommandsOfThePreviewControl) {
   const int up = int(std::count(std::begin(a.connectorUp), std::end(a.connectorUp), true));
   EXPECT_NEAR(up, int(std::size(a.connectorUp)) / 2, 150);
 
-  // On the command line the size alone will do; the pieces stay.
-  ParameterList list;
+  // On the command line the size alone will do: the old grid's pieces and
+  // connectors stay, new pieces are in place, whatever lay beyond the old grid
+  // (nothing, when the grid came from text).
+  FreshPuzzle(a, 8, 5);
   a.Piece(3, 2) = false;
+  PuzzleArrangement parsed{};
+  ASSERT_TRUE(ParseArrangementText(ArrangementText(a), parsed));
+  ParameterList list, other;
   auto& p = Add<PuzzleArrangementParameter>(list, &a, "Arrangement", nullptr);
+  auto& q = Add<PuzzleArrangementParameter>(other, &parsed, "Arrangement", nullptr);
+  const std::string small = ArrangementText(a);
   Sets(p, "12 x 8");
+  Sets(q, "12x8");
   EXPECT_EQ(a.columns, 12);
   EXPECT_EQ(a.rows, 8);
+  EXPECT_EQ(present(), 95);
   EXPECT_FALSE(a.Piece(3, 2));
+  EXPECT_EQ(ArrangementText(parsed), ArrangementText(a));
+  Sets(p, "8x5");
+  EXPECT_EQ(ArrangementText(a), small) << "the stored grid's connectors came through";
   Fails(p, "51x2");
   Fails(p, "12x");
-  EXPECT_EQ(a.columns, 12);
+  EXPECT_EQ(a.columns, 8);
 }
 
 TEST(FlagConnections, ShortTextsLeaveTheRestFree) {

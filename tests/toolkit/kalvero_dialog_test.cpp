@@ -102,6 +102,25 @@ TEST_F(KalveroDialog, ASliderMovedInTheDialogRendersAsThatValueDoes) {
   EXPECT_FALSE(fs::exists(dir_ / "cancelled.png"));
 }
 
+// A layer fill's choices and swatch: keep the original, then a colour, which
+// turns the solid colour back on; copied, and pasted over another choice.
+// The result is that colour's render.
+TEST_F(KalveroDialog, AFillChosenInTheDialogRendersAsThatValueDoes) {
+  const fs::path shot = kArtefacts / "kalvero-dialog-fill.png";
+  ASSERT_EQ(Kalvero({"apply", "Burnt Edges", kSmall, dir_ / "dialog.png", "--dialog", "-q"},
+                    "set Fill Inside Burn=Keep original image; expect Fill Inside Burn=keep; "
+                    "set Fill Inside Burn=#3060c0; focus Fill Inside Burn; key ctrl+c; "
+                    "set Fill Inside Burn=Keep original image; key ctrl+v; wait-preview; "
+                    "expect Fill Inside Burn=#3060c0; screenshot " + shot.string() + "; ok"),
+            0)
+      << log_;
+  ASSERT_EQ(Kalvero({"apply", "Burnt Edges", kSmall, dir_ / "set.png", "--set", "Fill Inside Burn=#3060c0", "-q"}, ""),
+            0);
+  ASSERT_EQ(Kalvero({"apply", "Burnt Edges", kSmall, dir_ / "keep.png", "--set", "Fill Inside Burn=keep", "-q"}, ""), 0);
+  EXPECT_EQ(Bytes(dir_ / "dialog.png"), Bytes(dir_ / "set.png"));
+  EXPECT_NE(Bytes(dir_ / "dialog.png"), Bytes(dir_ / "keep.png"));
+}
+
 // The dialog's commands as a new user tries them: keys, menus, prompts and
 // the manage window, effect by effect. Each window's picture is kept.
 TEST_F(KalveroDialog, EveryCommandWorksFromTheMenusAndTheKeyboard) {

@@ -214,8 +214,7 @@ TEST(BurnTransform, BandDarkensTowardTheEdgeAndFadesAway) {
   for (int y = 0; y < r.bottom; ++y)
     for (int x = 10; x < r.right; ++x) burnMask(x, y) = 255;
   const PixelFormat f = PixelFormat::Of(kModeGrey, 1, false);
-  ByteImage image(err, r, f), out(err, r, f);
-  image.Fill(0);
+  ByteImage out(err, r, f);
   out.Fill(99);
   NoiseField silent;
   silent.Init(err, {10.0, 10.0}, 0.0, 1, 1.0, false, 0, 0);
@@ -226,11 +225,14 @@ TEST(BurnTransform, BandDarkensTowardTheEdgeAndFadesAway) {
   s.edgeColor[0] = 0;
   s.burnColor[0] = 200;
   s.fillPixel[0] = 7;
-  CreateBurnTransform t(silent, burnMask, image, out, s);
+  BandImage band(r, BytePixel(f));
+  CreateBurnTransform t(silent, burnMask, band, out, s);
   t.Init(err, burnMask, s.end, r, 0.0, 1.0);
   ASSERT_EQ(err, 0);
   t.Run(err, nullptr, nullptr, 0.0, 1.0);
   ASSERT_EQ(err, 0);
+  ByteImage image(err, r, f);
+  band.CopyInto(image);
 
   const int y = 90;
   for (int x = 0; x < 10; ++x) EXPECT_EQ(*out.Address(x, y), 7) << "burnt away";

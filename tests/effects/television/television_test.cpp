@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "effects/television/television.h"
+#include "entry/entry.h"
+#include "image/vector_kernels.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
 
@@ -135,6 +137,33 @@ TEST(Television, SeedDecidesAndTilesAgreeWithTheWhole) {
   HostRender other;
   other.edit = [](void* block) { static_cast<TelevisionBlock*>(block)->randomSeed = 2; };
   EXPECT_NE(Tv(in, other).pixels, Tv(in).pixels);
+}
+
+// The passes draw as many pixels at once as the processor's vectors hold:
+// every width draws the same bytes, short last groups and narrow areas too.
+TEST(Television, EveryVectorPathGivesTheSameBytes) {
+  HostRender how;
+  how.entry = &EntryPoint;  // linked in, so that the path chosen here is the one that runs
+  how.edit = [](void* block) {
+    auto& b = *static_cast<TelevisionBlock*>(block);
+    b.verticalShift = 40.0;
+    b.curvature = b.staticAmount = b.ghostStrength = 100.0;
+    b.breakup = 60.0;
+    b.ghostOffset = 3.0;
+  };
+  const Picture pictures[] = {TestPicture(61, 37, ps::plugInModeRGBColor, 3, true), TestPicture(61, 37),
+                              TestPicture(13, 2, ps::plugInModeGrayScale, 1), TestPicture(1, 9, ps::plugInModeCMYKColor, 4)};
+  const VectorPath best = BestVectorPath();
+  std::vector<Picture> first;
+  for (int path = 0; path <= int(best); ++path) {
+    UseVectorPath(VectorPath(path));
+    for (size_t i = 0; i < std::size(pictures); ++i) {
+      const Picture out = Tv(pictures[i], how);
+      if (path == 0) first.push_back(out);
+      else EXPECT_EQ(out.pixels, first[i].pixels) << "path " << path << ", picture " << i;
+    }
+  }
+  UseVectorPath(best);
 }
 
 TEST(Television, PreviewShowsTheSamePicture) {
