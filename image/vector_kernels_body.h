@@ -5,7 +5,9 @@
 // linker's choice among copies of one inline function.
 // GCC 12 takes the undefined upper halves inside AVX-512's narrowing
 // intrinsics for uninitialised reads.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <cstring>
