@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes b(data, size);
-  const auto& effects = kv::fuzz::Description().effects;
-  const int32_t number = effects[b.Byte() % effects.size()].description.number;
+  const int32_t number = kv::fuzz::EffectFrom(b).description.number;
   kv::host::Document document = kv::fuzz::SmallDocument(b);
   const uint8_t flags = b.Byte();
   // The input's bytes repeated through the largest block, so that long

@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes b(data, size);
-  const auto& effects = kv::fuzz::Description().effects;
-  const kv::host::DescribedEffect& effect = effects[b.Byte() % effects.size()];
+  const kv::host::DescribedEffect& effect = kv::fuzz::EffectFrom(b);
   std::vector<uint32_t> keys, codes;
   for (const auto& p : effect.description.parameters) {
     for (const auto& k : p.keys) keys.push_back(k.key);

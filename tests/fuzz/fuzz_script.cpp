@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes bytes(data, size);
-  const auto& effects = kv::fuzz::Description().effects;
-  const kv::host::DescribedEffect& effect = effects[bytes.Byte() % effects.size()];
+  const kv::host::DescribedEffect& effect = kv::fuzz::EffectFrom(bytes);
   kv::host::Descriptor script;
   try {
     script = kv::host::FromJson(bytes.Rest());

@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::fuzz::Bytes bytes(data, size);
-  const auto& effects = kv::fuzz::Description().effects;
-  auto effect = kv::CreateFilter(effects[bytes.Byte() % effects.size()].description.number);
+  auto effect = kv::CreateFilter(kv::fuzz::EffectFrom(bytes).description.number);
   if (!effect) std::abort();
   std::vector<uint8_t> block(kv::kParametersHandleSize);
   effect->SetDefaults(block.data());

@@ -34,6 +34,11 @@ const host::CoreDescription& Description() {
   return description;
 }
 
+const host::DescribedEffect& EffectFrom(Bytes& bytes) {
+  const auto& effects = Description().effects;
+  return effects[bytes.Byte() % effects.size()];
+}
+
 void SetUp() {
   platform::SetResourceFolder(KV_RESOURCE_DIR);
   ::setenv("KALVERO_MEMORY_LIMIT", "256M", 1);

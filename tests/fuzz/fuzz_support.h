@@ -65,6 +65,9 @@ class Bytes {
 // The built core's description of its effects, read once.
 const host::CoreDescription& Description();
 
+// The effect an input is for, from its next byte.
+const host::DescribedEffect& EffectFrom(Bytes& bytes);
+
 // Points the core at the built resources and keeps every run within a
 // fuzzer's memory: images and renders larger than this are refused.
 void SetUp();
