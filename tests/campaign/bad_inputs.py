@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """A campaign of bad inputs against kalvero, as a hostile user would try them.
 
-  tests/campaign/bad_inputs.py BUILD [--runs N] [--jobs J] [--report FILE]
+  tests/campaign/bad_inputs.py BUILD [--runs N] [--jobs J] [--timeout S] [--report FILE]
 
 Eight families (images, selections, --set and --seed values, scripts, stored
 settings, the core's resource files, output and record paths, --dialog
 without a display), each run in a sandbox of its own with HOME inside it and
 KALVERO_MEMORY_LIMIT=2G unless the run sets another, and judged: a crash (a signal, an uncaught
-exception, a sanitizer report), a hang (no answer in 20 s), a memory blow-up
+exception, a sanitizer report), a hang (no answer in 20 s; a sanitizer build,
+several times slower, is given --timeout 60), a memory blow-up
 (twice the memory allowed and half a gigabyte more), a partial output (a failed run that
 leaves its output or a temporary file), a write outside (any new file but the
 output, the record and the settings folder) and an unclear message (library
@@ -233,7 +234,7 @@ def files_in(folder):
 
 
 def run(task):
-    build, kalvero, index, (family, args, files, env) = task
+    build, kalvero, timeout, index, (family, args, files, env) = task
     sandbox = tempfile.mkdtemp(prefix="campaign-%05d-" % index)
     try:
         env = dict(env)
@@ -264,7 +265,7 @@ def run(task):
                        "LSAN_OPTIONS": "suppressions=" + MESA_LEAKS}
         environment.update(env)
         rss = sandbox + ".rss"
-        p = subprocess.run(["/usr/bin/time", "-q", "-f", "%M", "-o", rss, "timeout", "-s", "KILL", "20", kalvero] + args,
+        p = subprocess.run(["/usr/bin/time", "-q", "-f", "%M", "-o", rss, "timeout", "-s", "KILL", str(timeout), kalvero] + args,
                            cwd=sandbox, env=environment, capture_output=True, stdin=subprocess.DEVNULL)
         err = p.stderr.decode("utf-8", "replace")
         peak = int(open(rss).read().split()[-1]) * 1024 if os.path.exists(rss) else 0
@@ -298,13 +299,14 @@ def main():
     parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=10000)
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--timeout", type=int, default=20, help="seconds before a run counts as a hang")
     parser.add_argument("--report", default="campaign-report.txt")
     o = parser.parse_args()
     build = os.path.abspath(o.build)
     jobs = plan(build, o.runs, random.Random(27))
     # Mixed, so that the running counts of a long campaign cover every family.
     random.Random(27).shuffle(jobs)
-    tasks = [(build, os.path.join(build, "kalvero"), i, job) for i, job in enumerate(jobs)]
+    tasks = [(build, os.path.join(build, "kalvero"), o.timeout, i, job) for i, job in enumerate(jobs)]
     counts, statuses, samples, problems = Counter(), Counter(), {}, []
     with Pool(o.jobs) as pool:
         for family, status, found, args, message in pool.imap_unordered(run, tasks, chunksize=8):
