@@ -28,7 +28,7 @@ void ReportPixels(benchmark::State& state, const test::Picture& picture);
 // for a benchmark run in a process of its own.
 // A `selection` (width * height bytes) is handed over as in the harness.
 void RenderEffect(benchmark::State& state, int32_t effect, int width, int height, const test::BlockEdit& edit = {},
-                  const std::vector<uint8_t>& selection = {});
+                  std::vector<uint8_t> selection = {});
 
 // Processor time of the calling thread, in seconds.
 double ThreadSeconds();

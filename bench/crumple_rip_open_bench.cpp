@@ -1,8 +1,6 @@
 // Crumple and Rip Open at their defaults, at the full and the preview size.
 // Rip Open keeps its full-size result while its values stay, so each of its
-// iterations starts from a fresh effect (set up outside the timing).
-#include <memory>
-
+// iterations starts from a fresh effect object (made outside the timing).
 #include "bench/bench_support.h"
 #include "effects/crumple/crumple.h"
 #include "effects/rip_open/rip_open.h"
@@ -13,21 +11,19 @@ namespace {
 void CrumpleFull(benchmark::State& state) { RenderEffect(state, kCrumpleEffect, kFullWidth, kFullHeight); }
 void CrumplePreview(benchmark::State& state) { RenderEffect(state, kCrumpleEffect, kPreviewWidth, kPreviewHeight); }
 
-void RipOpen(benchmark::State& state, int width, int height, const std::vector<uint8_t>& selection = {}) {
-  const test::Picture picture = test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true);
+void RipOpen(benchmark::State& state, int width, int height, std::vector<uint8_t> selection = {}) {
+  test::DirectRender render(kRipOpenEffect, test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true), 1.0,
+                            test::BlockEdit{}, std::move(selection));
   for (auto _ : state) {
     state.PauseTiming();
-    auto render = std::make_unique<test::DirectRender>(kRipOpenEffect, picture, 1.0, test::BlockEdit{}, selection);
+    render.Restart();
     state.ResumeTiming();
-    if (!render->Run()) {
+    if (!render.Run()) {
       state.SkipWithError("the render failed");
       return;
     }
-    state.PauseTiming();
-    render.reset();
-    state.ResumeTiming();
   }
-  ReportPixels(state, picture);
+  ReportPixels(state, render.Output());
 }
 void RipOpenFull(benchmark::State& state) { RipOpen(state, kFullWidth, kFullHeight); }
 void RipOpenPreview(benchmark::State& state) { RipOpen(state, kPreviewWidth, kPreviewHeight); }

@@ -25,15 +25,14 @@ double ProcessSeconds() {
 }
 
 void Shatter(benchmark::State& state, int width, int height) {
-  const test::Picture picture = test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true);
-  test::DirectRender render(kShatterEffect, picture, 1.0, {}, {});
+  test::DirectRender render(kShatterEffect, test::TestPicture(width, height, ps::plugInModeRGBColor, 3, true), 1.0);
   double seconds = 0.0;
   for (auto _ : state) {
     const double before = ProcessSeconds();
     if (!render.Run()) return state.SkipWithError("the render failed");
     seconds += ProcessSeconds() - before;
   }
-  ReportPixels(state, picture);
+  ReportPixels(state, render.Output());
   state.counters["all threads ms"] = 1e3 * seconds / double(std::max<int64_t>(state.iterations(), 1));
 }
 void ShatterFull(benchmark::State& state) { Shatter(state, kFullWidth, kFullHeight); }

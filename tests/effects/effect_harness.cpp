@@ -163,24 +163,25 @@ Picture RenderPreview(int32_t effect, const Picture& in, int factor, const HostR
 }
 
 struct DirectRender::State {
-  State(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit,
-        const std::vector<uint8_t>& selection)
+  State(int32_t effect, Picture& reduced, double scale, const BlockEdit& edit, std::vector<uint8_t>& selection)
       : fullW(int(std::lround(reduced.width * scale))),
         fullH(int(std::lround(reduced.height * scale))),
-        host(fullW, fullH, reduced.mode, reduced.colorPlanes, reduced.alpha),
+        full(fullW == reduced.width && fullH == reduced.height),
+        host(fullW, fullH, reduced.mode, reduced.colorPlanes, reduced.alpha,
+             full ? std::move(reduced.pixels) : std::vector<uint8_t>{}),
         session(host.record),
         filter(CreateFilter(effect)),
         block(kParametersHandleSize),
-        output(reduced),
-        input(reduced.pixels),
-        maskBytes(size_t(reduced.width) * reduced.height, 255),
-        selectionBytes(selection),
+        output{reduced.width, reduced.height, reduced.mode, reduced.colorPlanes, reduced.alpha,
+               full ? host.pixels : reduced.pixels},
+        selectionBytes(std::move(selection)),
         bounds{0, 0, reduced.width, reduced.height},
         fullBounds{0, 0, fullW, fullH} {
     // The host holds the image at full size, for effects that read all of it.
-    if (fullW == reduced.width && fullH == reduced.height) {
-      host.pixels = reduced.pixels;
-    } else {
+    // At full size the render reads it where it lies, as from a host's
+    // buffer, and the selection is its own mask: the harness holds no more
+    // than a host would.
+    if (!full) {
       for (int y = 0; y < fullH; ++y)
         for (int x = 0; x < fullW; ++x)
           std::memcpy(&host.pixels[(size_t(y) * fullW + x) * reduced.Planes()],
@@ -188,20 +189,22 @@ struct DirectRender::State {
                                  std::min(int(y / scale), reduced.height - 1)),
                       size_t(reduced.Planes()));
     }
-    if (!selection.empty())
+    if (!full) input = std::move(reduced.pixels);
+    if (selectionBytes.empty() || !full) maskBytes.assign(size_t(reduced.width) * reduced.height, 255);
+    if (!selectionBytes.empty() && !full)
       for (int y = 0; y < reduced.height; ++y)
         for (int x = 0; x < reduced.width; ++x)
-          maskBytes[size_t(y) * reduced.width + x] =
-              selection[size_t(std::min(int(y * scale), fullH - 1)) * fullW + std::min(int(x * scale), fullW - 1)];
+          maskBytes[size_t(y) * reduced.width + x] = selectionBytes[size_t(std::min(int(y * scale), fullH - 1)) * fullW +
+                                                                    std::min(int(x * scale), fullW - 1)];
     FillBlock(effect, block.data(), edit);
     const PixelFormat format = PixelFormat::Of(reduced.mode == ps::plugInModeGrayScale ? kModeGrey
                                                : reduced.mode == ps::plugInModeCMYKColor ? kModeCMYK
                                                : reduced.mode == ps::plugInModeLabColor  ? kModeLab
                                                                                           : kModeRGB,
                                                reduced.colorPlanes, reduced.alpha);
-    in = ByteImage(bounds, input.data(), 0, format);
+    in = ByteImage(bounds, full ? host.pixels.data() : input.data(), 0, format);
     result = ByteImage(bounds, output.pixels.data(), 0, format);
-    mask = ByteMask(bounds, maskBytes.data(), 0);
+    mask = ByteMask(bounds, maskBytes.empty() ? selectionBytes.data() : maskBytes.data(), 0);
     fullMask = ByteMask(fullBounds, selectionBytes.data(), 0);
     c.host = &host.record;
     c.imageBounds = &fullBounds;
@@ -212,7 +215,7 @@ struct DirectRender::State {
     c.input = &in;
     c.output = &result;
     c.mask = &mask;
-    c.maskSource = selection.empty() ? &mask : &fullMask;
+    c.maskSource = selectionBytes.empty() ? &mask : &fullMask;
     c.block = block.data();
     c.imageMode = reduced.mode;
     c.foreground = host.record.foreColor;
@@ -222,6 +225,7 @@ struct DirectRender::State {
   }
 
   int fullW, fullH;
+  bool full;
   FakeHost host;
   ScopedSession session;
   std::unique_ptr<Filter> filter;
@@ -234,8 +238,8 @@ struct DirectRender::State {
   RenderContext c;
 };
 
-DirectRender::DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit,
-                           const std::vector<uint8_t>& selection)
+DirectRender::DirectRender(int32_t effect, Picture reduced, double scale, const BlockEdit& edit,
+                           std::vector<uint8_t> selection)
     : state_(std::make_unique<State>(effect, reduced, scale, edit, selection)) {}
 
 DirectRender::~DirectRender() = default;
@@ -246,6 +250,12 @@ bool DirectRender::Run() {
   if (err == 0) err = s.filter->Render(s.c);
   s.filter->FinishRender(s.block.data());
   return err == 0;
+}
+
+void DirectRender::Restart() {
+  const int32_t effect = state_->filter->filterId;
+  state_->filter.reset();
+  state_->filter = CreateFilter(effect);
 }
 
 const Picture& DirectRender::Output() const { return state_->output; }

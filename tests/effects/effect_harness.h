@@ -87,10 +87,15 @@ PreviewDifference ComparePreview(int32_t effect, const Picture& in, int factor, 
 // handed over whole as the mask source, and sampled at the scale as the mask.
 class DirectRender {
  public:
-  DirectRender(int32_t effect, const Picture& reduced, double scale, const BlockEdit& edit = {},
-               const std::vector<uint8_t>& selection = {});
+  // Both pictures are taken over, so that a benchmark's peak counts one
+  // copy of the image for the host and one for the output, as a host holds.
+  DirectRender(int32_t effect, Picture reduced, double scale, const BlockEdit& edit = {},
+               std::vector<uint8_t> selection = {});
   ~DirectRender();
   bool Run();  // false when the effect failed
+  // A fresh effect object for the next run: what the last one kept between
+  // renders (a cached full-size result) is gone.
+  void Restart();
   const Picture& Output() const;
   // The parameter block the runs use, to change between them.
   void* Block();

@@ -90,8 +90,9 @@ struct FakeHostCallbacks {
   static ps::OSErr Display(const ps::PSPixelMap*, const ps::VRect*, int32_t, int32_t, void*) { return 0; }
 };
 
-FakeHost::FakeHost(int w, int h, int16_t imageMode, int colorPlanes, bool transparency)
-    : pixels(size_t(w) * h * (colorPlanes + transparency)), width(w), height(h), planes(colorPlanes + transparency) {
+FakeHost::FakeHost(int w, int h, int16_t imageMode, int colorPlanes, bool transparency, std::vector<uint8_t> image)
+    : pixels(std::move(image)), width(w), height(h), planes(colorPlanes + transparency) {
+  pixels.resize(size_t(w) * h * size_t(planes));
   current = this;
   handleProcs = {1, 6, [](int32_t size) { auto* b = new Block; b->Resize(size_t(size)); return H(b); },
                  [](ps::Handle h) { delete B(h); },
@@ -354,6 +355,14 @@ int16_t FakeHost::Advance() {
       return;
     }
     const int n = hi - lo + 1;
+    // Whole pixels at full size are handed over where they lie, as real
+    // hosts do: the core only reads its input.
+    if (&buffer == &inBuffer_ && rate == 1 && n == planes) {
+      buffer = {};
+      data = const_cast<uint8_t*>(source.data()) + (size_t(rect.top) * width + rect.left) * planes;
+      rowBytes = width * planes;
+      return;
+    }
     const int w = (rect.right - rect.left + rate - 1) / rate, h = (rect.bottom - rect.top + rate - 1) / rate;
     buffer.assign(size_t(w) * h * n, 0);
     for (int y = 0; y < h; ++y)

@@ -23,7 +23,9 @@ using Descriptor = std::vector<std::pair<uint32_t, DescriptorValue>>;
 class FakeHost {
  public:
   // planes: colour planes plus one when `transparency` is set.
-  FakeHost(int width, int height, int16_t imageMode, int colorPlanes, bool transparency = false);
+  // `image`, when given, is the image's pixels, taken over; else all zero.
+  FakeHost(int width, int height, int16_t imageMode, int colorPlanes, bool transparency = false,
+           std::vector<uint8_t> image = {});
   ~FakeHost();
 
   // Runs the selectors of one application; false when one of them failed.
