@@ -141,52 +141,75 @@ void Convolve(const std::vector<float>& w, const float* const* lo, const float* 
   }
 }
 
-int32_t BlurFloatsDirect(RowBuffer& buffer, const std::vector<float>& w, Abort_Tester* abort,
-                         ProgressUpdateSink* progress, double from, double to) {
-  const int32_t width = buffer.bounds.Width(), height = buffer.bounds.Height(), channels = buffer.channels;
-  const int32_t top = buffer.bounds.top, half = int32_t(w.size()) - 1;
-  const size_t rowSamples = size_t(width) * size_t(channels), step = size_t(channels);
-  const double middle = (from + to) / 2;
-  std::vector<const float*> lo(w.size()), hi(w.size());
+}  // namespace
 
-  // Across: each row between `half` repeated edge pixels.
-  std::vector<float> line(rowSamples + 2 * size_t(half) * step + kBlock);
-  float* const lineStart = line.data() + size_t(half) * step;
-  for (int32_t y = 0; y < height; ++y) {
-    if (Aborted(abort)) return kErrAborted;
-    float* row = RowOf<float>(buffer, top + y);
-    std::copy_n(row, rowSamples, lineStart);
-    for (int32_t i = 1; i <= half; ++i) {
-      std::copy_n(row, step, lineStart - i * step);
-      std::copy_n(row + rowSamples - step, step, lineStart + rowSamples + (i - 1) * step);
-    }
-    for (int32_t i = 0; i <= half; ++i) {
-      lo[i] = lineStart - i * step;
-      hi[i] = lineStart + i * step;
-    }
-    Convolve(w, lo.data(), hi.data(), rowSamples, row);
-    ReportProgress(progress, from, middle, double(y + 1) / height);
-  }
+int32_t BlurFloatRows(int32_t width, int32_t height, int32_t channels, double radius, int32_t first, int32_t last,
+                      const FloatRowSource& source, const FloatRowSink& sink, Abort_Tester* abort,
+                      ProgressUpdateSink* progress, double from, double to) {
+  first = std::max(first, 0);
+  last = std::min(last, height);
+  const size_t rowSamples = size_t(std::max(width, 0)) * size_t(std::max(channels, 0)), step = size_t(channels);
+  if (first >= last || rowSamples == 0) return 0;
+  try {
+    const std::vector<float> w = radius > 0 ? BlurKernel(radius) : std::vector<float>{1.0f};
+    const int32_t half = int32_t(w.size()) - 1;
+    std::vector<const float*> lo(w.size()), hi(w.size());
 
-  // Down: a ring of the rows within reach of the current one, taken from the
-  // buffer before the current row overwrites them.
-  const size_t ringRows = std::min<size_t>(2 * size_t(half) + 1, size_t(height));
-  const size_t stride = RoundUpToBlock(rowSamples, kBlock);
-  std::vector<float> ring(ringRows * stride);
-  const auto slot = [&](int32_t y) { return ring.data() + size_t(std::clamp(y, 0, height - 1)) % ringRows * stride; };
-  const auto load = [&](int32_t y) { std::copy_n(RowOf<float>(buffer, top + y), rowSamples, slot(y)); };
-  for (int32_t y = 0; y < std::min(half, height); ++y) load(y);
-  for (int32_t y = 0; y < height; ++y) {
-    if (Aborted(abort)) return kErrAborted;
-    if (y + half < height) load(y + half);
-    for (int32_t i = 0; i <= half; ++i) {
-      lo[i] = slot(y - i);
-      hi[i] = slot(y + i);
+    // Across, as each row comes: between `half` repeated edge pixels, into a
+    // ring of the rows within reach of the one going down.
+    std::vector<float> line(rowSamples + 2 * size_t(half) * step + kBlock);
+    float* const lineStart = line.data() + size_t(half) * step;
+    const size_t ringRows = std::min<size_t>(2 * size_t(half) + 1, size_t(height));
+    const size_t stride = RoundUpToBlock(rowSamples, kBlock);
+    std::vector<float> ring(ringRows * stride), out(stride);
+    const auto slot = [&](int32_t y) { return ring.data() + size_t(std::clamp(y, 0, height - 1)) % ringRows * stride; };
+    int32_t next = std::max(0, first - half);
+    const auto across = [&](int32_t y) {
+      source(y, lineStart);
+      for (int32_t i = 1; i <= half; ++i) {
+        std::copy_n(lineStart, step, lineStart - i * step);
+        std::copy_n(lineStart + rowSamples - step, step, lineStart + rowSamples + (i - 1) * step);
+      }
+      for (int32_t i = 0; i <= half; ++i) {
+        lo[i] = lineStart - i * step;
+        hi[i] = lineStart + i * step;
+      }
+      Convolve(w, lo.data(), hi.data(), rowSamples, slot(y));
+    };
+
+    // Down.
+    for (int32_t y = first; y < last; ++y) {
+      if (Aborted(abort)) return kErrAborted;
+      for (; next <= std::min(y + half, height - 1); ++next) across(next);
+      for (int32_t i = 0; i <= half; ++i) {
+        lo[i] = slot(y - i);
+        hi[i] = slot(y + i);
+      }
+      Convolve(w, lo.data(), hi.data(), rowSamples, out.data());
+      if (int32_t err = sink(y, out.data())) return err;
+      ReportProgress(progress, from, to, double(y - first + 1) / (last - first));
     }
-    Convolve(w, lo.data(), hi.data(), rowSamples, RowOf<float>(buffer, top + y));
-    ReportProgress(progress, middle, to, double(y + 1) / height);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
   }
-  return 0;
+}
+
+namespace {
+
+int32_t BlurFloatsDirect(RowBuffer& buffer, double radius, Abort_Tester* abort, ProgressUpdateSink* progress,
+                         double from, double to) {
+  const int32_t width = buffer.bounds.Width(), height = buffer.bounds.Height(), top = buffer.bounds.top;
+  const size_t rowSamples = size_t(width) * size_t(buffer.channels);
+  // Row y is written only once every row it reaches has been read.
+  return BlurFloatRows(
+      width, height, buffer.channels, radius, 0, height,
+      [&](int32_t y, float* row) { std::copy_n(RowOf<float>(buffer, top + y), rowSamples, row); },
+      [&](int32_t y, const float* row) {
+        std::copy_n(row, rowSamples, RowOf<float>(buffer, top + y));
+        return 0;
+      },
+      abort, progress, from, to);
 }
 
 // --- transform method ------------------------------------------------------
@@ -411,7 +434,7 @@ int32_t BlurAs(RowBuffer& buffer, double radius, double transformAbove, Abort_Te
   if constexpr (std::is_same_v<T, uint8_t>)
     return BlurBytesDirect(buffer, radius, abort, directOnly ? mask : nullptr, progress, from, to);
   else
-    return BlurFloatsDirect(buffer, BlurKernel(radius), abort, progress, from, to);
+    return BlurFloatsDirect(buffer, radius, abort, progress, from, to);
 }
 
 }  // namespace
@@ -428,7 +451,7 @@ void Blur(int32_t& err, RowBuffer& buffer, double radius, Abort_Tester* abort, b
     if (buffer.bytesPerChannel == 1)
       err = BlurAs<uint8_t>(buffer, radius, 30.0, abort, directOnly, mask, progress, from, to);
     else
-      err = BlurAs<float>(buffer, radius, 16.0, abort, false, nullptr, progress, from, to);
+      err = BlurAs<float>(buffer, radius, kFloatBlurTransformAbove, abort, false, nullptr, progress, from, to);
   } catch (const std::bad_alloc&) {
     err = kErrOutOfMemory;
   }

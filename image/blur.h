@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "image/image.h"
@@ -13,6 +14,9 @@ namespace kv {
 // Gaussian exp(-(2i / (radius + 1))^2), cut before the first weight below
 // 0.1 and normalised so that w[0] + 2 * (w[1] + ...) = 1.
 std::vector<float> BlurKernel(double radius);
+
+// Floats are blurred through Fourier transforms above this radius.
+inline constexpr double kFloatBlurTransformAbove = 16.0;
 
 // Blurs every channel of `buffer`, whose samples are bytes (bytesPerChannel
 // 1) or floats (4).
@@ -40,5 +44,18 @@ std::vector<float> BlurKernel(double radius);
 // A radius <= 0 leaves the buffer as it is.
 void Blur(int32_t& err, RowBuffer& buffer, double radius, Abort_Tester* abort, bool directOnly, const uint8_t* mask,
           ProgressUpdateSink* progress, double from, double to);
+
+// The direct blur of floats without the image: rows 0..height-1 of
+// width * channels samples are asked of `source` (which fills the row it is
+// given) as they come within reach, and rows [first, last) handed blurred to
+// `sink` in order, so only the rows within the kernel's reach are held. The
+// sums are those of Blur's direct method, to the bit; a radius <= 0 passes
+// the rows on unchanged. A non-zero answer of the sink ends the blur with it.
+// 0, 1 when stopped by the abort tester, -108 out of memory.
+using FloatRowSource = std::function<void(int32_t y, float* row)>;
+using FloatRowSink = std::function<int32_t(int32_t y, const float* row)>;
+int32_t BlurFloatRows(int32_t width, int32_t height, int32_t channels, double radius, int32_t first, int32_t last,
+                      const FloatRowSource& source, const FloatRowSink& sink, Abort_Tester* abort,
+                      ProgressUpdateSink* progress, double from, double to);
 
 }  // namespace kv

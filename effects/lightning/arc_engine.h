@@ -92,8 +92,8 @@ struct ArcLook {
 // computed and blurred over all of it, taken at the scale, so that a tile or
 // a preview shows its own part of that one piece, and pixels of `output`
 // beyond it are left alone. `mask` is read at the render's pixels, 0 beyond
-// its rectangle. 0, or 1 when stopped, -108 out of memory; the output is
-// untouched unless the result is 0.
+// its rectangle. 0, or 1 when stopped, -108 out of memory; a render that
+// fails may leave the output partly drawn.
 int32_t RenderArcs(const ArcNetwork& network, ByteImage& output, const Rect& drawn, double scale, const ArcLook& look,
                    const ByteMask* mask, Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to);
 

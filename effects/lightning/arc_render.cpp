@@ -28,23 +28,26 @@ void MaskRow(const ByteMask* mask, int32_t y, int32_t x0, int32_t x1, uint8_t* o
   if (from < to) std::copy_n(mask->Address(from, y), to - from, out + (from - x0));
 }
 
-// The glow's source: gain * k * core, or with a mask gain * max(mask, k * core).
-void GlowSource(SingleChannelImage<float>& glow, const CoreTiles& core, double gain, double k, const ByteMask* mask) {
-  const Rect& G = glow.bounds;
-  const size_t width = size_t(G.Width());
-  std::vector<double> a(width);
-  std::vector<uint8_t> m(mask != nullptr ? width : 0);
-  for (int32_t y = G.top; y < G.bottom; ++y) {
-    core.ReadRow(y, G.left, G.right, a.data());
-    float* g = glow.Row(y);
+// Row y of the glow's source over [x0, x0 + width): gain * k * core, or with
+// a mask gain * max(mask, k * core).
+struct GlowSource {
+  const CoreTiles& core;
+  double gain, k;
+  const ByteMask* mask;
+  int32_t x0, width;
+  std::vector<double> a = std::vector<double>(size_t(width));
+  std::vector<uint8_t> m = std::vector<uint8_t>(mask != nullptr ? size_t(width) : 0);
+
+  void Row(int32_t y, float* g) {
+    core.ReadRow(y, x0, x0 + width, a.data());
     if (mask == nullptr) {
-      for (size_t i = 0; i < width; ++i) g[i] = float(gain * k * a[i]);
-      continue;
+      for (size_t i = 0; i < size_t(width); ++i) g[i] = float(gain * k * a[i]);
+      return;
     }
-    MaskRow(mask, y, G.left, G.right, m.data());
-    for (size_t i = 0; i < width; ++i) g[i] = float(gain * std::max(double(m[i]), k * a[i]));
+    MaskRow(mask, y, x0, x0 + width, m.data());
+    for (size_t i = 0; i < size_t(width); ++i) g[i] = float(gain * std::max(double(m[i]), k * a[i]));
   }
-}
+};
 
 struct Flash {
   PointD centre;
@@ -70,46 +73,60 @@ struct ColorTable {
   const uint8_t* At(int32_t t) const { return &entries[size_t(t) * size_t(format.channelCount)]; }
 };
 
-void Composite(ByteImage& output, const Rect& T, const CoreTiles& core, const SingleChannelImage<float>& glow,
-               const std::vector<Flash>& flashes, const ColorTable& colors, const ByteMask* mask,
-               ProgressUpdateSink* progress, double from, double to) {
-  const int32_t width = T.Width(), step = colors.format.channelCount, alpha = colors.format.colorChannels;
-  std::vector<double> a(static_cast<size_t>(width)), g(static_cast<size_t>(width));
-  std::vector<uint8_t> source(size_t(width) * size_t(step)), m(mask != nullptr ? size_t(width) : 0);
-  for (int32_t y = T.top; y < T.bottom; ++y) {
-    core.ReadRow(y, T.left, T.right, a.data());
-    std::copy_n(glow.Address(T.left, y), width, g.begin());
-    // Flashes are stamped row by row: each pixel sees them in the same order.
-    SingleChannelImage<double> glowRow({T.left, y, T.right, y + 1}, g.data(), 0);
-    for (const Flash& f : flashes) StampFlash(glowRow, f.centre, f.radius, f.value);
+// Puts the arcs' colour over the output's rows of T, one at a time, given
+// each row's blurred glow from T.left on.
+class Compositor {
+ public:
+  Compositor(ByteImage& output, const Rect& T, const CoreTiles& core, const std::vector<Flash>& flashes,
+             const ColorTable& colors, const ByteMask* mask)
+      : output_(output), T_(T), core_(core), flashes_(flashes), colors_(colors), mask_(mask),
+        a_(size_t(T.Width())), g_(size_t(T.Width())),
+        source_(size_t(T.Width()) * size_t(colors.format.channelCount)), m_(mask != nullptr ? size_t(T.Width()) : 0) {}
 
-    uint8_t* s = source.data();
+  void Row(int32_t y, const float* glow) {
+    const int32_t width = T_.Width(), step = colors_.format.channelCount, alpha = colors_.format.colorChannels;
+    core_.ReadRow(y, T_.left, T_.right, a_.data());
+    std::copy_n(glow, width, g_.begin());
+    // Flashes are stamped row by row: each pixel sees them in the same order.
+    SingleChannelImage<double> glowRow({T_.left, y, T_.right, y + 1}, g_.data(), 0);
+    for (const Flash& f : flashes_) StampFlash(glowRow, f.centre, f.radius, f.value);
+
+    uint8_t* s = source_.data();
     for (size_t i = 0; i < size_t(width); ++i, s += step) {
-      const double v = (255.0 - a[i]) * g[i] / 255.0 + a[i] + 0.5;
-      const uint8_t* c = colors.At(int32_t(std::clamp(v, 0.0, 255.0)));
+      const double v = (255.0 - a_[i]) * g_[i] / 255.0 + a_[i] + 0.5;
+      const uint8_t* c = colors_.At(int32_t(std::clamp(v, 0.0, 255.0)));
       for (int32_t k = 0; k < step; ++k) s[k] = c[k];
     }
-    if (mask != nullptr) {
-      MaskRow(mask, y, T.left, T.right, m.data());
-      s = source.data() + alpha;
-      for (size_t i = 0; i < size_t(width); ++i, s += step) *s = uint8_t(*s * (255 - m[i]) / 255);
+    if (mask_ != nullptr) {
+      MaskRow(mask_, y, T_.left, T_.right, m_.data());
+      s = source_.data() + alpha;
+      for (size_t i = 0; i < size_t(width); ++i, s += step) *s = uint8_t(*s * (255 - m_[i]) / 255);
     }
     // Where the colour is clear the output stays as it is: only the runs
     // between are put over it.
-    uint8_t* out = output.Address(T.left, y);
-    const int32_t outStep = output.pixelStep;
+    uint8_t* out = output_.Address(T_.left, y);
+    const int32_t outStep = output_.pixelStep;
     for (int32_t x = 0; x < width;) {
-      while (x < width && source[size_t(x) * step + alpha] == 0) ++x;
+      while (x < width && source_[size_t(x) * step + alpha] == 0) ++x;
       int32_t end = x;
-      while (end < width && source[size_t(end) * step + alpha] != 0) ++end;
+      while (end < width && source_[size_t(end) * step + alpha] != 0) ++end;
       if (end > x)
-        CompositeRowOver(out + x * outStep, &source[size_t(x) * step], colors.format, out + x * outStep, output.format,
-                         end - x);
+        CompositeRowOver(out + x * outStep, &source_[size_t(x) * step], colors_.format, out + x * outStep,
+                         output_.format, end - x);
       x = end;
     }
-    ReportProgress(progress, from, to, double(y - T.top + 1) / T.Height());
   }
-}
+
+ private:
+  ByteImage& output_;
+  Rect T_;
+  const CoreTiles& core_;
+  const std::vector<Flash>& flashes_;
+  const ColorTable& colors_;
+  const ByteMask* mask_;
+  std::vector<double> a_, g_;
+  std::vector<uint8_t> source_, m_;
+};
 
 }  // namespace
 
@@ -121,29 +138,48 @@ int32_t RenderArcs(const ArcNetwork& network, ByteImage& output, const Rect& dra
     CoreTiles core(whole);
     core.Stamp(network, scale);
 
-    int32_t err = 0;
-    SingleChannelImage<float> glow(err, whole);
-    if (err != 0) return err;
     const ByteMask* glowMask = look.useMask ? mask : nullptr;
     const double gain = 1.5 * look.glowOpacity, k = 0.5 * std::max(1.0, look.glowRadius / look.coreRadius) + 0.5;
-    GlowSource(glow, core, gain, k, glowMask);
-    const double middle = from + 0.5 * (to - from);
-    // Without opacity the glow is nothing, blurred or not.
-    if (gain > 0.0) {
-      RowBuffer* rows = nullptr;
-      if ((err = glow.RowView(rows)) != 0) return err;
-      Blur(err, *rows, look.glowRadius / scale, abort, false, nullptr, progress, from, middle);
-      if (err != 0) return err;
-    }
+    GlowSource source{core, gain, k, glowMask, whole.left, whole.Width()};
 
     std::vector<Flash> flashes;
     const double flashRadius = 8.0 * look.glowRadius / scale * look.flashFactor, flashValue = look.glowOpacity * 240.0;
     for (const Arc& arc : network.arcs)
       for (const ArcPoint* p : {&arc.front(), &arc.back()})
         if (p->flash) flashes.push_back({{p->x / scale, p->y / scale}, flashRadius, flashValue});
-
     const ColorTable colors(look.inner, look.outer, output.format);
-    Composite(output, T, core, glow, flashes, colors, glowMask, progress, middle, to);
+    Compositor composite(output, T, core, flashes, colors, glowMask);
+
+    // Without opacity the glow is nothing, blurred or not.
+    const double radius = gain > 0.0 ? look.glowRadius / scale : 0.0;
+    if (radius <= kFloatBlurTransformAbove) {
+      // The direct blur needs only the rows within its reach: the glow is
+      // made, blurred and put over the output a row at a time.
+      const int32_t offset = T.left - whole.left;
+      return BlurFloatRows(
+          whole.Width(), whole.Height(), 1, radius, T.top - whole.top, T.bottom - whole.top,
+          [&](int32_t y, float* row) { source.Row(whole.top + y, row); },
+          [&](int32_t y, const float* row) {
+            composite.Row(whole.top + y, row + offset);
+            return 0;
+          },
+          abort, progress, from, to);
+    }
+
+    // Wider glows are convolved over the whole rectangle at once.
+    int32_t err = 0;
+    SingleChannelImage<float> glow(err, whole);
+    if (err != 0) return err;
+    for (int32_t y = whole.top; y < whole.bottom; ++y) source.Row(y, glow.Row(y));
+    RowBuffer* rows = nullptr;
+    if ((err = glow.RowView(rows)) != 0) return err;
+    const double middle = from + 0.5 * (to - from);
+    Blur(err, *rows, radius, abort, false, nullptr, progress, from, middle);
+    if (err != 0) return err;
+    for (int32_t y = T.top; y < T.bottom; ++y) {
+      composite.Row(y, glow.Address(T.left, y));
+      ReportProgress(progress, middle, to, double(y - T.top + 1) / T.Height());
+    }
     return 0;
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
