@@ -50,28 +50,25 @@ int32_t Filter::UpdateParameterStates(ParameterList& list, const void*) {
   return 0;
 }
 
-void FilterEntireImageRequired::TileInputArea(const Rect&, const Rect&, const void*, double, Rect& neededInput,
-                                              Rect& neededExtra) const {
-  neededInput = {};
+void FilterEntireImageRequired::TileInputArea(const Rect&, const Rect& area, const void*, double scale,
+                                              Rect& neededInput, Rect& neededExtra) const {
+  // At full size every tile is handed the whole image, which the host has
+  // anyway: no copy of it is made here. Reduced, it is read once instead.
+  neededInput = scale == 1.0 ? WholeImage(area) : Rect{};
   neededExtra = {};
 }
 
 uint64_t FilterEntireImageRequired::RenderMemory(const Rect& tile, const RenderContext& context) const {
-  // The whole image read once and its full-size result.
+  // The full-size result, kept unless the output takes it whole.
   const Rect& image = *context.imageBounds;
-  return Filter::RenderMemory(tile, context) + 2 * uint64_t(image.Area()) * 5;
+  const uint64_t planes = uint64_t(context.host != nullptr ? std::max(OutputPlanes(*context.host), 1) : 4);
+  return Filter::RenderMemory(tile, context) + uint64_t(image.Area()) * planes;
 }
 
 int32_t FilterEntireImageRequired::PrepareRender(RenderContext& context) {
-  if (!sourceImage) {
-    const Rect whole = *context.imageBounds;
-    sourceImage = ReadWholeImage(context.host, whole, 1.0);
+  if (context.scale != 1.0 && !sourceImage) {
+    sourceImage = ReadWholeImage(context.host, *context.imageBounds, 1.0);
     if (!sourceImage) return kErrOutOfMemory;
-  }
-  if (!resultImage) {
-    auto result = std::make_unique<ByteImage>();
-    if (result->Allocate(sourceImage->bounds, sourceImage->format) != 0) return kErrOutOfMemory;
-    resultImage = std::move(result);
   }
   return PrepareEntireImage(context);
 }
@@ -81,28 +78,47 @@ int32_t FilterEntireImageRequired::Render(RenderContext& context) {
     parameterCache = NewParameterCache();
     if (!parameterCache) return kErrOutOfMemory;
   }
-  if (!cacheValid || !ParameterCacheMatches(parameterCache.get(), context.block)) {
+  const Rect& image = *context.imageBounds;
+  ByteImage* source = context.scale == 1.0 ? context.input : sourceImage.get();
+  if (source == nullptr || !source->bounds.Contains(image)) return kErrGeneral;
+  ByteImage& out = *context.output;
+  const bool cached = cacheValid && ParameterCacheMatches(parameterCache.get(), context.block);
+  // An output that holds the whole image, apart from the input, takes the
+  // result straight: nothing is kept, as nothing would be asked of it again
+  // with these values.
+  const bool direct = !cached && context.scale == 1.0 && out.bounds.Contains(image) &&
+                      out.Address(image.left, image.top) != source->Address(image.left, image.top);
+  if (!cached) {
     cacheValid = false;
-    resultImage->CopyFrom(*sourceImage);
+    ByteImage* result = &out;
+    if (!direct) {
+      if (!resultImage || resultImage->bounds != source->bounds) {
+        auto fresh = std::make_unique<ByteImage>();
+        if (fresh->Allocate(source->bounds, source->format) != 0) return kErrOutOfMemory;
+        resultImage = std::move(fresh);
+      }
+      result = resultImage.get();
+    }
+    result->CopyFrom(*source);
     // The full-size result is computed at scale 1 over the whole source,
     // whatever the caller is about to show.
     const RenderContext saved = context;
-    Rect tile = InputAreaFor(*context.area, context.block, 1.0).Intersect(resultImage->bounds);
+    Rect tile = InputAreaFor(*context.area, context.block, 1.0).Intersect(source->bounds);
     Rect sourceArea = *context.area;
     context.scale = 1.0;
-    context.input = sourceImage.get();
-    context.output = resultImage.get();
+    context.input = source;
+    context.output = result;
     context.mask = context.maskSource;
     context.tile = &tile;
     context.sourceArea = &sourceArea;
     const int32_t err = RenderEntireImage(context);
     context = saved;
     if (err != 0) return err;
+    if (direct) return 0;
     cacheValid = true;
     StoreParameterCache(context.block, parameterCache.get());
   }
 
-  ByteImage& out = *context.output;
   if (context.scale == 1.0) {
     out.CopyFrom(*resultImage);
     return 0;

@@ -291,6 +291,19 @@ int16_t FilterHost::Deliver(const ps::Rect16& rect, int16_t lo, int16_t hi, int3
     rowBytes = int32_t(rowBytesIn);
     return ps::noErr;
   }
+  if (input && whole) {
+    // Effects that see the whole image ask for all of it with every tile:
+    // the rows as the run found them are completed once and handed over
+    // where they lie, not copied for each tile.
+    for (int32_t y = 0; y < d.height; ++y)
+      if (!Saved(y)) {
+        std::memcpy(original_.get() + size_t(y) * rowBytesIn, d.Row(y), rowBytesIn);
+        saved_[size_t(y)] = true;
+      }
+    data = original_.get() + size_t(top) * rowBytesIn + offset;
+    rowBytes = int32_t(rowBytesIn);
+    return ps::noErr;
+  }
   const size_t run = size_t(width) * size_t(count);
   if (whole) {
     // Appended row by row: no zero fill before the copy.
