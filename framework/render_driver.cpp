@@ -150,7 +150,15 @@ int32_t RenderTiles(ps::FilterRecord& host, RunRecord& run, void* block, RenderC
       out.CopyFrom(*run.previewResult);
     } else {
       ByteMask mask;
-      if (int32_t err = ReadAreaMask(host, &run, tile, mask)) return err;
+      if (run.area && run.area->rect.Contains(tile)) {
+        // Effects only read the mask: a tile within the area sees its part
+        // of the area's mask where it lies, and a whole-area tile costs no copy.
+        const ByteMask& whole = run.area->mask;
+        mask = ByteMask(tile, whole.Address(tile.left, tile.top),
+                        whole.rowStride - tile.Width());
+      } else if (int32_t err = ReadAreaMask(host, &run, tile, mask)) {
+        return err;
+      }
       context.tile = &tile;
       context.input = &in;
       context.output = &out;
