@@ -142,6 +142,8 @@ int32_t RenderTiles(ps::FilterRecord& host, RunRecord& run, void* block, RenderC
     host.outRect = ToHost(tile);
     host.inRect = ToHost(input);
     if (int16_t code = hostcall::MapHostError(hostcall::AdvanceState())) return code;
+    // A host that hands out less than asked fails the render, not the process.
+    if ((!input.IsEmpty() && host.inData == nullptr) || host.outData == nullptr) return kErrGeneral;
 
     ByteImage in = HostView(host.inData, host.inRowBytes, input, format);
     ByteImage out = HostView(host.outData, host.outRowBytes, tile, format);
