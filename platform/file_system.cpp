@@ -216,6 +216,11 @@ class PosixFileSystemReference final : public IFileSystemReference {
 
 }  // namespace
 
+std::string NotAFileToReplace(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 ? NotAFile(s) : std::string();
+}
+
 int OpenRegularFile(const std::string& path, size_t limit, std::string& why) {
   struct stat s {};
   if (::stat(path.c_str(), &s) != 0) {

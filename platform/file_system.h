@@ -54,4 +54,9 @@ int OpenRegularFile(const std::string& path, size_t limit, std::string& why);
 // The whole of such a file.
 bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& why);
 
+// What keeps an existing `path` from being replaced by a new file ("it is a
+// device, not a file"), or empty when it is a regular file, a link to one or
+// missing. A rename over /dev/null would put a file in the device's place.
+std::string NotAFileToReplace(const std::string& path);
+
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "hosts/cli/image_files.h"
+#include "platform/file_system.h"
 
 namespace kv::cli {
 
@@ -43,9 +44,8 @@ PendingFiles::~PendingFiles() {
 }
 
 std::filesystem::path PendingFiles::Add(const std::filesystem::path& target) {
-  struct stat s {};
-  if (::stat(target.c_str(), &s) == 0 && S_ISDIR(s.st_mode))
-    throw FileError("cannot write '" + target.string() + "': it is a folder");
+  if (const std::string why = platform::NotAFileToReplace(target.string()); !why.empty())
+    throw FileError("cannot write '" + target.string() + "': " + why);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
   std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(name.data());

@@ -114,8 +114,8 @@ Document ReadImage(const std::filesystem::path& file, const Warn& warn) {
 }
 
 void CheckWritable(const Document& doc, const std::filesystem::path& file) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(file, ec)) throw FileError("cannot write '" + file.string() + "': it is a folder");
+  if (const std::string why = platform::NotAFileToReplace(file.string()); !why.empty())
+    throw FileError("cannot write '" + file.string() + "': " + why);
   if (const std::string why = Unfit(doc, FormatForName(file)); !why.empty())
     throw FileError("cannot write '" + file.string() + "': " + why);
 }

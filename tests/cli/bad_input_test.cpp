@@ -52,6 +52,10 @@ TEST_F(BadInput, PipesAndFoldersAreRefusedWithoutWaitingOnThem) {
   Refused("apply television " + At("in.png") + At("out.png") + "--selection " + At("pipe"), 2, "is a pipe");
   Refused("apply television " + At("in.png") + At("out.png") + "--script " + At("pipe"), 2, "is a pipe");
   Refused("apply television " + At("in.png") + At("folder"), 2, "it is a folder");
+  // Renaming over a pipe or a device would put a file in its place.
+  Refused("apply television " + At("in.png") + At("pipe"), 2, "it is a pipe, not a file");
+  Refused("apply television " + At("in.png") + At("out.png") + "--record " + At("pipe") + "-q", 2, "it is a pipe");
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
   Refused("apply television " + At("in.png") + At("out.png") + "--record " + At("folder") + "-q", 2, "it is a folder");
   Refused("apply television " + At("in.png") + At("out.png") + "--record " + At("none/r.json") + "-q", 2,
           "cannot create a temporary file");
