@@ -11,10 +11,10 @@ exception, a sanitizer report), a hang (no answer in 20 s; a sanitizer build,
 several times slower, is given --timeout 60), a memory blow-up
 (twice the memory allowed and half a gigabyte more), a partial output (a failed run that
 leaves its output or a temporary file), a write outside (any new file but the
-output, the record and the settings folder) and an unclear message (library
+output, the record and the settings folder, or /dev/null replaced) and an unclear message (library
 text). Exit status 0 when every count but the runs is 0.
 """
-import argparse, json, os, random, shutil, struct, subprocess, sys, tempfile, zlib
+import argparse, json, os, random, shutil, stat, struct, subprocess, sys, tempfile, zlib
 from collections import Counter
 from multiprocessing import Pool
 
@@ -282,7 +282,7 @@ def run(task):
             found.append("memory blow-up")
         if p.returncode != 0 and (new & outputs or any(os.path.basename(f).startswith(".") for f in new)):
             found.append("partial output")
-        if new - outputs:
+        if new - outputs or not stat.S_ISCHR(os.lstat("/dev/null").st_mode):
             found.append("write outside")
         if any(w in err for w in LIBRARY_WORDS) or (p.returncode != 0 and "kalvero: " not in err):
             found.append("unclear message")
