@@ -68,14 +68,15 @@ struct Sheet {
   double slope;
 };
 
-// The lifted sheets over position u of a flap, bottom first.
-int32_t Sheets(const Flap& f, double u, Sheet* out) {
+// The lifted sheets over position u of a flap, bottom first; their slopes
+// only when asked, as the shadow needs none.
+int32_t Sheets(const Flap& f, double u, Sheet* out, bool slopes = true) {
   int32_t n = 0;
   if (u >= f.fold && u <= f.fold + f.radius) {
     const double lower = std::asin(std::min(1.0, (u - f.fold) / f.radius));
     const double upper = std::numbers::pi - lower;
-    out[n++] = {f.fold + f.radius * lower, false, std::min(std::tan(lower), kSteepest)};
-    out[n++] = {f.fold + f.radius * upper, true, std::max(std::tan(upper), -kSteepest)};
+    out[n++] = {f.fold + f.radius * lower, false, slopes ? std::min(std::tan(lower), kSteepest) : 0.0};
+    out[n++] = {f.fold + f.radius * upper, true, slopes ? std::max(std::tan(upper), -kSteepest) : 0.0};
   }
   if (u <= f.fold) {
     const double from = f.fold + std::numbers::pi * f.radius + (f.fold - u);
@@ -92,6 +93,9 @@ int32_t AssignCells(const ByteMask& selection, const std::vector<Point>& tears, 
   const Rect& r = cells.r;
   std::vector<uint16_t> near;
   std::vector<double> noise(kBlock);
+  // Beyond this difference of distances the weight is 255 and the wander is
+  // not sampled: the noise lies within its amplitude.
+  const double farApart = 2.5 * ((wander != nullptr ? wander->amplitude : 0.0) + 1.0);
   for (int32_t top = r.top; top < r.bottom; top += kBlock) {
     if (abort != nullptr && abort->ShouldAbort()) return kErrAborted;
     for (int32_t left = r.left; left < r.right; left += kBlock) {
@@ -130,6 +134,12 @@ int32_t AssignCells(const ByteMask& selection, const std::vector<Point>& tears, 
           // How far the pixel lies from the tear line: the difference of the
           // distances over how fast it grows there.
           d1 = std::sqrt(d1), d2 = std::sqrt(d2);
+          // The growth below is at most 2, so a pixel this far from the line
+          // is opaque paper whatever the wander: most pixels stop here.
+          if (d2 - d1 >= farApart) {
+            cells.weight[at] = 255;
+            continue;
+          }
           const double ux = d1 > 0.0 ? (x - tears[nearest].x) / d1 : 0.0, uy = d1 > 0.0 ? (y - tears[nearest].y) / d1 : 0.0;
           const double vx = (x - tears[other].x) / d2, vy = (y - tears[other].y) / d2;
           const double apart = (d2 - d1) / std::max(0.05, std::hypot(ux - vx, uy - vy));
@@ -186,7 +196,7 @@ double Lifted(const Paint& z, int32_t x, int32_t y) {
   const Flap& f = z.flaps[id];
   const double u = f.U(x, y);
   Sheet sheets[3];
-  const int32_t n = Sheets(f, u, sheets);
+  const int32_t n = Sheets(f, u, sheets, false);
   double a = 0.0;
   for (int32_t i = 0; i < n; ++i) {
     const double t = sheets[i].u - u;
