@@ -21,6 +21,14 @@ struct Wide {
   typedef int64_t M __attribute__((vector_size(8 * Lanes)));  // what comparing two D gives
 };
 
+// v in every lane; unlike D{} + v, keeps the sign of a zero.
+template <int Lanes>
+[[gnu::always_inline]] inline typename Wide<Lanes>::D Splat(double v) {
+  typename Wide<Lanes>::D r;
+  for (int l = 0; l < Lanes; ++l) r[l] = v;
+  return r;
+}
+
 // uint8_t(std::clamp(v, 0.0, 255.0)), kept as doubles.
 template <int Lanes>
 [[gnu::always_inline]] inline typename Wide<Lanes>::D ToBytes(typename Wide<Lanes>::D v) {

@@ -6,10 +6,6 @@
 #include <new>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "image/image.h"
 #include "image/random.h"
 #include "image/lanes.h"
@@ -17,20 +13,6 @@
 
 namespace kv {
 namespace {
-
-// The per-sample and row forms share these helpers, written once for a double
-// and once more for a pair of doubles, so that both forms perform the same
-// floating-point operations in the same order.
-typedef double Pair __attribute__((vector_size(16)));
-typedef int32_t PairInt __attribute__((vector_size(8)));
-typedef int64_t PairMask __attribute__((vector_size(16)));
-
-inline Pair LoadPair(const double* p) {
-  Pair v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void StorePair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
 
 // Whether truncation to int32 is defined: far cells take the slow way.
 constexpr double kNear = 2147483648.0;
@@ -40,31 +22,6 @@ inline double Floor(double v) {
   if (!Near(v)) return std::isfinite(v) ? std::floor(v) : 0.0;
   const double t = double(int32_t(v));
   return v < t ? t - 1.0 : t;
-}
-// The floors of both lanes and their cells. SSE2's truncation is defined
-// out of range (it gives INT32_MIN), which sends far lanes the slow way
-// without a test in front of every pair.
-inline PairInt Truncated(Pair v) {
-#if defined(__SSE2__)
-  const __m128i r = _mm_cvttpd_epi32(__m128d(v));
-  PairInt out;
-  std::memcpy(&out, &r, sizeof out);
-  return out;
-#else
-  return Near(v[0]) && Near(v[1]) ? __builtin_convertvector(v, PairInt) : PairInt{INT32_MIN, INT32_MIN};
-#endif
-}
-inline Pair Floor(Pair v, PairInt& cells) {
-  const PairInt truncated = Truncated(v);
-  if (truncated[0] == INT32_MIN || truncated[1] == INT32_MIN) {
-    const Pair fl = {Floor(v[0]), Floor(v[1])};
-    cells = PairInt{NewField::Cell(fl[0]), NewField::Cell(fl[1])};
-    return fl;
-  }
-  const Pair t = __builtin_convertvector(truncated, Pair);
-  const PairMask below = v < t;
-  cells = truncated + __builtin_convertvector(below, PairInt);  // a true lane is -1
-  return t - Pair(below & PairMask(Pair{1.0, 1.0}));
 }
 
 // The quintic fade 6t^5 - 15t^4 + 10t^3.
@@ -190,7 +147,7 @@ template <int W>
         for (int k = 0; k < 3; ++k) shared.g[n][k] = corners[n][k];
     }
     for (int n = 0; n < 4; ++n)
-      for (int k = 0; k < 3; ++k) g[n][k] = D{} + shared.g[n][k];
+      for (int k = 0; k < 3; ++k) g[n][k] = Splat<W>(shared.g[n][k]);
   } else {
     for (int l = 0; l < W; ++l) {
       const CornerGradients c = CornersOf(f, cx[l], cy[l], period);
@@ -257,24 +214,138 @@ struct PointSums {
 };
 
 // Rows are walked in chunks that fit on the stack, with a table of the
-// lattice columns a chunk spans unless there are many more columns than samples.
-// Chunks are processed in pairs of samples; an odd chunk gets one more sample.
+// lattice columns a chunk spans unless there are many more columns than
+// samples. Chunks are processed in groups of up to kGroup samples: a short
+// chunk is padded with samples further along its ramp.
 constexpr int32_t kChunk = 512;
+constexpr int32_t kGroup = 8;
 constexpr int32_t kMaxColumns = 2 * kChunk + 2;
 
-inline int32_t PairedCount(int32_t n) { return (n + 1) & ~1; }
+inline int32_t Padded(int32_t n) { return (n + kGroup - 1) & ~(kGroup - 1); }
 
 // f(qx, n, out + first) for each chunk of at most kChunk samples, with
-// qx[i] = (x0 + (first + i) * step + shift) * frequency for i < PairedCount(n).
+// qx[i] = (x0 + (first + i) * step + shift) * frequency for i < Padded(n).
 template <class F>
 void ForChunks(double x0, double step, int32_t count, double shift, double frequency, double* out, F&& f) {
-  alignas(16) double qx[kChunk];
+  alignas(64) double qx[kChunk];
   for (int32_t first = 0; first < count; first += kChunk) {
     const int32_t n = std::min(kChunk, count - first);
-    for (int32_t i = 0; i < PairedCount(n); ++i) qx[i] = (x0 + double(first + i) * step + shift) * frequency;
+    for (int32_t i = 0; i < Padded(n); ++i) qx[i] = (x0 + double(first + i) * step + shift) * frequency;
     f(qx, n, out + first);
   }
 }
+
+// One octave of raw noise along a chunk: noise[i] is the noise at
+// (qx[i] * scale + offsetX, qy) for i < Padded(count), W samples at a time.
+// Neighbouring samples mostly share a cell, and then the group reads its two
+// columns once.
+template <int W>
+[[gnu::always_inline]] inline void OctaveNoise(const NoiseField& f, const double* qx, int32_t count, double scale,
+                                               double offsetX, double qy, LatticePeriod period, double* noise) {
+  using D = typename Wide<W>::D;
+  using I = typename Wide<W>::I;
+  const LatticeRow row = MakeRow(f, qy, period.y);
+  const int32_t padded = Padded(count);
+  // The samples are monotonic, so the ends bound the chunk's cells; the
+  // table's index needs them all near.
+  const double first = qx[0] * scale + offsetX, last = qx[padded - 1] * scale + offsetX;
+  const double lo = Floor(std::min(first, last)), hi = Floor(std::max(first, last));
+  if (!(lo > -kNear + 2.0 && hi < kNear - 2.0) || hi - lo + 2.0 > 2.0 * padded + 2.0) {
+    for (int32_t i = 0; i < padded; ++i) {
+      const double q = qx[i] * scale + offsetX, fl = Floor(q);
+      const int32_t x = NewField::Cell(fl);
+      const Column c0 = ColumnAt(f, row, x, period.x), c1 = ColumnAt(f, row, NewField::Step(x, 1), period.x);
+      noise[i] = Interpolate(c0.a, c0.b, c1.am, c1.b, q - fl);
+    }
+    return;
+  }
+  Column columns[kMaxColumns];
+  const int32_t left = int32_t(lo), right = int32_t(hi);
+  for (int32_t x = left; x <= right + 1; ++x) columns[x - left] = ColumnAt(f, row, x, period.x);
+  for (int32_t i = 0; i < padded; i += W) {
+    D q;
+    std::memcpy(&q, qx + i, sizeof q);
+    q = q * scale + offsetX;
+    const D fl = Floors<W>(q), fx = q - fl;
+    const I at = __builtin_convertvector(fl, I) - left;
+    D a0, b0, am1, b1;
+    if (at[0] == at[W - 1]) {  // the cells are monotonic along a row
+      const Column* c = columns + at[0];
+      a0 = Splat<W>(c[0].a), b0 = Splat<W>(c[0].b), am1 = Splat<W>(c[1].am), b1 = Splat<W>(c[1].b);
+    } else {
+      for (int l = 0; l < W; ++l) {
+        const Column* c = columns + at[l];
+        a0[l] = c[0].a, b0[l] = c[0].b, am1[l] = c[1].am, b1[l] = c[1].b;
+      }
+    }
+    const D v = Interpolate(a0, b0, am1, b1, fx);
+    std::memcpy(noise + i, &v, sizeof v);
+  }
+}
+
+// A chunk of a row form: the plain noise (no weights), or the octave sum by
+// `weights` of the noise or of its magnitude, lowered by `subtract`; clamped
+// to the amplitude into out[0, count). Compiled for each vector path.
+struct RowSums {
+  struct Chunk {
+    const NoiseField& f;
+    const double* qx;
+    int32_t count;
+    double qy;
+    const double* weights;
+    int32_t octaves;
+    bool absolute;
+    double subtract;
+    double* out;
+  };
+
+  template <int W>
+  [[gnu::always_inline]] static inline void Run(const Chunk& c) {
+    using D = typename Wide<W>::D;
+    using U = typename Wide<W>::M;
+    alignas(64) double noise[kChunk], sum[kChunk];
+    const int32_t padded = Padded(c.count);
+    if (c.octaves == 0) std::fill_n(sum, padded, 0.0);
+    double scale = 1.0;
+    LatticePeriod period = c.f.cellPeriod;
+    for (int32_t k = 0; k < c.octaves; ++k) {
+      const double qy = c.weights ? c.qy * scale + kOctaveOffsets[k].y : c.qy;
+      OctaveNoise<W>(c.f, c.qx, c.count, scale, kOctaveOffsets[k].x, qy, period, c.weights ? noise : sum);
+      if (c.weights) {
+        const double w = c.weights[k];
+        for (int32_t i = 0; i < padded; i += W) {
+          D n, s = {};
+          std::memcpy(&n, noise + i, sizeof n);
+          if (c.absolute) n = D(U(n) & (U{} + INT64_MAX));
+          if (k > 0) std::memcpy(&s, sum + i, sizeof s);
+          s += w * n;
+          std::memcpy(sum + i, &s, sizeof s);
+        }
+      }
+      scale *= 2.0;
+      period = {period.x * 2, period.y * 2};
+    }
+    const double a = c.f.amplitude;
+    for (int32_t i = 0; i < padded; i += W) {
+      D v;
+      std::memcpy(&v, sum + i, sizeof v);
+      v -= c.subtract;
+      v = v < -a ? Splat<W>(-a) : (v > a ? Splat<W>(a) : v);
+      std::memcpy(sum + i, &v, sizeof v);
+    }
+    std::memcpy(c.out, sum, sizeof(double) * size_t(c.count));
+  }
+  static void Baseline(const Chunk& c) { Run<2>(c); }
+  KV_FOR_AVX2 static void Avx2(const Chunk& c) { Run<4>(c); }
+  KV_FOR_AVX512 static void Avx512(const Chunk& c) { Run<8>(c); }
+  static void Dispatch(const Chunk& c) {
+    switch (CurrentVectorPath()) {
+      case VectorPath::kAvx512: return Avx512(c);
+      case VectorPath::kAvx2: return Avx2(c);
+      default: return Baseline(c);
+    }
+  }
+};
 
 }  // namespace
 
@@ -338,44 +409,10 @@ double NoiseField::Noise(PointD q, LatticePeriod period) const {
 
 double NoiseField::Value(PointD p) const { return Clamp(Noise({p.x * frequency.x, p.y * frequency.y}, cellPeriod)); }
 
-void NoiseField::OctaveRow(const double* qx, int32_t count, double scale, double offsetX, double qy,
-                           LatticePeriod period, double* noise) const {
-  if (count <= 0) return;
-  const LatticeRow row = MakeRow(*this, qy, period.y);
-  const int32_t paired = PairedCount(count);
-  alignas(16) double fx[kChunk];
-  alignas(16) int32_t cell[kChunk];
-  for (int32_t i = 0; i < paired; i += 2) {
-    PairInt c;
-    const Pair q = LoadPair(qx + i) * scale + offsetX, fl = Floor(q, c);
-    StorePair(fx + i, q - fl);
-    std::memcpy(cell + i, &c, sizeof c);
-  }
-  // Rounding is monotonic, so the end samples bound the cells of the chunk.
-  const int32_t lo = std::min(cell[0], cell[paired - 1]), hi = std::max(cell[0], cell[paired - 1]);
-  if (int64_t(hi) - lo + 2 > 2 * int64_t(paired) + 2 || hi == INT32_MAX) {
-    for (int32_t i = 0; i < count; ++i) {
-      const Column c0 = ColumnAt(*this, row, cell[i], period.x), c1 = ColumnAt(*this, row, Step(cell[i], 1), period.x);
-      noise[i] = Interpolate(c0.a, c0.b, c1.am, c1.b, fx[i]);
-    }
-    return;
-  }
-  Column columns[kMaxColumns];
-  for (int32_t x = lo; x <= hi + 1; ++x) columns[x - lo] = ColumnAt(*this, row, x, period.x);
-  for (int32_t i = 0; i < paired; i += 2) {
-    const Column* c = columns + (cell[i] - lo);
-    const Column* d = columns + (cell[i + 1] - lo);
-    StorePair(noise + i, Interpolate(Pair{c[0].a, d[0].a}, Pair{c[0].b, d[0].b}, Pair{c[1].am, d[1].am},
-                                     Pair{c[1].b, d[1].b}, LoadPair(fx + i)));
-  }
-}
-
 void NoiseField::Row(double y, double x0, double step, int32_t count, double shift, double* out) const {
   const double qy = (y + shift) * frequency.y;
   ForChunks(x0, step, count, shift, frequency.x, out, [&](const double* qx, int32_t n, double* dst) {
-    alignas(16) double noise[kChunk];
-    OctaveRow(qx, n, 1.0, 0.0, qy, cellPeriod, noise);
-    for (int32_t i = 0; i < n; ++i) dst[i] = Clamp(noise[i]);
+    RowSums::Dispatch({*this, qx, n, qy, nullptr, 1, false, 0.0, dst});
   });
 }
 
@@ -430,21 +467,7 @@ void FBMField::SumRow(double y, double x0, double step, int32_t count, double sh
                       double* out) const {
   const double qy = (y + shift) * frequency.y;
   ForChunks(x0, step, count, shift, frequency.x, out, [&](const double* qx, int32_t n, double* dst) {
-    alignas(16) double noise[kChunk];
-    std::fill_n(dst, n, 0.0);
-    double scale = 1.0;
-    LatticePeriod period = cellPeriod;
-    for (int32_t k = 0; k < octaveCount; ++k) {
-      OctaveRow(qx, n, scale, kOctaveOffsets[k].x, qy * scale + kOctaveOffsets[k].y, period, noise);
-      const double w = octaveWeight[k];
-      if (absolute)
-        for (int32_t i = 0; i < n; ++i) dst[i] += w * std::fabs(noise[i]);
-      else
-        for (int32_t i = 0; i < n; ++i) dst[i] += w * noise[i];
-      scale *= 2.0;
-      period = {period.x * 2, period.y * 2};
-    }
-    for (int32_t i = 0; i < n; ++i) dst[i] = Clamp(dst[i] - subtract);
+    RowSums::Dispatch({*this, qx, n, qy, octaveWeight, octaveCount, absolute, subtract, dst});
   });
 }
 

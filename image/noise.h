@@ -101,12 +101,6 @@ class NoiseField : public NewField {
   virtual void Row(double y, double x0, double step, int32_t count, double shift, double* out) const;
   virtual void Points(const double* xs, const double* ys, int32_t count, double* out) const;
 
-  // One octave of raw noise along a chunk of at most 512 samples: noise[i] is
-  // the noise at (qx[i] * scale + offsetX, qy). qx and noise hold an even
-  // number of entries: count rounded up.
-  void OctaveRow(const double* qx, int32_t count, double scale, double offsetX, double qy, LatticePeriod period,
-                 double* noise) const;
-
   double Clamp(double v) const { return v < -amplitude ? -amplitude : (v > amplitude ? amplitude : v); }
 };
 
