@@ -92,14 +92,10 @@ inline CornerGradients CornersOf(const NoiseField& f, int32_t x0, int32_t y0, La
 // per-sample Noise lane by lane. W is 2 on the baseline, more on the wider
 // vector paths.
 template <int W>
-[[gnu::always_inline]] inline typename Wide<W>::D FloorWide(typename Wide<W>::D v, typename Wide<W>::I& cells) {
+[[gnu::always_inline]] inline typename Wide<W>::D FloorWide(typename Wide<W>::D v, bool near,
+                                                            typename Wide<W>::I& cells) {
   using D = typename Wide<W>::D;
-  using I = typename Wide<W>::I;
-  using M = typename Wide<W>::M;
-  const M near = (v > -kNear) & (v < kNear);
-  bool all = true;
-  for (int l = 0; l < W; ++l) all = all && near[l] != 0;
-  if (!all) {
+  if (!near) {
     D fl;
     for (int l = 0; l < W; ++l) {
       fl[l] = Floor(v[l]);
@@ -107,13 +103,9 @@ template <int W>
     }
     return fl;
   }
-  const I truncated = __builtin_convertvector(v, I);
-  const D t = __builtin_convertvector(truncated, D);
-  const M below = v < t;
-  cells = truncated + __builtin_convertvector(below, I);  // a true lane is -1
-  D one;
-  for (int l = 0; l < W; ++l) one[l] = 1.0;
-  return t - D(below & M(one));
+  const D fl = Floors<W>(v);
+  cells = __builtin_convertvector(fl, typename Wide<W>::I);
+  return fl;
 }
 
 // The gradients of the last cell that all lanes of a group shared: points
@@ -127,12 +119,13 @@ struct SharedCell {
 
 template <int W>
 [[gnu::always_inline]] inline typename Wide<W>::D NoiseWide(const NoiseField& f, typename Wide<W>::D qx,
-                                                            typename Wide<W>::D qy, LatticePeriod period,
+                                                            typename Wide<W>::D qy, bool near, LatticePeriod period,
                                                             SharedCell& shared) {
   using D = typename Wide<W>::D;
   using I = typename Wide<W>::I;
   I cx, cy;
-  const D flx = FloorWide<W>(qx, cx), fly = FloorWide<W>(qy, cy), fx = qx - flx, fy = qy - fly, sy = Fade(fy);
+  const D flx = FloorWide<W>(qx, near, cx), fly = FloorWide<W>(qy, near, cy), fx = qx - flx, fy = qy - fly,
+          sy = Fade(fy);
   bool same = true;
   for (int l = 1; l < W; ++l) same = same && cx[l] == cx[0] && cy[l] == cy[0];
   D g[4][3];
@@ -161,15 +154,32 @@ template <int W>
 }
 
 // The points (xs[i], ys[i]) times the frequency, W at a time into qx and qy
-// from `first`; the last group is filled up with the last point.
+// from `first`; the last group is filled up with the last point. Returns
+// whether every octave's cells of the group are near: a fifth of the
+// range leaves room for the doublings and the octave offsets.
 template <int W>
-[[gnu::always_inline]] inline void PointGroup(PointD frequency, const double* xs, const double* ys, int32_t first,
+[[gnu::always_inline]] inline bool PointGroup(PointD frequency, const double* xs, const double* ys, int32_t first,
                                               int32_t count, typename Wide<W>::D& qx, typename Wide<W>::D& qy) {
-  for (int l = 0; l < W; ++l) {
-    const int32_t j = std::min(first + l, count - 1);
-    qx[l] = xs[j] * frequency.x;
-    qy[l] = ys[j] * frequency.y;
+  using D = typename Wide<W>::D;
+  if (first + W <= count) {
+    std::memcpy(&qx, xs + first, sizeof qx);
+    std::memcpy(&qy, ys + first, sizeof qy);
+  } else {
+    for (int l = 0; l < W; ++l) {
+      const int32_t j = std::min(first + l, count - 1);
+      qx[l] = xs[j], qy[l] = ys[j];
+    }
   }
+  qx *= frequency.x;
+  qy *= frequency.y;
+  constexpr double kRange = kNear / 64.0;
+  const D inside = qx > -kRange ? (qx < kRange ? (qy > -kRange ? (qy < kRange ? Splat<W>(0.0) : Splat<W>(1.0))
+                                                               : Splat<W>(1.0))
+                                                : Splat<W>(1.0))
+                                 : Splat<W>(1.0);
+  double outside = 0.0;
+  for (int l = 0; l < W; ++l) outside += inside[l];
+  return outside == 0.0;
 }
 
 // The octave sums at points, W at a time, compiled for each vector path.
@@ -183,10 +193,10 @@ struct PointSums {
     SharedCell shared[5];
     for (int32_t i = 0; i < count; i += W) {
       D qx, qy, sum = {};
-      PointGroup<W>(f.frequency, xs, ys, i, count, qx, qy);
+      const bool near = PointGroup<W>(f.frequency, xs, ys, i, count, qx, qy);
       LatticePeriod period = f.cellPeriod;
       for (int32_t k = 0; k < octaves; ++k) {
-        D n = NoiseWide<W>(f, qx + kOctaveOffsets[k].x, qy + kOctaveOffsets[k].y, period, shared[k]);
+        D n = NoiseWide<W>(f, qx + kOctaveOffsets[k].x, qy + kOctaveOffsets[k].y, near, period, shared[k]);
         if (absolute)
           for (int l = 0; l < W; ++l) n[l] = std::fabs(n[l]);
         sum += f.octaveWeight[k] * n;
@@ -420,8 +430,8 @@ void NoiseField::Points(const double* xs, const double* ys, int32_t count, doubl
   SharedCell shared;
   for (int32_t i = 0; i < count; i += 2) {
     Wide<2>::D qx, qy;
-    PointGroup<2>(frequency, xs, ys, i, count, qx, qy);
-    const Wide<2>::D n = NoiseWide<2>(*this, qx, qy, cellPeriod, shared);
+    const bool near = PointGroup<2>(frequency, xs, ys, i, count, qx, qy);
+    const Wide<2>::D n = NoiseWide<2>(*this, qx, qy, near, cellPeriod, shared);
     for (int l = 0; l < 2 && i + l < count; ++l) out[i + l] = Clamp(n[l]);
   }
 }
