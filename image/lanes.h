@@ -46,6 +46,30 @@ template <int Lanes>
   return v < t ? t - 1.0 : t;
 }
 
+// The first `count` pixels of N interleaved bytes, `step` bytes apart (0:
+// one pixel for every lane), as channel values 0..255 (p[k] for channel k);
+// lanes past `count` repeat the last pixel.
+template <int Lanes, int32_t N>
+[[gnu::always_inline]] inline void LoadPixels(const uint8_t* in, int32_t step, int32_t count,
+                                              typename Wide<Lanes>::D (&p)[N]) {
+  using W = Wide<Lanes>;
+  if constexpr (N == 4) {
+    typename W::U word;
+    if (step == 4 && count == Lanes) {
+      std::memcpy(&word, in, sizeof word);
+    } else {
+      for (int l = 0; l < Lanes; ++l) std::memcpy(&word[l], in + (l < count ? l : count - 1) * step, 4);
+    }
+    for (int32_t k = 0; k < N; ++k)
+      p[k] = __builtin_convertvector(typename W::I((word >> (8 * k)) & 255u), typename W::D);
+  } else {
+    for (int l = 0; l < Lanes; ++l) {
+      const uint8_t* px = in + (l < count ? l : count - 1) * step;
+      for (int32_t k = 0; k < N; ++k) p[k][l] = px[k];
+    }
+  }
+}
+
 // The first `count` lanes of channel values 0..255 (p[k] for channel k) as
 // pixels of N interleaved bytes; four channels go as one word per pixel.
 template <int Lanes, int32_t N>

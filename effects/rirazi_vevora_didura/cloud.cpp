@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "host/host_color.h"
+#include "image/lanes.h"
 #include "image/noise.h"
 #include "image/pixel_ops.h"
+#include "image/vector_kernels.h"
 #include "parameters/effect_parameters.h"
 #include "parameters/parameters.h"
 
@@ -128,13 +130,6 @@ constexpr int32_t kSpan = 256;
 
 int32_t SpanStart(int32_t x) { return x - ((x % kSpan) + kSpan) % kSpan; }
 
-// floor(v + 0.5) clamped to a byte; the truncating conversion is the floor
-// wherever the clamp lets a value through.
-uint8_t RoundByte(double v) {
-  v += 0.5;
-  return v <= 0.0 ? 0 : v >= 255.0 ? 255 : uint8_t(v);
-}
-
 // Where the field is sampled. In the camera mode the field lies on the cloud
 // plane and is measured in points; otherwise it is the picture itself.
 struct View {
@@ -217,31 +212,73 @@ class Density {
   std::vector<double> wa_, wb_;
 };
 
-// The clouds' colours and opacity curve in the output's layout.
+// The clouds' colours and opacity curve.
 struct Paint {
   double base[4] = {}, edge[4] = {};
   double contrast = 1.0, offset = 0.0;
-  int32_t colors = 1, step = 1;
-  bool alpha = false;
 };
 
-// Lays clouds of densities d over n pixels of `out`, which hold the background.
-void CompositeRun(const Paint& p, const double* d, int32_t n, double haze, uint8_t* out) {
-  const int32_t colors = p.colors;
-  for (int32_t i = 0; i < n; ++i, out += p.step) {
-    const double di = d[i], a = std::clamp(di * p.contrast + p.offset, 0.0, 1.0) * haze;
-    if (!p.alpha) {
-      for (int32_t k = 0; k < colors; ++k)
-        out[k] = RoundByte(out[k] * (1.0 - a) + (p.base[k] * di + p.edge[k] * (1.0 - di)) * a);
-      continue;
+// Clouds of densities d laid over `count` pixels of `under` (`underStep`
+// bytes apart; 0 for one pixel under all, the sky) into `out`.
+struct Layer {
+  const Paint& paint;
+  const double* d;
+  int32_t count;
+  double haze;
+  const uint8_t* under;
+  int32_t underStep;
+  uint8_t* out;
+};
+using CompositeFn = void (*)(const Layer&);
+
+// The compositing a vector of pixels at a time, compiled for each layout and
+// vector path.
+template <int32_t N, bool Alpha>
+struct Composite {
+  static constexpr int32_t colors = Alpha ? N - 1 : N;
+
+  template <int W>
+  [[gnu::always_inline]] static void Run(const Layer& r) {
+    using D = typename Wide<W>::D;
+    const Paint& p = r.paint;
+    const D zero = {}, one = Splat<W>(1.0);
+    for (int32_t i = 0; i < r.count; i += W) {
+      const int32_t n = std::min(W, r.count - i);
+      D di;
+      for (int l = 0; l < W; ++l) di[l] = r.d[i + std::min(l, n - 1)];
+      D o[N], px[N];
+      LoadPixels<W, N>(r.under + ptrdiff_t(i) * r.underStep, r.underStep, n, o);
+      const D level = di * p.contrast + p.offset;
+      const D a = (level < zero ? zero : (one < level ? one : level)) * r.haze;
+      if constexpr (!Alpha) {
+        for (int32_t k = 0; k < colors; ++k)
+          px[k] = ToBytes<W>(o[k] * (1.0 - a) + (p.base[k] * di + p.edge[k] * (1.0 - di)) * a + 0.5);
+      } else {
+        const D below = o[colors] / 255.0 * (1.0 - a), total = a + below;
+        // Where nothing is left to see the pixel stays as it was.
+        const D divisor = total <= zero ? one : total;
+        for (int32_t k = 0; k < colors; ++k) {
+          const D v = ToBytes<W>((o[k] * below + (p.base[k] * di + p.edge[k] * (1.0 - di)) * a) / divisor + 0.5);
+          px[k] = total <= zero ? o[k] : v;
+        }
+        const D opacity = __builtin_convertvector(
+            __builtin_convertvector((one < total ? one : total) * 255.0, typename Wide<W>::I), D);
+        px[colors] = total <= zero ? o[colors] : opacity;
+      }
+      StorePixels<W, N>(px, n, r.out + ptrdiff_t(i) * N);
     }
-    const double below = out[colors] / 255.0 * (1.0 - a), total = a + below;
-    if (total <= 0.0) continue;
-    for (int32_t k = 0; k < colors; ++k)
-      out[k] = RoundByte((out[k] * below + (p.base[k] * di + p.edge[k] * (1.0 - di)) * a) / total);
-    out[colors] = uint8_t(std::min(total, 1.0) * 255.0);
   }
-}
+  static void Baseline(const Layer& r) { Run<2>(r); }
+  KV_FOR_AVX2 static void Avx2(const Layer& r) { Run<4>(r); }
+  KV_FOR_AVX512 static void Avx512(const Layer& r) { Run<8>(r); }
+  static CompositeFn ForPath() {
+    switch (CurrentVectorPath()) {
+      case VectorPath::kAvx512: return Avx512;
+      case VectorPath::kAvx2: return Avx2;
+      default: return Baseline;
+    }
+  }
+};
 
 // The sky at view angle phi: the zenith colour moved toward the horizon colour.
 void SkyPixel(const CloudBlock& b, double phi, const BytePixel& zenith, const BytePixel& horizon, uint8_t* out) {
@@ -277,14 +314,19 @@ int32_t Cloud::Render(RenderContext& c) {
   if (tile.IsEmpty()) return 0;
   const PixelFormat& f = c.output->format;
 
+  CompositeFn composite = nullptr;
+  const auto pick = [&]<int32_t N, bool Alpha>() {
+    composite = Composite<N, Alpha>::ForPath();
+    return 0;
+  };
+  if (ForPixelLayout(f, pick, kErrGeneral) != 0) return kErrGeneral;
+  const int32_t step = f.channelCount;
+
   Paint paint;
-  paint.colors = std::min(f.colorChannels, 4);
-  paint.step = f.channelCount;
-  paint.alpha = f.hasAlpha;
   paint.contrast = 100.0 / (101.0 - 0.6 * b.edgeSharpness);
   paint.offset = 0.5 - paint.contrast * (0.95 - 0.01 * b.coverage);
   const BytePixel base = HostColorPixel(b.baseColor, f, 255), edge = HostColorPixel(b.edgeColor, f, 255);
-  for (int32_t k = 0; k < paint.colors; ++k) {
+  for (int32_t k = 0; k < std::min(f.colorChannels, 4); ++k) {
     paint.base[k] = base[k];
     paint.edge[k] = edge[k];
   }
@@ -332,15 +374,15 @@ int32_t Cloud::Render(RenderContext& c) {
     if (view.Row(y, v, phi)) {
       const double haze = HazeFactor(b, phi);
       if (b.drawSky) SkyPixel(b, phi, zenith, horizon, sky.values);
+      // The sky, or the picture, under the clouds.
+      const uint8_t* under = b.drawSky ? sky.values : c.input->Address(tile.left, y);
+      const int32_t underStep = b.drawSky ? 0 : step;
       uint8_t* out = c.output->Address(tile.left, y);
-      if (b.drawSky)
-        for (int32_t i = 0; i < tile.Width(); ++i) std::copy_n(sky.values, f.channelCount, out + i * f.channelCount);
-      else
-        std::copy_n(c.input->Address(tile.left, y), size_t(tile.Width()) * f.channelCount, out);
       for (int32_t x0 = SpanStart(tile.left); x0 < tile.right; x0 += kSpan) {
         const int32_t from = std::max(x0, tile.left), to = std::min(x0 + kSpan, tile.right);
         density.Row(v, view.U(x0), du, to - x0, d.data());
-        CompositeRun(paint, d.data() + (from - x0), to - from, haze, out + (from - tile.left) * f.channelCount);
+        composite({paint, d.data() + (from - x0), to - from, haze, under + (from - tile.left) * underStep, underStep,
+                   out + (from - tile.left) * step});
       }
     }
     ReportProgress(c.progress, 0.0, 1.0, double(y - tile.top + 1) / tile.Height());
