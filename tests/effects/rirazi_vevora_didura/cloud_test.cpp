@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "effects/rirazi_vevora_didura/cloud.h"
+#include "entry/entry.h"
+#include "image/vector_kernels.h"
 #include "parameters/parameters.h"
 #include "platform/system.h"
 #include "tests/effects/effect_harness.h"
@@ -237,6 +239,33 @@ TEST(Clouds, EveryModeTheHostAccepts) {
     EXPECT_GT(MeanDifference(out, in), 10.0) << m.mode;
     EXPECT_EQ(TileSizeThatDiffers(kCloudEffect, in, {}), 0) << m.mode;
   }
+}
+
+// The field and the compositing run as many pixels at once as the
+// processor's vectors hold: every width gives the same bytes, in every look
+// and layout, over the sky or over a layer's own pixels.
+TEST(Clouds, EveryVectorPathGivesTheSameBytes) {
+  const Picture pictures[] = {TestPicture(61, 37, ps::plugInModeRGBColor, 3, true), TestPicture(29, 11),
+                              TestPicture(13, 9, ps::plugInModeGrayScale, 1), TestPicture(7, 5, ps::plugInModeCMYKColor, 4)};
+  std::vector<std::pair<std::string, Edit>> looks(std::begin(kLooks), std::end(kLooks));
+  looks.emplace_back("over the layer", [](CloudBlock& b) { b.drawSky = false, b.coverage = 80.0; });
+  const VectorPath best = BestVectorPath();
+  std::vector<Picture> first;
+  for (int path = 0; path <= int(best); ++path) {
+    UseVectorPath(VectorPath(path));
+    size_t i = 0;
+    for (const auto& [name, edit] : looks)
+      for (const Picture& in : pictures) {
+        HostRender how;
+        how.entry = &EntryPoint;  // linked in, so that the path chosen here is the one that runs
+        how.edit = Block(edit);
+        const Picture out = RenderThroughHost(kCloudEffect, in, how);
+        if (path == 0) first.push_back(out);
+        else EXPECT_EQ(out.pixels, first[i].pixels) << "path " << path << ", " << name << ", picture " << i % 4;
+        ++i;
+      }
+  }
+  UseVectorPath(best);
 }
 
 TEST(Clouds, ScriptedValuesReplayTheSamePicture) {
