@@ -40,8 +40,9 @@ struct ColumnOf {
 };
 using Column = ColumnOf<double>;
 // g0 and g1 are the gradients (three entries each) of the corners (X, y0) and (X, y1).
-template <class T>
-[[gnu::always_inline]] inline ColumnOf<T> MakeColumn(const T* g0, const T* g1, T fy, T sy) {
+// G is T, or double for gradients that every lane shares.
+template <class T, class G>
+[[gnu::always_inline]] inline ColumnOf<T> MakeColumn(const G* g0, const G* g1, T fy, T sy) {
   const T a = (1.0 - sy) * (g0[0] * 0.5 + g0[2] * fy) + sy * (g1[0] * 0.5 + g1[2] * (fy - 1.0));
   const T b = (1.0 - sy) * g0[1] + sy * g1[1];
   return {a, b, a - b};
@@ -114,7 +115,7 @@ template <int W>
 struct SharedCell {
   int32_t x = 0, y = 0;
   bool valid = false;
-  double g[4][3];  // the corners (x0, y0), (x0, y1), (x1, y0), (x1, y1)
+  CornerGradients g{};
 };
 
 template <int W>
@@ -126,28 +127,24 @@ template <int W>
   I cx, cy;
   const D flx = FloorWide<W>(qx, near, cx), fly = FloorWide<W>(qy, near, cy), fx = qx - flx, fy = qy - fly,
           sy = Fade(fy);
-  bool same = true;
-  for (int l = 1; l < W; ++l) same = same && cx[l] == cx[0] && cy[l] == cy[0];
-  D g[4][3];
-  if (same) {
+  const I firstX = cx[0] + I{}, firstY = cy[0] + I{};
+  if (std::memcmp(&cx, &firstX, sizeof cx) == 0 && std::memcmp(&cy, &firstY, sizeof cy) == 0) {
     if (!shared.valid || shared.x != cx[0] || shared.y != cy[0]) {
-      const CornerGradients c = CornersOf(f, cx[0], cy[0], period);
-      const double* corners[4] = {c.g00, c.g01, c.g10, c.g11};
+      shared.g = CornersOf(f, cx[0], cy[0], period);
       shared.x = cx[0];
       shared.y = cy[0];
       shared.valid = true;
-      for (int n = 0; n < 4; ++n)
-        for (int k = 0; k < 3; ++k) shared.g[n][k] = corners[n][k];
     }
+    const CornerGradients& g = shared.g;
+    const ColumnOf<D> c0 = MakeColumn(g.g00, g.g01, fy, sy), c1 = MakeColumn(g.g10, g.g11, fy, sy);
+    return Interpolate(c0.a, c0.b, c1.am, c1.b, fx);
+  }
+  D g[4][3];
+  for (int l = 0; l < W; ++l) {
+    const CornerGradients c = CornersOf(f, cx[l], cy[l], period);
+    const double* corners[4] = {c.g00, c.g01, c.g10, c.g11};
     for (int n = 0; n < 4; ++n)
-      for (int k = 0; k < 3; ++k) g[n][k] = Splat<W>(shared.g[n][k]);
-  } else {
-    for (int l = 0; l < W; ++l) {
-      const CornerGradients c = CornersOf(f, cx[l], cy[l], period);
-      const double* corners[4] = {c.g00, c.g01, c.g10, c.g11};
-      for (int n = 0; n < 4; ++n)
-        for (int k = 0; k < 3; ++k) g[n][k][l] = corners[n][k];
-    }
+      for (int k = 0; k < 3; ++k) g[n][k][l] = corners[n][k];
   }
   const ColumnOf<D> c0 = MakeColumn(g[0], g[1], fy, sy), c1 = MakeColumn(g[2], g[3], fy, sy);
   return Interpolate(c0.a, c0.b, c1.am, c1.b, fx);
@@ -155,8 +152,8 @@ template <int W>
 
 // The points (xs[i], ys[i]) times the frequency, W at a time into qx and qy
 // from `first`; the last group is filled up with the last point. Returns
-// whether every octave's cells of the group are near: a fifth of the
-// range leaves room for the doublings and the octave offsets.
+// whether every octave's cells of the group are near: a 64th of the range
+// leaves room for the doublings and the octave offsets.
 template <int W>
 [[gnu::always_inline]] inline bool PointGroup(PointD frequency, const double* xs, const double* ys, int32_t first,
                                               int32_t count, typename Wide<W>::D& qx, typename Wide<W>::D& qy) {
