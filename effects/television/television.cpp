@@ -102,15 +102,18 @@ double ThicknessInPixels(const RenderContext& c, const TelevisionBlock& b) {
 // Noise cells of zero size would divide by zero; such a block is not clamped.
 double NoiseCell(double thickness) { return std::max(thickness, 1.0); }
 
-// Wrap lane by lane, without the division where a lies within one period of
-// [0, b): the same result, as a - b and a + b are exact there.
+// Whether a lies within one period of [0, b), where a - b and a + b are
+// exact and Wrap needs no division.
+bool Near(double a, double b) { return a > -b && a < 2.0 * b; }
+
+// Wrap lane by lane; `near` says every lane is.
 template <int Lanes>
-[[gnu::always_inline]] inline typename Wide<Lanes>::D WrapNear(typename Wide<Lanes>::D a, double b) {
-  const typename Wide<Lanes>::M near = (a > -b) & (a < 2.0 * b);
-  typename Wide<Lanes>::D r = a < 0.0 ? a + b : (a >= b ? a - b : a);
-  for (int l = 0; l < Lanes; ++l)
-    if (!near[l]) r[l] = Wrap(a[l], b);
-  return r;
+[[gnu::always_inline]] inline typename Wide<Lanes>::D WrapNear(typename Wide<Lanes>::D a, double b, bool near) {
+  if (!near) {
+    for (int l = 0; l < Lanes; ++l) a[l] = Wrap(a[l], b);
+    return a;
+  }
+  return a < 0.0 ? a + b : (a >= b ? a - b : a);
 }
 
 // Values derived from the block and the render scale. Lengths are in the
@@ -164,6 +167,11 @@ struct Tube {
     using D = typename Wide<Lanes>::D;
     const Settings& s = ln.s;
     const double left = ln.left, span = ln.width - 1;
+    // The wrapped positions grow along the row, so its ends tell whether
+    // every pixel's lies near.
+    const double last = ln.left + ln.width - 1;
+    const bool breakNear = Near(left + ln.j - left, span) && Near(last + ln.j - left, span);
+    const bool ghostNear = Near(left - s.D - left, span) && Near(last - s.D - left, span);
     for (int32_t i = 0; i < ln.width; i += Lanes) {
       // A short last group repeats its last pixel.
       int32_t at[Lanes];
@@ -172,13 +180,13 @@ struct Tube {
         at[l] = std::min(i + l, ln.width - 1);
         x[l] = ln.left + at[l];
       }
-      if (s.breakup) x = left + WrapNear<Lanes>(x + ln.j - left, span);
+      if (s.breakup) x = left + WrapNear<Lanes>(x + ln.j - left, span, breakNear);
       D p[N];
       ln.row.template SampleLanes<Lanes>(x, p);
       if (!ln.inBand) {  // the gap between frames stays black
         if (s.G > 0.0) {
           D q[N];
-          ln.row.template SampleLanes<Lanes>(left + WrapNear<Lanes>(x - s.D - left, span), q);
+          ln.row.template SampleLanes<Lanes>(left + WrapNear<Lanes>(x - s.D - left, span, ghostNear), q);
           // Lightens by floor(...) clamped to 0..255, in a byte.
           for (int32_t k = 0; k < colors; ++k) {
             const D sum = p[k] + ToBytes<Lanes>((q[k] - p[k]) * s.G * 0.5 + 0.5);
@@ -217,7 +225,6 @@ struct Tube {
   [[gnu::always_inline]] static void AddRgbStatic(const Settings& s, typename Wide<Lanes>::D nh,
                                                   typename Wide<Lanes>::D nv, typename Wide<Lanes>::D* p) {
     using D = typename Wide<Lanes>::D;
-    using M = typename Wide<Lanes>::M;
     const D zero = {}, one = zero + 1.0;
     const D r = p[0] / 255.0, g = p[1] / 255.0, b = p[2] / 255.0;
     D hi = r < g ? g : r, lo = g < r ? g : r;
@@ -226,25 +233,28 @@ struct Tube {
     const D d = hi - lo;
     const D sat = hi > zero ? d / (hi > zero ? hi : one) : zero;
     // Hue in [0, 1): 0 for greys.
-    const M isR = hi == r, isG = hi == g, grey = d <= zero;
-    const D turn = (isR ? g - b : (isG ? b - r : r - g)) / (grey ? one : d);
-    D h = isR ? turn : (isG ? turn + 2.0 : turn + 4.0);
-    h = grey ? zero : h / 6.0;
+    // Conditions stay inside the selects: masks kept apart are built lane
+    // by lane.
+    const D turn = (hi == r ? g - b : (hi == g ? b - r : r - g)) / (d <= zero ? one : d);
+    D h = hi == r ? turn : (hi == g ? turn + 2.0 : turn + 4.0);
+    h = d <= zero ? zero : h / 6.0;
     h = h < zero ? h + 1.0 : h;
 
-    h = WrapNear<Lanes>(h + nh * s.Nh, 1.0);
+    // The static moves the hue by less than a turn.
+    const D moved = h + nh * s.Nh;
+    h = WrapNear<Lanes>(moved, 1.0, true);
     D v = hi + nv * s.Nb;
     v = v < zero ? zero : (one < v ? one : v);
 
-    const D h6 = h * 6.0;  // >= 0
-    const typename Wide<Lanes>::I whole = __builtin_convertvector(h6, typename Wide<Lanes>::I);
-    const D f = h6 - __builtin_convertvector(whole, D);
-    const M sector = __builtin_convertvector(whole % 6, M);
+    const D h6 = h * 6.0;  // in [0, 6]
+    const D whole = __builtin_convertvector(__builtin_convertvector(h6, typename Wide<Lanes>::I), D);
+    const D f = h6 - whole;
+    const D sector = whole >= 6.0 ? whole - 6.0 : whole;
     const D lo6 = v * (1.0 - sat), fall = v * (1.0 - sat * f), rise = v * (1.0 - sat * (1.0 - f));
     const D rgb[3] = {
-        sector == 0 || sector == 5 ? v : (sector == 1 ? fall : (sector == 4 ? rise : lo6)),
-        sector == 1 || sector == 2 ? v : (sector == 0 ? rise : (sector == 3 ? fall : lo6)),
-        sector == 3 || sector == 4 ? v : (sector == 2 ? rise : (sector == 5 ? fall : lo6))};
+        sector == 0.0 ? v : (sector == 5.0 ? v : (sector == 1.0 ? fall : (sector == 4.0 ? rise : lo6))),
+        sector == 1.0 ? v : (sector == 2.0 ? v : (sector == 0.0 ? rise : (sector == 3.0 ? fall : lo6))),
+        sector == 3.0 ? v : (sector == 4.0 ? v : (sector == 2.0 ? rise : (sector == 5.0 ? fall : lo6)))};
     for (int k = 0; k < 3; ++k) {
       const D c = rgb[k] < zero ? zero : (one < rgb[k] ? one : rgb[k]);
       p[k] = ToBytes<Lanes>(255.0 * c);
