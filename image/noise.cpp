@@ -170,13 +170,13 @@ template <int W>
   qx *= frequency.x;
   qy *= frequency.y;
   constexpr double kRange = kNear / 64.0;
-  const D inside = qx > -kRange ? (qx < kRange ? (qy > -kRange ? (qy < kRange ? Splat<W>(0.0) : Splat<W>(1.0))
-                                                               : Splat<W>(1.0))
-                                                : Splat<W>(1.0))
-                                 : Splat<W>(1.0);
-  double outside = 0.0;
-  for (int l = 0; l < W; ++l) outside += inside[l];
-  return outside == 0.0;
+  const D far = qx > -kRange ? (qx < kRange ? (qy > -kRange ? (qy < kRange ? Splat<W>(0.0) : Splat<W>(1.0))
+                                                            : Splat<W>(1.0))
+                                             : Splat<W>(1.0))
+                              : Splat<W>(1.0);
+  double farLanes = 0.0;
+  for (int l = 0; l < W; ++l) farLanes += far[l];
+  return farLanes == 0.0;
 }
 
 // The octave sums at points, W at a time, compiled for each vector path.
