@@ -34,12 +34,15 @@ class FrontMap {
   bool Holds(int32_t x, int32_t y) const {
     return uint32_t(x - bounds_.left) < uint32_t(bounds_.Width()) && uint32_t(y - bounds_.top) < uint32_t(bounds_.Height());
   }
-  uint32_t& operator()(int32_t x, int32_t y) {
-    const uint32_t u = uint32_t(x - bounds_.left), v = uint32_t(y - bounds_.top);
-    return entries_[(size_t(v >> 2) * tilesPerRow_ + (u >> 2)) << 4 | (v & 3) << 2 | (u & 3)];
-  }
+  uint32_t& operator()(int32_t x, int32_t y) { return entries_[Index(x, y)]; }
+  const uint32_t& operator()(int32_t x, int32_t y) const { return entries_[Index(x, y)]; }
 
  private:
+  size_t Index(int32_t x, int32_t y) const {
+    const uint32_t u = uint32_t(x - bounds_.left), v = uint32_t(y - bounds_.top);
+    return (size_t(v >> 2) * tilesPerRow_ + (u >> 2)) << 4 | (v & 3) << 2 | (u & 3);
+  }
+
   Rect bounds_;
   size_t tilesPerRow_ = 0;
   std::vector<uint32_t> entries_;
@@ -99,6 +102,13 @@ class MarchingFront {
   int32_t Propagate(Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to);
   int32_t FillUnreached(Abort_Tester* abort, ProgressUpdateSink* progress, double from, double to);
   void Offer(int32_t x, int32_t y, PointD origin, int32_t direction, bool inside, int32_t generation);
+  const Element& Handled(uint32_t handle) const {
+    return front[handle >> FrontMap::kGenerationShift][handle & FrontMap::kIndexMask];
+  }
+  // Start loading the map entries `e` will offer to, or the elements they
+  // name, ahead of the offers.
+  void FetchEntries(const Element& e) const;
+  void FetchElements(const Element& e) const;
 };
 
 // --- implementation ---------------------------------------------------------------
@@ -131,6 +141,25 @@ inline Rect Join(const Rect& a, const Rect& b) {
 inline int64_t PixelCount(const Rect& r) { return r.IsEmpty() ? 0 : int64_t(r.Width()) * r.Height(); }
 
 }  // namespace front_detail
+
+template <class Derived, class Element>
+inline void MarchingFront<Derived, Element>::FetchEntries(const Element& e) const {
+  for (const front_detail::Step& s : front_detail::kSteps[e.direction])
+    if (map.Holds(e.position.x + s.dx, e.position.y + s.dy))
+      __builtin_prefetch(&map(e.position.x + s.dx, e.position.y + s.dy), 1);
+}
+
+template <class Derived, class Element>
+inline void MarchingFront<Derived, Element>::FetchElements(const Element& e) const {
+  for (const front_detail::Step& s : front_detail::kSteps[e.direction]) {
+    if (!map.Holds(e.position.x + s.dx, e.position.y + s.dy)) continue;
+    const uint32_t slot = map(e.position.x + s.dx, e.position.y + s.dy);
+    if (slot >= FrontMap::doneMarker) continue;
+    // An entry read this early may name an element not yet made.
+    const std::vector<Element>& g = front[slot >> FrontMap::kGenerationShift];
+    if ((slot & FrontMap::kIndexMask) < g.size()) __builtin_prefetch(&g[slot & FrontMap::kIndexMask], 1);
+  }
+}
 
 template <class Derived, class Element>
 void MarchingFront<Derived, Element>::Prepare(int32_t& err, const ByteMask& input, double maxDistance_,
@@ -261,8 +290,14 @@ int32_t MarchingFront<Derived, Element>::Propagate(Abort_Tester* abort, Progress
     // this level's new elements.
     const int32_t generation = int32_t(level % 3);
     front[generation].clear();
-    for (const uint32_t handle : accepted) {
-      const Element& e = front[handle >> FrontMap::kGenerationShift][handle & FrontMap::kIndexMask];
+    // Each offer waits on the map's entry, then on the element it names,
+    // both scattered over more than the caches hold: fetch the entries some
+    // elements ahead and the elements they name half as far.
+    constexpr size_t kEntriesAhead = 16, kElementsAhead = 8;
+    for (size_t i = 0; i < accepted.size(); ++i) {
+      if (i + kEntriesAhead < accepted.size()) FetchEntries(Handled(accepted[i + kEntriesAhead]));
+      if (i + kElementsAhead < accepted.size()) FetchElements(Handled(accepted[i + kElementsAhead]));
+      const Element& e = Handled(accepted[i]);
       bool inside = false;
       if constexpr (requires { e.inside; }) inside = e.inside;
       for (const front_detail::Step& s : front_detail::kSteps[e.direction])
