@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "image/image.h"
+#include "image/lanes.h"
 #include "image/random.h"
+#include "image/vector_kernels.h"
 
 namespace kv {
 namespace {
@@ -192,81 +195,211 @@ void CellField::PointCache::Reserve(int32_t octave, int32_t columns) {
   columnMask_[octave] = width - 1;
 }
 
+namespace {
+
+using RowD = Wide<8>::D;  // room for the widest path's loads past an array's end
+
+// One row at one octave: where each sample falls, W samples to a vector,
+// with Locate's arithmetic in Locate's order.
+template <int W>
+[[gnu::always_inline]] inline void Positions(const CellField& f, double x0, double step, int32_t count, int32_t octave,
+                                             double* fx, int32_t* cellX) {
+  using D = typename Wide<W>::D;
+  using I = typename Wide<W>::I;
+  for (int32_t i = 0; i < count; i += W) {
+    D x = {};
+    for (int l = 0; l < W; ++l) x[l] = double(i + l);
+    x = x0 + x * step;
+    for (int32_t k = 1; k <= octave; ++k) x *= f.lacunarity;
+    const D q = (x + kOctaveOffsets[octave].x) / f.cellSize.x * f.octaveGrow[octave];
+    bool near = true;
+    for (int l = 0; l < W; ++l) near = near && std::fabs(q[l]) < 2147483647.0;
+    if (near) {
+      const I cut = __builtin_convertvector(q, I);
+      const D t = __builtin_convertvector(cut, D);
+      const auto below = t > q;
+      const D cell = below ? t - 1.0 : t;
+      const D fraction = q - cell;
+      const I c = __builtin_convertvector(cell, I);
+      std::memcpy(fx + i, &fraction, sizeof fraction);
+      std::memcpy(cellX + i, &c, sizeof c);
+    } else {
+      for (int l = 0; l < W; ++l) Split(q[l], cellX[i + l], fx[i + l]);
+    }
+  }
+}
+
+// The candidates of one row at one octave, by table column: each column is
+// a lattice column with the feature points of its cells in the rows above,
+// at and below the row's, as each point's x in its cell and its squared
+// distance from the row in y. A run of samples in one home cell meets the
+// three columns from `column` on.
+struct RowTable {
+  struct Run {
+    int32_t from, to, column;
+  };
+  std::vector<Run> runs;
+  std::vector<int32_t> start;  // each column's first candidate, and the end
+  std::vector<double> px, uy2;
+};
+
+void BuildTable(const CellField& f, CellField::PointCache& cache, int32_t octave, int32_t cy, double fy,
+                const int32_t* cellX, int32_t count, RowTable& t) {
+  t.runs.clear();
+  t.start.clear();
+  t.px.clear();
+  t.uy2.clear();
+  int32_t last = 0;  // the lattice column the table ends with
+  for (int32_t from = 0; from < count;) {
+    const int32_t home = cellX[from];
+    int32_t to = from + 1;
+    // Short runs keep the pruning's bound tight.
+    while (to < count && to - from < kRun && cellX[to] == home) ++to;
+    // The table ends with the previous run's three columns: add what the
+    // run's three lack.
+    const int32_t gap = int32_t(uint32_t(home) - uint32_t(last));
+    const int32_t add = t.start.empty() || gap < -1 || gap > 1 ? 3 : gap + 1;
+    for (int32_t a = 2 - add; a <= 1; ++a) {
+      last = NewField::Step(home, a);
+      t.start.push_back(int32_t(t.px.size()));
+      for (int32_t dy = -1; dy <= 1; ++dy) {
+        const CellPoints& cell = cache.Get(f, last, NewField::Step(cy, dy), octave);
+        const double oy = fy - dy;
+        for (int32_t k = 0; k < cell.count; ++k) {
+          const double uy = oy - cell.points[k].y;
+          t.px.push_back(cell.points[k].x);
+          t.uy2.push_back(uy * uy);
+        }
+      }
+    }
+    t.runs.push_back({from, to, int32_t(t.start.size()) - 3});
+    from = to;
+  }
+  t.start.push_back(int32_t(t.px.size()));
+  // Whole vectors may be read past the last candidate.
+  t.px.resize(t.px.size() + sizeof(RowD) / sizeof(double), 0.0);
+  t.uy2.resize(t.uy2.size() + sizeof(RowD) / sizeof(double), 0.0);
+}
+
+// The two nearest points of each sample: per run, the points that can be
+// nearest or second nearest somewhere along it, then those points' exact
+// distances (as Nearest computes them), W samples to a vector.
+template <int W>
+[[gnu::always_inline]] inline void NearestInRuns(const RowTable& t, const double* fx, double* f1, double* f2) {
+  using D = typename Wide<W>::D;
+  const auto load = [](const double* p) {
+    D v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  };
+  D lane = {};
+  for (int l = 0; l < W; ++l) lane[l] = l;
+  constexpr int32_t kMost = 3 * 3 * CellField::kMaxPoints;
+  double nearest[kMost + W];
+  double keptX[kMost], keptDx[kMost], keptY2[kMost];
+  for (const RowTable::Run& run : t.runs) {
+    const double lo = std::min(fx[run.from], fx[run.to - 1]), hi = std::max(fx[run.from], fx[run.to - 1]);
+    // Each point's nearest and farthest squared distance over the run; the
+    // second smallest farthest bounds what the samples keep.
+    D first = D{} + kFar, second = first;
+    const int32_t base = t.start[size_t(run.column)];
+    for (int32_t c = 0; c < 3; ++c) {
+      const double dx = c - 1;
+      const int32_t end = t.start[size_t(run.column + c + 1)];
+      for (int32_t b = t.start[size_t(run.column + c)]; b < end; b += W) {
+        const D px = load(&t.px[size_t(b)]), uy2 = load(&t.uy2[size_t(b)]);
+        const D a = (lo - dx) - px, z = (hi - dx) - px, zero = {};
+        const D inside = a > zero ? a : (z < zero ? z : zero), far = -a < z ? z : -a;
+        D farthest = uy2 + far * far;
+        farthest = lane + double(b) < double(end) ? farthest : D{} + kFar;
+        const D larger = first < farthest ? farthest : first;
+        second = larger < second ? larger : second;
+        first = farthest < first ? farthest : first;
+        const D near = uy2 + inside * inside;
+        std::memcpy(nearest + (b - base), &near, sizeof near);
+      }
+    }
+    double best = kFar, bound = kFar;
+    for (int l = 0; l < W; ++l) Keep(first[l], best, bound), Keep(second[l], best, bound);
+    // A margin for rounding: keeping a point too many changes nothing.
+    bound = bound * (1.0 + 1e-9) + 1e-12;
+    int32_t kept = 0;
+    for (int32_t c = 0; c < 3; ++c) {
+      const int32_t end = t.start[size_t(run.column + c + 1)];
+      // Without a branch: which points stay is hard to predict.
+      for (int32_t b = t.start[size_t(run.column + c)]; b < end; ++b) {
+        keptX[kept] = t.px[size_t(b)];
+        keptDx[kept] = c - 1;
+        keptY2[kept] = t.uy2[size_t(b)];
+        kept += nearest[b - base] <= bound ? 1 : 0;
+      }
+    }
+    for (int32_t i = run.from; i < run.to; i += W) {
+      const D f = load(fx + i);
+      D a = D{} + kFar, s = a;
+      for (int32_t k = 0; k < kept; ++k) {
+        const D u = (f - keptDx[k]) - keptX[k];
+        const D d = u * u + keptY2[k];
+        const D larger = a < d ? d : a;
+        s = larger < s ? larger : s;
+        a = d < a ? d : a;
+      }
+      // Lanes past the run are written again by the runs after it.
+      std::memcpy(f1 + i, &a, sizeof a);
+      std::memcpy(f2 + i, &s, sizeof s);
+    }
+  }
+}
+
+struct RowKernels {
+  template <int W>
+  [[gnu::always_inline]] static inline void Both(int32_t stage, const CellField& f, double x0, double step,
+                                                 int32_t count, int32_t octave, double* fx, int32_t* cellX,
+                                                 const RowTable* t, double* f1, double* f2) {
+    if (stage == 0) Positions<W>(f, x0, step, count, octave, fx, cellX);
+    else NearestInRuns<W>(*t, fx, f1, f2);
+  }
+  static void Baseline(int32_t stage, const CellField& f, double x0, double step, int32_t count, int32_t octave,
+                       double* fx, int32_t* cellX, const RowTable* t, double* f1, double* f2) {
+    Both<2>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2);
+  }
+  KV_FOR_AVX2 static void Avx2(int32_t stage, const CellField& f, double x0, double step, int32_t count,
+                               int32_t octave, double* fx, int32_t* cellX, const RowTable* t, double* f1, double* f2) {
+    Both<4>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2);
+  }
+  KV_FOR_AVX512 static void Avx512(int32_t stage, const CellField& f, double x0, double step, int32_t count,
+                                   int32_t octave, double* fx, int32_t* cellX, const RowTable* t, double* f1,
+                                   double* f2) {
+    Both<8>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2);
+  }
+};
+
+}  // namespace
+
 void CellField::ValueRow(double y, double x0, double step, int32_t count, double* first, double* second,
                          PointCache& cache) const {
   // Octave by octave over runs of samples in one home cell: a run tries only
   // the points that can be nearest or second nearest somewhere along it.
   // Every distance is computed as Value computes it, so the values agree.
-  const size_t n = static_cast<size_t>(std::max(count, 0));
-  std::vector<double> f1(n), f2(n), fx(n);
-  std::vector<int32_t> cellX(n);
-  struct Candidate {
-    double uy;      // constant along the run
-    double px, dx;  // the point's x and its cell's column offset
-  };
-  Candidate all[9 * kMaxPoints];
+  if (count <= 0) return;
+  const size_t n = size_t(count), padded = n + sizeof(RowD) / sizeof(double);
+  std::vector<double> f1(padded), f2(padded), fx(padded);
+  std::vector<int32_t> cellX(padded);
+  RowTable table;
+  auto kernel = &RowKernels::Baseline;
+  if (CurrentVectorPath() == VectorPath::kAvx512) kernel = &RowKernels::Avx512;
+  else if (CurrentVectorPath() == VectorPath::kAvx2) kernel = &RowKernels::Avx2;
   for (int32_t octave = 0; octave < octaveCount; ++octave) {
-    // Where each sample falls, with the position grown as Combine grows it.
-    CellPosition row{};
-    for (int32_t i = 0; i < count; ++i) {
-      PointD p{x0 + i * step, y};
-      for (int32_t k = 1; k <= octave; ++k) p = {p.x * lacunarity, p.y * lacunarity};
-      const CellPosition at = Locate(*this, PointD{p.x + kOctaveOffsets[octave].x, p.y + kOctaveOffsets[octave].y},
-                                     octave);
-      cellX[size_t(i)] = at.cx;
-      fx[size_t(i)] = at.fx;
-      row = at;
-    }
-    if (count > 0) {
-      const int64_t spanned = std::abs(int64_t(cellX[n - 1]) - cellX[0]);
-      cache.Reserve(octave, int32_t(std::min<int64_t>(spanned, 1 << 14)) + 3);
-    }
-    for (int32_t start = 0; start < count;) {
-      int32_t end = start + 1;
-      // Short runs keep the bound tight.
-      while (end < count && end - start < kRun && cellX[size_t(end)] == cellX[size_t(start)]) ++end;
-      double lo = fx[size_t(start)], hi = lo;
-      for (int32_t i = start + 1; i < end; ++i) lo = std::min(lo, fx[size_t(i)]), hi = std::max(hi, fx[size_t(i)]);
-      // Each point's nearest and farthest squared distance over the run.
-      int32_t found = 0;
-      double best = kFar, bound = kFar;
-      double nearest[9 * kMaxPoints];
-      for (int32_t dy = -1; dy <= 1; ++dy)
-        for (int32_t dx = -1; dx <= 1; ++dx) {
-          const CellPoints& cell =
-              cache.Get(*this, NewField::Step(cellX[size_t(start)], dx), NewField::Step(row.cy, dy), octave);
-          const double oy = row.fy - dy;
-          for (int32_t k = 0; k < cell.count; ++k) {
-            const double uy = oy - cell.points[k].y;
-            const double a = lo - dx - cell.points[k].x, b = hi - dx - cell.points[k].x;
-            const double near = a > 0.0 ? a : (b < 0.0 ? b : 0.0), far = std::max(std::abs(a), std::abs(b));
-            const double farthest = uy * uy + far * far;
-            bound = std::min(bound, std::max(best, farthest));
-            best = std::min(best, farthest);
-            nearest[found] = uy * uy + near * near;
-            all[found++] = {uy, cell.points[k].x, double(dx)};
-          }
-        }
-      // A margin for rounding: keeping a point too many changes nothing.
-      bound = bound * (1.0 + 1e-9) + 1e-12;
-      int32_t kept = 0;
-      // Without a branch: which points stay is hard to predict.
-      for (int32_t k = 0; k < found; ++k) {
-        all[kept] = all[k];
-        kept += nearest[k] <= bound ? 1 : 0;
-      }
-      for (int32_t i = start; i < end; ++i) {
-        double a = kFar, b = kFar;
-        const double f = fx[size_t(i)];
-        for (int32_t k = 0; k < kept; ++k) {
-          const double ux = (f - all[k].dx) - all[k].px;
-          Keep(ux * ux + all[k].uy * all[k].uy, a, b);
-        }
-        f1[size_t(i)] = a;
-        f2[size_t(i)] = b;
-      }
-      start = end;
-    }
+    kernel(0, *this, x0, step, count, octave, fx.data(), cellX.data(), nullptr, nullptr, nullptr);
+    // Every sample shares the row, and so its cell row.
+    PointD p{x0, y};
+    for (int32_t k = 1; k <= octave; ++k) p = {p.x * lacunarity, p.y * lacunarity};
+    const CellPosition row =
+        Locate(*this, PointD{p.x + kOctaveOffsets[octave].x, p.y + kOctaveOffsets[octave].y}, octave);
+    const int64_t spanned = std::abs(int64_t(cellX[n - 1]) - cellX[0]);
+    cache.Reserve(octave, int32_t(std::min<int64_t>(spanned, 1 << 14)) + 3);
+    BuildTable(*this, cache, octave, row.cy, row.fy, cellX.data(), count, table);
+    kernel(1, *this, x0, step, count, octave, fx.data(), cellX.data(), &table, f1.data(), f2.data());
     for (int32_t i = 0; i < count; ++i) {
       if (octave == 0) {
         first[i] = f1[size_t(i)] + bias;

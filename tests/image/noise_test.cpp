@@ -395,22 +395,29 @@ TEST(CellField, DistancesMatchABruteForceSearch) {
   }
 }
 
+// On every vector path.
 TEST(CellField, RowFormEqualsThePerSampleForm) {
-  for (bool periodic : {false, true}) {
-    auto f = MakeCells({11, 8}, 13, 3, periodic, 88, 64);
-    // One cache for rows that jump about, as well as for neighbouring ones.
-    CellField::PointCache cache;
-    for (const RowCase& c : kRowCases) {
-      std::vector<double> first(size_t(c.count), 7.0), second(size_t(c.count), 7.0);
-      f->ValueRow(c.y, c.x0, c.step, c.count, first.data(), second.data(), cache);
-      for (int32_t i = 0; i < c.count; ++i) {
-        double a, b;
-        f->Value(PointD{c.At(i), c.y}, a, b);
-        ASSERT_EQ(first[size_t(i)], a) << "x0 " << c.x0 << " sample " << i;
-        ASSERT_EQ(second[size_t(i)], b) << "x0 " << c.x0 << " sample " << i;
+  const VectorPath best = BestVectorPath();
+  for (int path = 0; path <= int(best); ++path) {
+    UseVectorPath(VectorPath(path));
+    for (bool periodic : {false, true}) {
+      auto f = MakeCells({11, 8}, 13, 3, periodic, 88, 64);
+      // One cache for rows that jump about, as well as for neighbouring ones.
+      CellField::PointCache cache;
+      for (const RowCase& c : kRowCases) {
+        std::vector<double> first(size_t(c.count) + 1, 7.0), second(size_t(c.count) + 1, 7.0);
+        f->ValueRow(c.y, c.x0, c.step, c.count, first.data(), second.data(), cache);
+        for (int32_t i = 0; i < c.count; ++i) {
+          double a, b;
+          f->Value(PointD{c.At(i), c.y}, a, b);
+          ASSERT_EQ(first[size_t(i)], a) << "path " << path << " x0 " << c.x0 << " sample " << i;
+          ASSERT_EQ(second[size_t(i)], b) << "path " << path << " x0 " << c.x0 << " sample " << i;
+        }
+        ASSERT_EQ(first[size_t(c.count)], 7.0) << "wrote past the count";
       }
     }
   }
+  UseVectorPath(best);
 }
 
 TEST(CellField, PeriodicFieldTiles) {
