@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "image/image.h"
@@ -240,15 +241,22 @@ struct RowTable {
   };
   std::vector<Run> runs;
   std::vector<int32_t> start;  // each column's first candidate, and the end
-  std::vector<double> px, uy2;
+  std::unique_ptr<double[]> px, uy2;
 };
 
 void BuildTable(const CellField& f, CellField::PointCache& cache, int32_t octave, int32_t cy, double fy,
                 const int32_t* cellX, int32_t count, RowTable& t) {
   t.runs.clear();
   t.start.clear();
-  t.px.clear();
-  t.uy2.clear();
+  // A run of a new home cell adds at most three columns of 27 points.
+  int64_t homes = 1;
+  for (int32_t i = 1; i < count; ++i) homes += cellX[i] != cellX[i - 1] ? 1 : 0;
+  const size_t room = size_t(3 * homes) * 3 * CellField::kMaxPoints + sizeof(RowD) / sizeof(double);
+  t.px.reset(new double[room]);
+  t.uy2.reset(new double[room]);
+  double* px = t.px.get();
+  double* uy2 = t.uy2.get();
+  int32_t used = 0;
   int32_t last = 0;  // the lattice column the table ends with
   for (int32_t from = 0; from < count;) {
     const int32_t home = cellX[from];
@@ -261,24 +269,24 @@ void BuildTable(const CellField& f, CellField::PointCache& cache, int32_t octave
     const int32_t add = t.start.empty() || gap < -1 || gap > 1 ? 3 : gap + 1;
     for (int32_t a = 2 - add; a <= 1; ++a) {
       last = NewField::Step(home, a);
-      t.start.push_back(int32_t(t.px.size()));
+      t.start.push_back(used);
       for (int32_t dy = -1; dy <= 1; ++dy) {
         const CellPoints& cell = cache.Get(f, last, NewField::Step(cy, dy), octave);
         const double oy = fy - dy;
-        for (int32_t k = 0; k < cell.count; ++k) {
+        for (int32_t k = 0; k < cell.count; ++k, ++used) {
           const double uy = oy - cell.points[k].y;
-          t.px.push_back(cell.points[k].x);
-          t.uy2.push_back(uy * uy);
+          px[used] = cell.points[k].x;
+          uy2[used] = uy * uy;
         }
       }
     }
     t.runs.push_back({from, to, int32_t(t.start.size()) - 3});
     from = to;
   }
-  t.start.push_back(int32_t(t.px.size()));
-  // Whole vectors may be read past the last candidate.
-  t.px.resize(t.px.size() + sizeof(RowD) / sizeof(double), 0.0);
-  t.uy2.resize(t.uy2.size() + sizeof(RowD) / sizeof(double), 0.0);
+  t.start.push_back(used);
+  // Whole vectors are read past the last candidate.
+  std::fill_n(px + used, sizeof(RowD) / sizeof(double), 0.0);
+  std::fill_n(uy2 + used, sizeof(RowD) / sizeof(double), 0.0);
 }
 
 // The two nearest points of each sample: per run, the points that can be
@@ -307,7 +315,7 @@ template <int W>
       const double dx = c - 1;
       const int32_t end = t.start[size_t(run.column + c + 1)];
       for (int32_t b = t.start[size_t(run.column + c)]; b < end; b += W) {
-        const D px = load(&t.px[size_t(b)]), uy2 = load(&t.uy2[size_t(b)]);
+        const D px = load(t.px.get() + b), uy2 = load(t.uy2.get() + b);
         const D a = (lo - dx) - px, z = (hi - dx) - px, zero = {};
         const D inside = a > zero ? a : (z < zero ? z : zero), far = -a < z ? z : -a;
         D farthest = uy2 + far * far;
@@ -351,26 +359,66 @@ template <int W>
   }
 }
 
+// The octaves' distances combined as Combine combines them, W samples to
+// a vector: the running products, divided by the weights' sum after the
+// last octave.
+template <int W>
+[[gnu::always_inline]] inline void Accumulate(const CellField& f, int32_t octave, const double* d1, const double* d2,
+                                              int32_t count, double* first, double* second) {
+  using D = typename Wide<W>::D;
+  const double weight = f.octaveWeight[octave], bias = f.bias;
+  const bool last = octave + 1 == f.octaveCount;
+  for (int32_t i = 0; i < count; i += W) {
+    D a, b, x, y;
+    std::memcpy(&a, d1 + i, sizeof a);
+    std::memcpy(&b, d2 + i, sizeof b);
+    if (octave == 0) {
+      x = a + bias;
+      y = b + bias;
+    } else {
+      std::memcpy(&x, first + i, sizeof x);
+      std::memcpy(&y, second + i, sizeof y);
+      x *= 1.0 + weight * (a + bias);
+      y *= 1.0 + weight * (b + bias);
+    }
+    if (last) {
+      x /= f.weightSum;
+      y /= f.weightSum;
+    }
+    std::memcpy(first + i, &x, sizeof x);
+    std::memcpy(second + i, &y, sizeof y);
+  }
+}
+
 struct RowKernels {
+  // Stage 0 places the samples; stage 1 finds their nearest points and adds
+  // the octave to first and second (padded like the others).
   template <int W>
   [[gnu::always_inline]] static inline void Both(int32_t stage, const CellField& f, double x0, double step,
                                                  int32_t count, int32_t octave, double* fx, int32_t* cellX,
-                                                 const RowTable* t, double* f1, double* f2) {
-    if (stage == 0) Positions<W>(f, x0, step, count, octave, fx, cellX);
-    else NearestInRuns<W>(*t, fx, f1, f2);
+                                                 const RowTable* t, double* f1, double* f2, double* first,
+                                                 double* second) {
+    if (stage == 0) {
+      Positions<W>(f, x0, step, count, octave, fx, cellX);
+    } else {
+      NearestInRuns<W>(*t, fx, f1, f2);
+      Accumulate<W>(f, octave, f1, f2, count, first, second);
+    }
   }
   static void Baseline(int32_t stage, const CellField& f, double x0, double step, int32_t count, int32_t octave,
-                       double* fx, int32_t* cellX, const RowTable* t, double* f1, double* f2) {
-    Both<2>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2);
+                       double* fx, int32_t* cellX, const RowTable* t, double* f1, double* f2, double* first,
+                       double* second) {
+    Both<2>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2, first, second);
   }
   KV_FOR_AVX2 static void Avx2(int32_t stage, const CellField& f, double x0, double step, int32_t count,
-                               int32_t octave, double* fx, int32_t* cellX, const RowTable* t, double* f1, double* f2) {
-    Both<4>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2);
+                               int32_t octave, double* fx, int32_t* cellX, const RowTable* t, double* f1, double* f2,
+                               double* first, double* second) {
+    Both<4>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2, first, second);
   }
   KV_FOR_AVX512 static void Avx512(int32_t stage, const CellField& f, double x0, double step, int32_t count,
                                    int32_t octave, double* fx, int32_t* cellX, const RowTable* t, double* f1,
-                                   double* f2) {
-    Both<8>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2);
+                                   double* f2, double* first, double* second) {
+    Both<8>(stage, f, x0, step, count, octave, fx, cellX, t, f1, f2, first, second);
   }
 };
 
@@ -383,14 +431,14 @@ void CellField::ValueRow(double y, double x0, double step, int32_t count, double
   // Every distance is computed as Value computes it, so the values agree.
   if (count <= 0) return;
   const size_t n = size_t(count), padded = n + sizeof(RowD) / sizeof(double);
-  std::vector<double> f1(padded), f2(padded), fx(padded);
+  std::vector<double> f1(padded), f2(padded), fx(padded), sum1(padded), sum2(padded);
   std::vector<int32_t> cellX(padded);
   RowTable table;
   auto kernel = &RowKernels::Baseline;
   if (CurrentVectorPath() == VectorPath::kAvx512) kernel = &RowKernels::Avx512;
   else if (CurrentVectorPath() == VectorPath::kAvx2) kernel = &RowKernels::Avx2;
   for (int32_t octave = 0; octave < octaveCount; ++octave) {
-    kernel(0, *this, x0, step, count, octave, fx.data(), cellX.data(), nullptr, nullptr, nullptr);
+    kernel(0, *this, x0, step, count, octave, fx.data(), cellX.data(), nullptr, nullptr, nullptr, nullptr, nullptr);
     // Every sample shares the row, and so its cell row.
     PointD p{x0, y};
     for (int32_t k = 1; k <= octave; ++k) p = {p.x * lacunarity, p.y * lacunarity};
@@ -399,21 +447,11 @@ void CellField::ValueRow(double y, double x0, double step, int32_t count, double
     const int64_t spanned = std::abs(int64_t(cellX[n - 1]) - cellX[0]);
     cache.Reserve(octave, int32_t(std::min<int64_t>(spanned, 1 << 14)) + 3);
     BuildTable(*this, cache, octave, row.cy, row.fy, cellX.data(), count, table);
-    kernel(1, *this, x0, step, count, octave, fx.data(), cellX.data(), &table, f1.data(), f2.data());
-    for (int32_t i = 0; i < count; ++i) {
-      if (octave == 0) {
-        first[i] = f1[size_t(i)] + bias;
-        second[i] = f2[size_t(i)] + bias;
-      } else {
-        first[i] *= 1.0 + octaveWeight[octave] * (f1[size_t(i)] + bias);
-        second[i] *= 1.0 + octaveWeight[octave] * (f2[size_t(i)] + bias);
-      }
-    }
+    kernel(1, *this, x0, step, count, octave, fx.data(), cellX.data(), &table, f1.data(), f2.data(), sum1.data(),
+           sum2.data());
   }
-  for (int32_t i = 0; i < count; ++i) {
-    first[i] /= weightSum;
-    second[i] /= weightSum;
-  }
+  std::copy_n(sum1.data(), n, first);
+  std::copy_n(sum2.data(), n, second);
 }
 
 }  // namespace kv

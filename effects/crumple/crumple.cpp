@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -9,9 +10,11 @@
 #include "host/host_color.h"
 #include "framework/render_selection.h"
 #include "parameters/parameters.h"
+#include "image/lanes.h"
 #include "image/lighting.h"
 #include "image/noise_cells.h"
 #include "image/pixel_ops.h"
+#include "image/vector_kernels.h"
 
 namespace kv {
 
@@ -120,8 +123,9 @@ struct RowWindow {
   double* here;
   double* below;
 
+  // Rows are readable a vector of the widest path past their end.
   explicit RowWindow(int32_t width) {
-    for (auto& r : rows) r.resize(size_t(width));
+    for (auto& r : rows) r.resize(size_t(width) + 8);
     above = rows[0].data(), here = rows[1].data(), below = rows[2].data();
   }
   void Load(Relief& relief, int32_t y) {
@@ -147,6 +151,16 @@ inline double Stretch(double before, double after) {
   const double d = 0.5 * (after - before);
   return std::sqrt(d * d + 1.0);
 }
+
+// A row's warped pixels, the light each receives and the lit result.
+struct RowScratch {
+  std::vector<uint8_t> warped, fresh;
+  std::vector<double> amount;
+  // Readable a vector of the widest path past the row's end.
+  RowScratch(int32_t width, int32_t channels)
+      : warped(size_t(width + 8) * size_t(channels)), fresh(size_t(width) * size_t(channels)),
+        amount(size_t(width) + 8) {}
+};
 
 struct Look {
   const ByteImage* input;
@@ -181,19 +195,120 @@ inline void Warped(const ByteImage& in, const uint8_t* background, double X, dou
   BilinearFromCorners<N, Alpha>(c[0], c[1], c[2], c[3], X - x0, Y - y0, out);
 }
 
+// The lit pixel from its warped colour, as ShadeTerms and ApplyShadeTerms
+// give it: the exact form, which the vector rows fall back on.
+template <int32_t N, bool Alpha>
+inline void LightPixel(const Look& z, const uint8_t* warped, PointD g, double ambient, double l, uint8_t* dst) {
+  constexpr int32_t kColours = Alpha ? N - 1 : N;
+  double v[kColours];
+  for (int32_t c = 0; c < kColours; ++c) v[c] = warped[c];
+  ApplyShadeTerms(v, kColours, ShadeTerms(g, g.x * g.x + g.y * g.y, ambient, l, z.light), z.shadow, z.highlight);
+  for (int32_t c = 0; c < kColours; ++c) dst[c] = uint8_t(std::clamp(v[c] + 0.5, 0.0, 255.0));
+  if constexpr (Alpha) dst[kColours] = warped[kColours];
+}
+
+// The relief around a pixel: its slope and the light boost's share.
+inline PointD Slope(const double* above, const double* here, const double* below, int32_t j) {
+  return {0.5 * (here[j + 1] - here[j - 1]) * 0.4, 0.5 * (below[j] - above[j]) * 0.4};
+}
+inline double Ambient(const Look& z, double h) { return 1.0 + 0.75 * (z.boost * 0.005) * (1.0 - h / z.K); }
+
+// One row's shading, W pixels to a vector, each lane doing LightPixel's
+// arithmetic in its order, except the highlight's power, which is Powers'.
+// Where that could have moved a byte (a channel within 1e-8 of rounding
+// the other way; Powers is within 1e-12 relative, which moves a channel by
+// under 3e-10), the pixel is lit again the exact way.
+struct ShadeRow {
+  const Look* z;
+  const double *above, *here, *below;  // at the row's first pixel; readable a vector past its last
+  const uint8_t* warped;               // N bytes a pixel, readable a vector past the last
+  const double* amount;                // the light's intensity, readable likewise
+  int32_t count;
+  uint8_t* fresh;
+
+  template <int W, int32_t N, bool Alpha>
+  [[gnu::always_inline]] void Run() const {
+    using D = typename Wide<W>::D;
+    using U = typename Wide<W>::U;
+    using I = typename Wide<W>::I;
+    constexpr int32_t kColours = Alpha ? N - 1 : N;
+    const auto load = [](const double* p) {
+      D v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    };
+    const ShadingLight& light = z->light;
+    const double boost = 0.75 * (z->boost * 0.005);
+    const D zero = {};
+    for (int32_t i = 0; i < count; i += W) {
+      D v[N];
+      if constexpr (N == 4) {
+        U words;
+        std::memcpy(&words, warped + size_t(i) * 4, sizeof words);
+        for (int32_t c = 0; c < N; ++c) v[c] = __builtin_convertvector(I((words >> (8 * c)) & 255u), D);
+      } else {
+        for (int32_t c = 0; c < N; ++c)
+          for (int l = 0; l < W; ++l) v[c][l] = warped[size_t(i + l) * N + size_t(c)];
+      }
+      const D gx = 0.5 * (load(here + i + 1) - load(here + i - 1)) * 0.4;
+      const D gy = 0.5 * (load(below + i) - load(above + i)) * 0.4;
+      const D ambient = 1.0 + boost * (1.0 - load(here + i) / z->K);
+      const D g2 = gx * gx + gy * gy;
+      const D s = 255.0 * load(amount + i);
+      const D nl = -gx * light.L.x - gy * light.L.y + light.L.z;
+      const auto lit = nl > zero;
+      D root;
+      for (int l = 0; l < W; ++l) root[l] = std::sqrt(1.0 + g2[l]);
+      const D r = 2.0 * nl / (1.0 + g2) - light.L.z;
+      const auto shines = lit & (r > zero);
+      // Terms that do not apply are 0, which leaves the channels as they are.
+      const D terms[3] = {lit ? (1.0 - ambient) * s : s, lit ? s * (1.0 - nl / root) : zero,
+                          shines ? s * light.brightness * Powers<W>(r, light.exponent) : zero};
+      typename Wide<W>::M unsure = {};
+      for (int32_t c = 0; c < kColours; ++c) {
+        for (int32_t t = 0; t < 3; ++t) v[c] += ((t < 2 ? z->shadow[c] : z->highlight[c]) - v[c]) * (terms[t] / 255.0);
+        v[c] += 0.5;
+        const D part = v[c] - Floors<W>(v[c]);
+        unsure |= (part < zero + 1e-8) | (part > zero + (1.0 - 1e-8));
+        v[c] = ToBytes<W>(v[c]);
+      }
+      unsure &= shines;
+      const int32_t n = std::min(W, count - i);
+      if constexpr (N == 4) {
+        StorePixels<W, N>(v, n, fresh + size_t(i) * N);
+      } else {
+        for (int l = 0; l < n; ++l)
+          for (int32_t c = 0; c < N; ++c) fresh[size_t(i + l) * N + size_t(c)] = uint8_t(v[c][l]);
+      }
+      for (int l = 0; l < n; ++l)
+        if (unsure[l] != 0) {
+          const int32_t j = i + l;
+          LightPixel<N, Alpha>(*z, warped + size_t(j) * N, Slope(above, here, below, j), Ambient(*z, here[j]),
+                               amount[j], fresh + size_t(j) * N);
+        }
+    }
+  }
+};
+
+template <int32_t N, bool Alpha>
+struct ShadeKernels {
+  static void Baseline(const ShadeRow& row) { row.Run<2, N, Alpha>(); }
+  KV_FOR_AVX2 static void Avx2(const ShadeRow& row) { row.Run<4, N, Alpha>(); }
+  KV_FOR_AVX512 static void Avx512(const ShadeRow& row) { row.Run<8, N, Alpha>(); }
+};
+
 // Warps and lights row y of `rows` (the columns of `xs`, `ys`), writing
 // into `out` through the mask, or straight on a layer with transparency.
 template <int32_t N, bool Alpha>
 void LightRow(const Look& z, const RowWindow& w, int32_t left0, int32_t y, const Rect& rows, const double* xs,
-              const double* ys, ByteImage& out, const ByteMask& mask, std::vector<uint8_t>& fresh) {
-  constexpr int32_t kColours = Alpha ? N - 1 : N;
+              const double* ys, ByteImage& out, const ByteMask& mask, RowScratch& scratch) {
   const ByteImage& in = *z.input;
   // A picture smaller than 2 x 2 is not sampled; the pixel stays as it was.
   const bool sampled = in.Width() >= 2 && in.Height() >= 2;
-  uint8_t warped[N] = {};
-  uint8_t* dst = fresh.data();
-  for (int32_t x = rows.left; x < rows.right; ++x, dst += N) {
-    const int32_t i = x - rows.left, j = x - left0;
+  uint8_t* warped = scratch.warped.data();
+  double* amount = scratch.amount.data();
+  for (int32_t x = rows.left; x < rows.right; ++x, warped += N) {
+    const int32_t i = x - rows.left;
     double X = x, Y = y;
     if (z.distort) {
       X = xs[i], Y = ys[i];
@@ -209,17 +324,19 @@ void LightRow(const Look& z, const RowWindow& w, int32_t left0, int32_t y, const
         l = z.selection->bounds.Contains(u, v) ? (*z.selection)(u, v) / 255.0 : 0.0;
       }
     }
-    const PointD g{0.5 * (w.here[j + 1] - w.here[j - 1]) * 0.4, 0.5 * (w.below[j] - w.above[j]) * 0.4};
-    const double ambient = 1.0 + 0.75 * (z.boost * 0.005) * (1.0 - w.here[j] / z.K);
-    double v[kColours];
-    for (int32_t c = 0; c < kColours; ++c) v[c] = warped[c];
-    ApplyShadeTerms(v, kColours, ShadeTerms(g, g.x * g.x + g.y * g.y, ambient, l, z.light), z.shadow, z.highlight);
-    for (int32_t c = 0; c < kColours; ++c) dst[c] = uint8_t(std::clamp(v[c] + 0.5, 0.0, 255.0));
-    if constexpr (Alpha) dst[kColours] = warped[kColours];
+    amount[i] = l;
   }
-  uint8_t* row = out.Address(rows.left, y);
-  if (z.transparency) std::copy(fresh.begin(), fresh.end(), row);
-  else BlendRowByMask(mask.Address(rows.left, y), row, fresh.data(), row, rows.Width(), out.format);
+  const int32_t j = rows.left - left0;
+  const ShadeRow row{&z, w.above + j, w.here + j, w.below + j, scratch.warped.data(), amount, rows.Width(),
+                     scratch.fresh.data()};
+  switch (CurrentVectorPath()) {
+    case VectorPath::kAvx512: ShadeKernels<N, Alpha>::Avx512(row); break;
+    case VectorPath::kAvx2: ShadeKernels<N, Alpha>::Avx2(row); break;
+    default: ShadeKernels<N, Alpha>::Baseline(row); break;
+  }
+  uint8_t* dst = out.Address(rows.left, y);
+  if (z.transparency) std::copy_n(scratch.fresh.data(), size_t(rows.Width()) * N, dst);
+  else BlendRowByMask(mask.Address(rows.left, y), dst, scratch.fresh.data(), dst, rows.Width(), out.format);
 }
 
 // The flattened sheet's positions along row y: arc lengths summed outward
@@ -294,13 +411,13 @@ int32_t Crumple::Render(RenderContext& c) {
     const int32_t left0 = relief.Left();
     RowWindow w(relief.Width());
     std::vector<double> xs(size_t(A.Width())), ys(size_t(A.Width()));
-    std::vector<uint8_t> fresh(size_t(A.Width()) * f.channelCount);
+    RowScratch scratch(A.Width(), f.channelCount);
     int32_t done = 0;
     auto light = [&](int32_t y) -> int32_t {
       if (c.ShouldAbort()) return kErrAborted;
       if (z.distort) RowPositions(w.here, left0, cx, A, xs.data());
       const auto row = [&]<int32_t N, bool Alpha>() {
-        LightRow<N, Alpha>(z, w, left0, y, A, xs.data(), ys.data(), out, *c.mask, fresh);
+        LightRow<N, Alpha>(z, w, left0, y, A, xs.data(), ys.data(), out, *c.mask, scratch);
         return 0;
       };
       if (ForPixelLayout(f, row, kErrGeneral) != 0) return kErrGeneral;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "image/lanes.h"
 #include "image/lighting.h"
 
 namespace kv {
@@ -42,6 +43,24 @@ TEST(Lighting, FlatSurfaceUnderTheLight) {
   const double black[1] = {0.0}, white[1] = {255.0};
   ApplyShadeTerms(c, 1, overhead, black, white);
   EXPECT_NEAR(c[0], 200.0 * (1 - 0.375) + (255.0 - 200.0 * 0.625) * 0.3, 1e-9);
+}
+
+// The highlight's fast power stays within the bound its callers rely on to
+// give std::pow's bytes, for the exponents lights have and beyond.
+TEST(Lighting, FastPowerStaysWithinItsBound) {
+  for (const double e : {1.0, 9.32, 18.78, 23.0, 64.0}) {
+    for (double r = 1.0 + 1e-15; r > 1e-260; r *= 0.9137) {
+      Wide<4>::D lanes = {r, r * 0.9999999, std::nextafter(r, 0.0), 0.5 * r};
+      const Wide<4>::D power = Powers<4>(lanes, e);
+      for (int l = 0; l < 4; ++l) {
+        const double exact = std::pow(lanes[l], e);
+        if (exact >= 1e-300) ASSERT_NEAR(power[l], exact, 1e-12 * exact) << lanes[l] << "^" << e;
+        else ASSERT_LE(power[l], 1e-290) << lanes[l] << "^" << e;
+      }
+    }
+    EXPECT_EQ(Powers<4>(Wide<4>::D{0.0, -0.0, 1.0, 0.0}, e)[2], 1.0);
+    EXPECT_EQ(Powers<4>(Wide<4>::D{0.0, -0.0, 1.0, 0.0}, e)[0], 0.0);
+  }
 }
 
 }  // namespace

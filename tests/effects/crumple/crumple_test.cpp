@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "effects/crumple/crumple.h"
+#include "image/vector_kernels.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
 
@@ -104,6 +105,13 @@ TEST(Crumple, UnselectedPixelsStayAndTilesSeedsAndPreviewAgree) {
   const Picture whole = Crumpled(layer, With({}, oval));
   for (const int tile : {19, 64}) EXPECT_EQ(Crumpled(layer, With({}, oval, tile)).pixels, whole.pixels) << tile;
   EXPECT_NE(Crumpled(layer, With([](CrumpleBlock& b) { b.randomSeed = 1; }, oval)).pixels, whole.pixels);
+  // Every vector path gives the same bytes, with and without alpha.
+  for (int path = 0; path < int(BestVectorPath()); ++path) {
+    UseVectorPath(VectorPath(path));
+    EXPECT_EQ(Crumpled(layer, With({}, oval)).pixels, whole.pixels) << "path " << path;
+    EXPECT_EQ(Crumpled(in, With({}, box)).pixels, boxed.pixels) << "path " << path;
+  }
+  UseVectorPath(BestVectorPath());
 
   // The same creases and light; the pull is left out, as the preview sums
   // its arc lengths over its own, coarser pixels.
