@@ -155,11 +155,15 @@ inline double Stretch(double before, double after) {
 // A row's warped pixels, the light each receives and the lit result.
 struct RowScratch {
   std::vector<uint8_t> warped, fresh;
-  std::vector<double> amount;
+  std::vector<double> amount, fx, fy;
+  std::vector<uint32_t> corners[4];
   // Readable a vector of the widest path past the row's end.
   RowScratch(int32_t width, int32_t channels)
       : warped(size_t(width + 8) * size_t(channels)), fresh(size_t(width) * size_t(channels)),
-        amount(size_t(width) + 8) {}
+        amount(size_t(width) + 8), fx(amount.size()), fy(amount.size()) {
+    if (channels == 4)
+      for (auto& c : corners) c.resize(amount.size());
+  }
 };
 
 struct Look {
@@ -173,14 +177,14 @@ struct Look {
   double shadow[4], highlight[4];
 };
 
-// The warped pixel at (X, Y): SampleBilinear's corners and arithmetic, the
-// corners beyond the input reading as the background.
-template <int32_t N, bool Alpha>
-inline void Warped(const ByteImage& in, const uint8_t* background, double X, double Y, uint8_t* out) {
+// The corners SampleBilinear weighs at (X, Y), those beyond the input
+// reading as the background, and the fractions it weighs them by.
+template <int32_t N>
+inline void Corners(const ByteImage& in, const uint8_t* background, double X, double Y, const uint8_t* (&c)[4],
+                    double& fx, double& fy) {
   const Rect& b = in.bounds;
   const int32_t x0 = int32_t(std::clamp(std::floor(X), -1073741824.0, 1073741824.0));
   const int32_t y0 = int32_t(std::clamp(std::floor(Y), -1073741824.0, 1073741824.0));
-  const uint8_t* c[4];
   if (x0 >= b.left && x0 + 1 < b.right && y0 >= b.top && y0 + 1 < b.bottom) {
     c[0] = in.Address(x0, y0);
     c[1] = c[0] + N;
@@ -192,7 +196,17 @@ inline void Warped(const ByteImage& in, const uint8_t* background, double X, dou
       c[i] = b.Contains(x, y) ? in.Address(x, y) : background;
     }
   }
-  BilinearFromCorners<N, Alpha>(c[0], c[1], c[2], c[3], X - x0, Y - y0, out);
+  fx = X - x0;
+  fy = Y - y0;
+}
+
+// The warped pixel at (X, Y): SampleBilinear's arithmetic.
+template <int32_t N, bool Alpha>
+inline void Warped(const ByteImage& in, const uint8_t* background, double X, double Y, uint8_t* out) {
+  const uint8_t* c[4];
+  double fx, fy;
+  Corners<N>(in, background, X, Y, c, fx, fy);
+  BilinearFromCorners<N, Alpha>(c[0], c[1], c[2], c[3], fx, fy, out);
 }
 
 // The lit pixel from its warped colour, as ShadeTerms and ApplyShadeTerms
@@ -222,9 +236,50 @@ struct ShadeRow {
   const Look* z;
   const double *above, *here, *below;  // at the row's first pixel; readable a vector past its last
   const uint8_t* warped;               // N bytes a pixel, readable a vector past the last
+  // Instead, four bytes a pixel: its warped pixel's corners as words and
+  // their fractions, readable likewise.
+  const uint32_t* corners[4];
+  const double *fx, *fy;
   const double* amount;                // the light's intensity, readable likewise
   int32_t count;
   uint8_t* fresh;
+
+  // BilinearFromCorners, lane by lane, for pixels of four bytes.
+  template <int W, bool Alpha>
+  [[gnu::always_inline]] void Bilinear(int32_t i, typename Wide<W>::D (&v)[4]) const {
+    using D = typename Wide<W>::D;
+    using U = typename Wide<W>::U;
+    using I = typename Wide<W>::I;
+    D ch[4][4];  // corner, channel
+    for (int32_t k = 0; k < 4; ++k) {
+      U words;
+      std::memcpy(&words, corners[k] + i, sizeof words);
+      for (int32_t c = 0; c < 4; ++c) ch[k][c] = __builtin_convertvector(I((words >> (8 * c)) & 255u), D);
+    }
+    D x, y;
+    std::memcpy(&x, fx + i, sizeof x);
+    std::memcpy(&y, fy + i, sizeof y);
+    if constexpr (!Alpha) {
+      for (int32_t c = 0; c < 4; ++c) {
+        const D left = ch[0][c] + (ch[2][c] - ch[0][c]) * y;
+        const D right = ch[1][c] + (ch[3][c] - ch[1][c]) * y;
+        v[c] = ToBytes<W>(left + (right - left) * x);
+      }
+    } else {
+      const D w[4] = {(1.0 - x) * (1.0 - y), x * (1.0 - y), (1.0 - x) * y, x * y};
+      const D alpha = ToBytes<W>(w[0] * ch[0][3] + w[1] * ch[1][3] + w[2] * ch[2][3] + w[3] * ch[3][3]);
+      const D zero = {};
+      const auto clear = alpha == zero;
+      // Nothing to weigh the colours by where the alpha is 0: they are 0.
+      const D by = clear ? zero + 1.0 : alpha;
+      for (int32_t c = 0; c < 3; ++c) {
+        const D sum = w[0] / by * ch[0][3] * ch[0][c] + w[1] / by * ch[1][3] * ch[1][c] +
+                      w[2] / by * ch[2][3] * ch[2][c] + w[3] / by * ch[3][3] * ch[3][c];
+        v[c] = clear ? zero : ToBytes<W>(sum);
+      }
+      v[3] = alpha;
+    }
+  }
 
   template <int W, int32_t N, bool Alpha>
   [[gnu::always_inline]] void Run() const {
@@ -243,9 +298,13 @@ struct ShadeRow {
     for (int32_t i = 0; i < count; i += W) {
       D v[N];
       if constexpr (N == 4) {
-        U words;
+        if (corners[0] != nullptr) {
+          Bilinear<W, Alpha>(i, v);
+        } else {
+          U words;
         std::memcpy(&words, warped + size_t(i) * 4, sizeof words);
-        for (int32_t c = 0; c < N; ++c) v[c] = __builtin_convertvector(I((words >> (8 * c)) & 255u), D);
+          for (int32_t c = 0; c < N; ++c) v[c] = __builtin_convertvector(I((words >> (8 * c)) & 255u), D);
+        }
       } else {
         for (int32_t c = 0; c < N; ++c)
           for (int l = 0; l < W; ++l) v[c][l] = warped[size_t(i + l) * N + size_t(c)];
@@ -283,8 +342,14 @@ struct ShadeRow {
       for (int l = 0; l < n; ++l)
         if (unsure[l] != 0) {
           const int32_t j = i + l;
-          LightPixel<N, Alpha>(*z, warped + size_t(j) * N, Slope(above, here, below, j), Ambient(*z, here[j]),
-                               amount[j], fresh + size_t(j) * N);
+          uint8_t pixel[N];
+          std::memcpy(pixel, warped + size_t(j) * N, N);
+          if (corners[0] != nullptr) {
+            const auto at = [&](int32_t k) { return reinterpret_cast<const uint8_t*>(corners[k] + j); };
+            BilinearFromCorners<N, Alpha>(at(0), at(1), at(2), at(3), fx[j], fy[j], pixel);
+          }
+          LightPixel<N, Alpha>(*z, pixel, Slope(above, here, below, j), Ambient(*z, here[j]), amount[j],
+                               fresh + size_t(j) * N);
         }
     }
   }
@@ -307,10 +372,17 @@ void LightRow(const Look& z, const RowWindow& w, int32_t left0, int32_t y, const
   const bool sampled = in.Width() >= 2 && in.Height() >= 2;
   uint8_t* warped = scratch.warped.data();
   double* amount = scratch.amount.data();
+  // Pixels of four bytes are warped in the vector rows, from their corners.
+  const bool corners = N == 4 && z.distort && sampled;
   for (int32_t x = rows.left; x < rows.right; ++x, warped += N) {
     const int32_t i = x - rows.left;
     double X = x, Y = y;
-    if (z.distort) {
+    if (corners) {
+      X = xs[i], Y = ys[i];
+      const uint8_t* c[4];
+      Corners<N>(in, z.background.values, X, Y, c, scratch.fx[size_t(i)], scratch.fy[size_t(i)]);
+      for (int32_t k = 0; k < 4; ++k) std::memcpy(&scratch.corners[k][size_t(i)], c[k], 4);
+    } else if (z.distort) {
       X = xs[i], Y = ys[i];
       if (sampled) Warped<N, Alpha>(in, z.background.values, X, Y, warped);
     } else {
@@ -327,8 +399,13 @@ void LightRow(const Look& z, const RowWindow& w, int32_t left0, int32_t y, const
     amount[i] = l;
   }
   const int32_t j = rows.left - left0;
-  const ShadeRow row{&z, w.above + j, w.here + j, w.below + j, scratch.warped.data(), amount, rows.Width(),
-                     scratch.fresh.data()};
+  ShadeRow row{&z,     w.above + j, w.here + j, w.below + j, scratch.warped.data(), {}, nullptr, nullptr, amount,
+               rows.Width(), scratch.fresh.data()};
+  if (corners) {
+    for (int32_t k = 0; k < 4; ++k) row.corners[k] = scratch.corners[k].data();
+    row.fx = scratch.fx.data();
+    row.fy = scratch.fy.data();
+  }
   switch (CurrentVectorPath()) {
     case VectorPath::kAvx512: ShadeKernels<N, Alpha>::Avx512(row); break;
     case VectorPath::kAvx2: ShadeKernels<N, Alpha>::Avx2(row); break;
