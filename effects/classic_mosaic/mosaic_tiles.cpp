@@ -7,7 +7,9 @@
 #include <cstring>
 #include <new>
 
+#include "image/lanes.h"
 #include "image/pixel_ops.h"
+#include "image/vector_kernels.h"
 
 namespace kv {
 
@@ -148,22 +150,34 @@ void ClaimPixels(const ByteMask& labels, uint8_t band, Point c, double T, const 
   claim.bounds = {c.x, c.y, c.x + 1, c.y + 1};
   claim.count = claim.sumX = claim.sumY = 0;
 
-  const int32_t w = claim.box.Width();
   for (int32_t y = claim.box.top; y < claim.box.bottom; ++y) {
-    const uint8_t* label = labels.Address(claim.box.left, y);
-    uint8_t* claimed = &claim.At(claim.box.left, y);
-    ForEachByte(label, w, band, [&](int32_t i) {
-      const Point q{claim.box.left + i, y};
-      const int64_t D = Squared(q, c);
-      bool nearer = true;
-      for (const Neighbour& n : near) {
-        if (n.squared > 4 * D) break;
-        if (Squared(q, n.centre) < D) {
-          nearer = false;
-          break;
-        }
+    // q is nearer to a neighbour n than to c when 2 u dx > R, with (u, v)
+    // = q - c, (dx, dy) = n - c and R = dx^2 + dy^2 - 2 v dy: each
+    // neighbour leaves a half-row, and the row keeps one stretch of columns.
+    const int64_t v = y - c.y;
+    int64_t lo = claim.box.left - c.x, hi = claim.box.right - 1 - c.x;
+    for (const Neighbour& n : near) {
+      const int64_t dx = n.centre.x - c.x, dy = n.centre.y - c.y, R = dx * dx + dy * dy - 2 * v * dy;
+      // The quotient of the doubles rounds to the nearest, and so can reach
+      // an integer the exact one falls short of: one step back fixes it.
+      if (dx > 0) {
+        int64_t t = int64_t(std::floor(double(R) / double(2 * dx)));
+        if (2 * t * dx > R) --t;
+        hi = std::min(hi, t);
+      } else if (dx < 0) {
+        int64_t t = int64_t(std::ceil(double(R) / double(2 * dx)));
+        if (2 * t * dx > R) ++t;
+        lo = std::max(lo, t);
+      } else if (R < 0) {
+        hi = lo - 1;
       }
-      if (!nearer) return;
+    }
+    if (lo > hi) continue;
+    const int32_t left = int32_t(lo + c.x), right = int32_t(hi + c.x) + 1;
+    const uint8_t* label = labels.Address(left, y);
+    uint8_t* claimed = &claim.At(left, y);
+    ForEachByte(label, right - left, band, [&](int32_t i) {
+      const Point q{left + i, y};
       claimed[i] = 255;
       ++claim.count;
       claim.sumX += q.x;
@@ -177,10 +191,47 @@ void ClaimPixels(const ByteMask& labels, uint8_t band, Point c, double T, const 
   }
 }
 
+// The coverage of the pixels of r from the lines' factors, W pixels to a
+// vector: each pixel's product of clamp(distance - g, 0, 1) over the lines,
+// in their order, as bytes.
+struct CoverageRows {
+  const Side* lines;
+  int32_t count;  // at most 8
+  Rect r;
+  double g;
+  uint8_t* out;
+
+  template <int W>
+  [[gnu::always_inline]] void Run() const {
+    using D = typename Wide<W>::D;
+    using I = typename Wide<W>::I;
+    const D zero = {}, one = zero + 1.0;
+    const auto clamp = [&](D v) { return v < zero ? zero : (one < v ? one : v); };
+    const int32_t w = r.Width();
+    D lane = {};
+    for (int l = 0; l < W; ++l) lane[l] = l;
+    uint8_t* row = out;
+    double start[8];
+    for (int32_t y = r.top; y < r.bottom; ++y, row += w) {
+      for (int32_t k = 0; k < count; ++k) start[k] = lines[k].a * r.left + lines[k].b * y + lines[k].c - g;
+      for (int32_t i = 0; i < w; i += W) {
+        const D at = lane + double(i);
+        D product = one;
+        for (int32_t k = 0; k < count; ++k) product *= clamp(start[k] + lines[k].a * at);
+        const I bytes = __builtin_convertvector(255.0 * clamp(product), I);
+        for (int l = 0; l < W && i + l < w; ++l) row[i + l] = uint8_t(bytes[l]);
+      }
+    }
+  }
+  static void Baseline(const CoverageRows& c) { c.Run<2>(); }
+  KV_FOR_AVX2 static void Avx2(const CoverageRows& c) { c.Run<4>(); }
+  KV_FOR_AVX512 static void Avx512(const CoverageRows& c) { c.Run<8>(); }
+};
+
 // How much of each pixel of the claim's bounds the tile covers, 0..255: its
 // quadrilateral, each side broken outward at the pixel that bulges furthest
 // beyond it by more than a pixel, pulled in by the inset g.
-void TileCoverage(Claim& claim, double g, std::vector<uint8_t>& coverage, std::vector<double>& row) {
+void TileCoverage(Claim& claim, double g, std::vector<uint8_t>& coverage) {
   const Rect& r = claim.bounds;
   const Point* P = claim.corner;
   const Side sides[4] = {Side(P[0], P[1]), Side(P[1], P[2]), Side(P[2], P[3]), Side(P[3], P[0])};
@@ -210,17 +261,12 @@ void TileCoverage(Claim& claim, double g, std::vector<uint8_t>& coverage, std::v
   }
   n = int32_t(std::remove_if(lines, lines + n, [](const Side& l) { return l.c == DBL_MAX; }) - lines);
 
-  const int32_t w = r.Width();
-  coverage.resize(size_t(w) * size_t(r.Height()));
-  row.resize(size_t(w));
-  for (int32_t y = r.top; y < r.bottom; ++y) {
-    std::fill(row.begin(), row.end(), 1.0);
-    for (int32_t k = 0; k < n; ++k) {
-      const double a = lines[k].a, start = lines[k].a * r.left + lines[k].b * y + lines[k].c - g;
-      for (int32_t i = 0; i < w; ++i) row[size_t(i)] *= std::clamp(start + a * i, 0.0, 1.0);
-    }
-    uint8_t* out = &coverage[size_t(y - r.top) * size_t(w)];
-    for (int32_t i = 0; i < w; ++i) out[i] = uint8_t(255.0 * std::clamp(row[size_t(i)], 0.0, 1.0));
+  coverage.resize(size_t(r.Width()) * size_t(r.Height()));
+  const CoverageRows rows{lines, n, r, g, coverage.data()};
+  switch (CurrentVectorPath()) {
+    case VectorPath::kAvx512: CoverageRows::Avx512(rows); break;
+    case VectorPath::kAvx2: CoverageRows::Avx2(rows); break;
+    default: CoverageRows::Baseline(rows); break;
   }
 }
 
@@ -291,7 +337,6 @@ struct TileWork {
   std::vector<Neighbour> near;
   Claim claim;
   std::vector<uint8_t> coverage, colours;
-  std::vector<double> row;
 };
 
 // Claims the tile's pixels and blends it over the output in the colour at
@@ -312,7 +357,7 @@ void DrawTile(const ByteImage& input, ByteImage& output, const ByteMask& labels,
   ClaimPixels(labels, band, c, T, w.near, claim);
 
   const Point at = claim.count > 0 ? Point{int32_t(claim.sumX / claim.count), int32_t(claim.sumY / claim.count)} : c;
-  TileCoverage(claim, T * settings.groutWidth / 320.0 - 1.0, w.coverage, w.row);
+  TileCoverage(claim, T * settings.groutWidth / 320.0 - 1.0, w.coverage);
   const Rect& r = claim.bounds;
   const int32_t step = output.pixelStep;
   w.colours.resize(size_t(r.Width()) * size_t(step));
