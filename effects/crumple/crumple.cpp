@@ -1,5 +1,7 @@
 #include "effects/crumple/crumple.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -227,6 +229,24 @@ inline PointD Slope(const double* above, const double* here, const double* below
 }
 inline double Ambient(const Look& z, double h) { return 1.0 + 0.75 * (z.boost * 0.005) * (1.0 - h / z.K); }
 
+// Square roots of each lane, in each path's own instructions (GCC's vectors
+// have no square root of their own): correctly rounded, as std::sqrt.
+inline Wide<2>::D SquareRoots(Wide<2>::D v) { return Wide<2>::D(_mm_sqrt_pd(__m128d(v))); }
+#if defined(KV_VECTOR_PATHS)
+KV_FOR_AVX2 inline Wide<4>::D SquareRoots(Wide<4>::D v) { return Wide<4>::D(_mm256_sqrt_pd(__m256d(v))); }
+// (The masked form: GCC 12 takes the plain one's undefined source for an
+// uninitialised read.)
+KV_FOR_AVX512 inline Wide<8>::D SquareRoots(Wide<8>::D v) {
+  return Wide<8>::D(_mm512_maskz_sqrt_pd(__mmask8(0xff), __m512d(v)));
+}
+#else
+template <class D>
+inline D SquareRoots(D v) {
+  for (size_t l = 0; l < sizeof v / sizeof v[0]; ++l) v[l] = std::sqrt(v[l]);
+  return v;
+}
+#endif
+
 // One row's shading, W pixels to a vector, each lane doing LightPixel's
 // arithmetic in its order, except the highlight's power, which is Powers'.
 // Where that could have moved a byte (a channel within 1e-8 of rounding
@@ -316,22 +336,23 @@ struct ShadeRow {
       const D s = 255.0 * load(amount + i);
       const D nl = -gx * light.L.x - gy * light.L.y + light.L.z;
       const auto lit = nl > zero;
-      D root;
-      for (int l = 0; l < W; ++l) root[l] = std::sqrt(1.0 + g2[l]);
+      const D root = SquareRoots(1.0 + g2);
       const D r = 2.0 * nl / (1.0 + g2) - light.L.z;
       const auto shines = lit & (r > zero);
       // Terms that do not apply are 0, which leaves the channels as they are.
       const D terms[3] = {lit ? (1.0 - ambient) * s : s, lit ? s * (1.0 - nl / root) : zero,
                           shines ? s * light.brightness * Powers<W>(r, light.exponent) : zero};
-      typename Wide<W>::M unsure = {};
+      const D alphas[3] = {terms[0] / 255.0, terms[1] / 255.0, terms[2] / 255.0};
+      // How near a channel comes to rounding the other way: 0.5 at best.
+      D nearest = zero;
       for (int32_t c = 0; c < kColours; ++c) {
-        for (int32_t t = 0; t < 3; ++t) v[c] += ((t < 2 ? z->shadow[c] : z->highlight[c]) - v[c]) * (terms[t] / 255.0);
+        for (int32_t t = 0; t < 3; ++t) v[c] += ((t < 2 ? z->shadow[c] : z->highlight[c]) - v[c]) * alphas[t];
         v[c] += 0.5;
-        const D part = v[c] - Floors<W>(v[c]);
-        unsure |= (part < zero + 1e-8) | (part > zero + (1.0 - 1e-8));
+        const D off = v[c] - Floors<W>(v[c]) - 0.5;
+        const D away = off < zero ? -off : off;
+        nearest = nearest < away ? away : nearest;
         v[c] = ToBytes<W>(v[c]);
       }
-      unsure &= shines;
       const int32_t n = std::min(W, count - i);
       if constexpr (N == 4) {
         StorePixels<W, N>(v, n, fresh + size_t(i) * N);
@@ -340,7 +361,7 @@ struct ShadeRow {
           for (int32_t c = 0; c < N; ++c) fresh[size_t(i + l) * N + size_t(c)] = uint8_t(v[c][l]);
       }
       for (int l = 0; l < n; ++l)
-        if (unsure[l] != 0) {
+        if (nearest[l] > 0.5 - 1e-8) {
           const int32_t j = i + l;
           uint8_t pixel[N];
           std::memcpy(pixel, warped + size_t(j) * N, N);
