@@ -1,5 +1,7 @@
 #include "image/noise_cells.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -207,14 +209,19 @@ template <int W>
                                              double* fx, int32_t* cellX) {
   using D = typename Wide<W>::D;
   using I = typename Wide<W>::I;
+  const auto at = [&](int32_t i) {
+    double x = x0 + double(i) * step;
+    for (int32_t k = 1; k <= octave; ++k) x *= f.lacunarity;
+    return (x + kOctaveOffsets[octave].x) / f.cellSize.x * f.octaveGrow[octave];
+  };
+  // The positions run one way along the row: its ends bound them all.
+  const bool near = std::fabs(at(0)) < 2147483647.0 && std::fabs(at(count - 1)) < 2147483647.0;
   for (int32_t i = 0; i < count; i += W) {
     D x = {};
     for (int l = 0; l < W; ++l) x[l] = double(i + l);
     x = x0 + x * step;
     for (int32_t k = 1; k <= octave; ++k) x *= f.lacunarity;
     const D q = (x + kOctaveOffsets[octave].x) / f.cellSize.x * f.octaveGrow[octave];
-    bool near = true;
-    for (int l = 0; l < W; ++l) near = near && std::fabs(q[l]) < 2147483647.0;
     if (near) {
       const I cut = __builtin_convertvector(q, I);
       const D t = __builtin_convertvector(cut, D);
@@ -289,6 +296,27 @@ void BuildTable(const CellField& f, CellField::PointCache& cache, int32_t octave
   std::fill_n(uy2 + used, sizeof(RowD) / sizeof(double), 0.0);
 }
 
+#if defined(KV_VECTOR_PATHS)
+// The candidates whose nearest distance is within the bound, packed eight
+// at a time; whole vectors are written, up to seven values past the last.
+KV_FOR_AVX512 inline int32_t KeepWithin(const double* px, const double* uy2, const double* nearest, int32_t count,
+                                        double bound, double dx, double* keptX, double* keptDx, double* keptY2) {
+  int32_t kept = 0;
+  const __m512d limit = _mm512_set1_pd(bound), shift = _mm512_set1_pd(dx);
+  for (int32_t b = 0; b < count; b += 8) {
+    __mmask8 m = _mm512_cmp_pd_mask(_mm512_loadu_pd(nearest + b), limit, _CMP_LE_OQ);
+    if (count - b < 8) m = __mmask8(m & ((1u << (count - b)) - 1));
+    // Packed in registers: packing straight to memory is slow on some
+    // processors.
+    _mm512_storeu_pd(keptX + kept, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(px + b)));
+    _mm512_storeu_pd(keptY2 + kept, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(uy2 + b)));
+    _mm512_storeu_pd(keptDx + kept, shift);
+    kept += __builtin_popcount(m);
+  }
+  return kept;
+}
+#endif
+
 // The two nearest points of each sample: per run, the points that can be
 // nearest or second nearest somewhere along it, then those points' exact
 // distances (as Nearest computes them), W samples to a vector.
@@ -304,7 +332,7 @@ template <int W>
   for (int l = 0; l < W; ++l) lane[l] = l;
   constexpr int32_t kMost = 3 * 3 * CellField::kMaxPoints;
   double nearest[kMost + W];
-  double keptX[kMost], keptDx[kMost], keptY2[kMost];
+  double keptX[kMost + W], keptDx[kMost + W], keptY2[kMost + W];
   for (const RowTable::Run& run : t.runs) {
     const double lo = std::min(fx[run.from], fx[run.to - 1]), hi = std::max(fx[run.from], fx[run.to - 1]);
     // Each point's nearest and farthest squared distance over the run; the
@@ -333,9 +361,16 @@ template <int W>
     bound = bound * (1.0 + 1e-9) + 1e-12;
     int32_t kept = 0;
     for (int32_t c = 0; c < 3; ++c) {
-      const int32_t end = t.start[size_t(run.column + c + 1)];
+      const int32_t begin = t.start[size_t(run.column + c)], end = t.start[size_t(run.column + c + 1)];
+#if defined(KV_VECTOR_PATHS)
+      if constexpr (W == 8) {
+        kept += KeepWithin(t.px.get() + begin, t.uy2.get() + begin, nearest + (begin - base), end - begin, bound,
+                           c - 1, keptX + kept, keptDx + kept, keptY2 + kept);
+        continue;
+      }
+#endif
       // Without a branch: which points stay is hard to predict.
-      for (int32_t b = t.start[size_t(run.column + c)]; b < end; ++b) {
+      for (int32_t b = begin; b < end; ++b) {
         keptX[kept] = t.px[size_t(b)];
         keptDx[kept] = c - 1;
         keptY2[kept] = t.uy2[size_t(b)];
