@@ -147,13 +147,6 @@ struct RowWindow {
   }
 };
 
-// The arc length of the crumpled paper across one pixel: how far the
-// flattened sheet reaches for each pixel of slope.
-inline double Stretch(double before, double after) {
-  const double d = 0.5 * (after - before);
-  return std::sqrt(d * d + 1.0);
-}
-
 // A row's warped pixels, the light each receives and the lit result.
 struct RowScratch {
   std::vector<uint8_t> warped, fresh;
@@ -437,17 +430,53 @@ void LightRow(const Look& z, const RowWindow& w, int32_t left0, int32_t y, const
   else BlendRowByMask(mask.Address(rows.left, y), dst, scratch.fresh.data(), dst, rows.Width(), out.format);
 }
 
+// The arc length of the crumpled paper across each pixel, from the relief
+// before and after it: how far the flattened sheet reaches for each pixel
+// of slope. W at a time into out, which takes whole vectors; the inputs
+// are readable as far.
+struct Stretches {
+  const double *before, *after;
+  int32_t count;
+  double* out;
+
+  template <int W>
+  [[gnu::always_inline]] void Run() const {
+    using D = typename Wide<W>::D;
+    for (int32_t i = 0; i < count; i += W) {
+      D a, b;
+      std::memcpy(&a, before + i, sizeof a);
+      std::memcpy(&b, after + i, sizeof b);
+      const D d = 0.5 * (b - a), s = SquareRoots(d * d + 1.0);
+      std::memcpy(out + i, &s, sizeof s);
+    }
+  }
+  void operator()() const {
+    switch (CurrentVectorPath()) {
+      case VectorPath::kAvx512: Avx512(*this); break;
+      case VectorPath::kAvx2: Avx2(*this); break;
+      default: Baseline(*this); break;
+    }
+  }
+  static void Baseline(const Stretches& s) { s.Run<2>(); }
+  KV_FOR_AVX2 static void Avx2(const Stretches& s) { s.Run<4>(); }
+  KV_FOR_AVX512 static void Avx512(const Stretches& s) { s.Run<8>(); }
+};
+
 // The flattened sheet's positions along row y: arc lengths summed outward
-// from the centre column cx, for the columns of `rows`.
-void RowPositions(const double* h, int32_t left0, int32_t cx, const Rect& rows, double* xs) {
+// from the centre column cx, for the columns of `rows`. `stretch` takes
+// whole vectors over the columns between.
+void RowPositions(const double* h, int32_t left0, int32_t cx, const Rect& rows, double* xs, double* stretch) {
+  const int32_t first = std::min(rows.left, cx), last = std::max(rows.right, cx);
+  Stretches{h + (first - 1 - left0), h + (first + 1 - left0), last - first, stretch}();
+  const double* s = stretch - first;  // by column
   double at = cx - 1.0;
   for (int32_t x = cx; x < rows.right; ++x) {
-    at += Stretch(h[x - 1 - left0], h[x + 1 - left0]);
+    at += s[x];
     if (x >= rows.left) xs[x - rows.left] = at;
   }
   at = cx;
   for (int32_t x = cx - 1; x >= rows.left; --x) {
-    at -= Stretch(h[x - 1 - left0], h[x + 1 - left0]);
+    at -= s[x];
     if (x < rows.right) xs[x - rows.left] = at;
   }
 }
@@ -510,10 +539,11 @@ int32_t Crumple::Render(RenderContext& c) {
     RowWindow w(relief.Width());
     std::vector<double> xs(size_t(A.Width())), ys(size_t(A.Width()));
     RowScratch scratch(A.Width(), f.channelCount);
+    std::vector<double> stretches(size_t(relief.Width()) + 8);
     int32_t done = 0;
     auto light = [&](int32_t y) -> int32_t {
       if (c.ShouldAbort()) return kErrAborted;
-      if (z.distort) RowPositions(w.here, left0, cx, A, xs.data());
+      if (z.distort) RowPositions(w.here, left0, cx, A, xs.data(), stretches.data());
       const auto row = [&]<int32_t N, bool Alpha>() {
         LightRow<N, Alpha>(z, w, left0, y, A, xs.data(), ys.data(), out, *c.mask, scratch);
         return 0;
@@ -524,8 +554,8 @@ int32_t Crumple::Render(RenderContext& c) {
     };
     // The vertical positions, summed down and up from the centre row.
     auto stretch = [&](double sign) {
-      for (int32_t x = A.left; x < A.right; ++x)
-        ys[size_t(x - A.left)] += sign * Stretch(w.above[x - left0], w.below[x - left0]);
+      Stretches{w.above + (A.left - left0), w.below + (A.left - left0), A.Width(), stretches.data()}();
+      for (int32_t x = A.left; x < A.right; ++x) ys[size_t(x - A.left)] += sign * stretches[size_t(x - A.left)];
     };
 
     if (!z.distort) {
