@@ -14,8 +14,14 @@
 namespace kv {
 
 void MosaicAllRings_PrecisionBevel::Reached(Point p, PointD, double d) {
-  const double k = std::floor(d / T);
-  const int64_t ring = int64_t(k);
+  // d / T by the reciprocal: the two lie within 1e-15 of each other
+  // relatively, so their floors differ only next to a whole number, where
+  // the quotient itself decides. d >= 0, so truncation floors.
+  const double q = d * inverse_;
+  int64_t ring = int64_t(q);
+  const double part = q - double(ring), margin = 1e-12 * (q + 1.0);
+  if (!(part > margin && part < 1.0 - margin)) ring = int64_t(std::floor(d / T));
+  const double k = double(ring);
   uint8_t label = BandLabel(ring);
   if ((k + 0.5) * T < d && d < (k + 0.5) * T + 1.0) {
     ++label;

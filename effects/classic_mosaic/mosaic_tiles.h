@@ -26,7 +26,7 @@ inline uint8_t BandLabel(int64_t ring) { return uint8_t(2 * (ring % kRingPeriod)
 class MosaicAllRings_PrecisionBevel final : public Precision_Bevel {
  public:
   MosaicAllRings_PrecisionBevel(ByteMask& labels, double ringWidth, std::vector<std::vector<Point>>& centres)
-      : ringLabels(labels), T(ringWidth), centres_(centres) {}
+      : ringLabels(labels), T(ringWidth), inverse_(1.0 / ringWidth), centres_(centres) {}
 
   void Reached(Point position, PointD origin, double distance) override;
   void UnreachedInside(Point) override {}
@@ -36,6 +36,7 @@ class MosaicAllRings_PrecisionBevel final : public Precision_Bevel {
   double T;
 
  private:
+  double inverse_;  // 1 / T
   std::vector<std::vector<Point>>& centres_;
 };
 
