@@ -38,6 +38,23 @@ template <int Lanes>
   return __builtin_convertvector(__builtin_convertvector(v, typename W::I), typename W::D);
 }
 
+// Lanes doubles from p, which need not be aligned. (Lambdas do not do for
+// this in the wider paths' functions: GCC 12 at -O0 misplaces a vector a
+// lambda returns there, and the closure of one that captures.)
+template <int Lanes>
+[[gnu::always_inline]] inline typename Wide<Lanes>::D Load(const double* p) {
+  typename Wide<Lanes>::D v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// std::clamp(v, 0.0, 1.0) lane by lane.
+template <int Lanes>
+[[gnu::always_inline]] inline typename Wide<Lanes>::D ClampUnit(typename Wide<Lanes>::D v) {
+  const typename Wide<Lanes>::D zero = {}, one = zero + 1.0;
+  return v < zero ? zero : (one < v ? one : v);
+}
+
 // floor(v) for |v| < 2^31.
 template <int Lanes>
 [[gnu::always_inline]] inline typename Wide<Lanes>::D Floors(typename Wide<Lanes>::D v) {

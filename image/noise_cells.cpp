@@ -209,13 +209,13 @@ template <int W>
                                              double* fx, int32_t* cellX) {
   using D = typename Wide<W>::D;
   using I = typename Wide<W>::I;
-  const auto at = [&](int32_t i) {
+  // The positions run one way along the row: its ends bound them all.
+  bool near = true;
+  for (const int32_t i : {0, count - 1}) {
     double x = x0 + double(i) * step;
     for (int32_t k = 1; k <= octave; ++k) x *= f.lacunarity;
-    return (x + kOctaveOffsets[octave].x) / f.cellSize.x * f.octaveGrow[octave];
-  };
-  // The positions run one way along the row: its ends bound them all.
-  const bool near = std::fabs(at(0)) < 2147483647.0 && std::fabs(at(count - 1)) < 2147483647.0;
+    near = near && std::fabs((x + kOctaveOffsets[octave].x) / f.cellSize.x * f.octaveGrow[octave]) < 2147483647.0;
+  }
   for (int32_t i = 0; i < count; i += W) {
     D x = {};
     for (int l = 0; l < W; ++l) x[l] = double(i + l);
@@ -323,11 +323,6 @@ KV_FOR_AVX512 inline int32_t KeepWithin(const double* px, const double* uy2, con
 template <int W>
 [[gnu::always_inline]] inline void NearestInRuns(const RowTable& t, const double* fx, double* f1, double* f2) {
   using D = typename Wide<W>::D;
-  const auto load = [](const double* p) {
-    D v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  };
   D lane = {};
   for (int l = 0; l < W; ++l) lane[l] = l;
   constexpr int32_t kMost = 3 * 3 * CellField::kMaxPoints;
@@ -343,7 +338,7 @@ template <int W>
       const double dx = c - 1;
       const int32_t end = t.start[size_t(run.column + c + 1)];
       for (int32_t b = t.start[size_t(run.column + c)]; b < end; b += W) {
-        const D px = load(t.px.get() + b), uy2 = load(t.uy2.get() + b);
+        const D px = Load<W>(t.px.get() + b), uy2 = Load<W>(t.uy2.get() + b);
         const D a = (lo - dx) - px, z = (hi - dx) - px, zero = {};
         const D inside = a > zero ? a : (z < zero ? z : zero), far = -a < z ? z : -a;
         D farthest = uy2 + far * far;
@@ -378,7 +373,7 @@ template <int W>
       }
     }
     for (int32_t i = run.from; i < run.to; i += W) {
-      const D f = load(fx + i);
+      const D f = Load<W>(fx + i);
       D a = D{} + kFar, s = a;
       for (int32_t k = 0; k < kept; ++k) {
         const D u = (f - keptDx[k]) - keptX[k];

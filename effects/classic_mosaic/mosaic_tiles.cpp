@@ -211,8 +211,7 @@ struct CoverageRows {
   [[gnu::always_inline]] void Run() const {
     using D = typename Wide<W>::D;
     using I = typename Wide<W>::I;
-    const D zero = {}, one = zero + 1.0;
-    const auto clamp = [&](D v) { return v < zero ? zero : (one < v ? one : v); };
+    const D one = D{} + 1.0;
     const int32_t w = r.Width();
     D lane = {};
     for (int l = 0; l < W; ++l) lane[l] = l;
@@ -223,8 +222,8 @@ struct CoverageRows {
       for (int32_t i = 0; i < w; i += W) {
         const D at = lane + double(i);
         D product = one;
-        for (int32_t k = 0; k < count; ++k) product *= clamp(start[k] + lines[k].a * at);
-        const I bytes = __builtin_convertvector(255.0 * clamp(product), I);
+        for (int32_t k = 0; k < count; ++k) product *= ClampUnit<W>(start[k] + lines[k].a * at);
+        const I bytes = __builtin_convertvector(255.0 * ClampUnit<W>(product), I);
         for (int l = 0; l < W && i + l < w; ++l) row[i + l] = uint8_t(bytes[l]);
       }
     }

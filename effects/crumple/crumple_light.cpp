@@ -142,11 +142,6 @@ struct ShadeRow {
     using U = typename Wide<W>::U;
     using I = typename Wide<W>::I;
     constexpr int32_t kColours = Alpha ? N - 1 : N;
-    const auto load = [](const double* p) {
-      D v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    };
     const ShadingLight& light = z->light;
     const double boost = 0.75 * (z->boost * 0.005);
     const D zero = {};
@@ -164,11 +159,11 @@ struct ShadeRow {
         for (int32_t c = 0; c < N; ++c)
           for (int l = 0; l < W; ++l) v[c][l] = warped[size_t(i + l) * N + size_t(c)];
       }
-      const D gx = 0.5 * (load(here + i + 1) - load(here + i - 1)) * 0.4;
-      const D gy = 0.5 * (load(below + i) - load(above + i)) * 0.4;
-      const D ambient = 1.0 + boost * (1.0 - load(here + i) / z->K);
+      const D gx = 0.5 * (Load<W>(here + i + 1) - Load<W>(here + i - 1)) * 0.4;
+      const D gy = 0.5 * (Load<W>(below + i) - Load<W>(above + i)) * 0.4;
+      const D ambient = 1.0 + boost * (1.0 - Load<W>(here + i) / z->K);
       const D g2 = gx * gx + gy * gy;
-      const D s = 255.0 * load(amount + i);
+      const D s = 255.0 * Load<W>(amount + i);
       const D nl = -gx * light.L.x - gy * light.L.y + light.L.z;
       const auto lit = nl > zero;
       const D root = SquareRoots(1.0 + g2);
@@ -201,8 +196,9 @@ struct ShadeRow {
           uint8_t pixel[N];
           std::memcpy(pixel, warped + size_t(j) * N, N);
           if (corners[0] != nullptr) {
-            const auto at = [&](int32_t k) { return reinterpret_cast<const uint8_t*>(corners[k] + j); };
-            BilinearFromCorners<N, Alpha>(at(0), at(1), at(2), at(3), fx[j], fy[j], pixel);
+            const uint8_t* at[4];
+            for (int32_t k = 0; k < 4; ++k) at[k] = reinterpret_cast<const uint8_t*>(corners[k] + j);
+            BilinearFromCorners<N, Alpha>(at[0], at[1], at[2], at[3], fx[j], fy[j], pixel);
           }
           LightPixel<N, Alpha>(*z, pixel, Slope(above, here, below, j), Ambient(*z, here[j]), amount[j],
                                fresh + size_t(j) * N);
