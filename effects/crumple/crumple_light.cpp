@@ -64,21 +64,22 @@ inline PointD Slope(const double* above, const double* here, const double* below
 }
 inline double Ambient(const CrumpleLook& z, double h) { return 1.0 + 0.75 * (z.boost * 0.005) * (1.0 - h / z.K); }
 
-// Square roots of each lane, in each path's own instructions (GCC's vectors
-// have no square root of their own): correctly rounded, as std::sqrt.
-inline Wide<2>::D SquareRoots(Wide<2>::D v) { return Wide<2>::D(_mm_sqrt_pd(__m128d(v))); }
+// Square roots of each lane, in place, in each path's own instructions
+// (GCC's vectors have no square root of their own): correctly rounded, as
+// std::sqrt. By reference: a wide vector passed by value would take the
+// calling convention of a path the caller may not have.
+inline void SquareRoots(Wide<2>::D& v) { v = Wide<2>::D(_mm_sqrt_pd(__m128d(v))); }
 #if defined(KV_VECTOR_PATHS)
-KV_FOR_AVX2 inline Wide<4>::D SquareRoots(Wide<4>::D v) { return Wide<4>::D(_mm256_sqrt_pd(__m256d(v))); }
+KV_FOR_AVX2 inline void SquareRoots(Wide<4>::D& v) { v = Wide<4>::D(_mm256_sqrt_pd(__m256d(v))); }
 // (The masked form: GCC 12 takes the plain one's undefined source for an
 // uninitialised read.)
-KV_FOR_AVX512 inline Wide<8>::D SquareRoots(Wide<8>::D v) {
-  return Wide<8>::D(_mm512_maskz_sqrt_pd(__mmask8(0xff), __m512d(v)));
+KV_FOR_AVX512 inline void SquareRoots(Wide<8>::D& v) {
+  v = Wide<8>::D(_mm512_maskz_sqrt_pd(__mmask8(0xff), __m512d(v)));
 }
 #else
 template <class D>
-inline D SquareRoots(D v) {
+inline void SquareRoots(D& v) {
   for (size_t l = 0; l < sizeof v / sizeof v[0]; ++l) v[l] = std::sqrt(v[l]);
-  return v;
 }
 #endif
 
@@ -152,7 +153,7 @@ struct ShadeRow {
           Bilinear<W, Alpha>(i, v);
         } else {
           U words;
-        std::memcpy(&words, warped + size_t(i) * 4, sizeof words);
+          std::memcpy(&words, warped + size_t(i) * 4, sizeof words);
           for (int32_t c = 0; c < N; ++c) v[c] = __builtin_convertvector(I((words >> (8 * c)) & 255u), D);
         }
       } else {
@@ -166,7 +167,8 @@ struct ShadeRow {
       const D s = 255.0 * Load<W>(amount + i);
       const D nl = -gx * light.L.x - gy * light.L.y + light.L.z;
       const auto lit = nl > zero;
-      const D root = SquareRoots(1.0 + g2);
+      D root = 1.0 + g2;
+      SquareRoots(root);
       const D r = 2.0 * nl / (1.0 + g2) - light.L.z;
       const auto shines = lit & (r > zero);
       // Terms that do not apply are 0, which leaves the channels as they are.
@@ -282,7 +284,9 @@ struct Stretches {
       D a, b;
       std::memcpy(&a, before + i, sizeof a);
       std::memcpy(&b, after + i, sizeof b);
-      const D d = 0.5 * (b - a), s = SquareRoots(d * d + 1.0);
+      const D d = 0.5 * (b - a);
+      D s = d * d + 1.0;
+      SquareRoots(s);
       std::memcpy(out + i, &s, sizeof s);
     }
   }
