@@ -75,7 +75,11 @@ template <int Lanes, int32_t N>
     if (step == 4 && count == Lanes) {
       std::memcpy(&word, in, sizeof word);
     } else {
-      for (int l = 0; l < Lanes; ++l) std::memcpy(&word[l], in + (l < count ? l : count - 1) * step, 4);
+      for (int l = 0; l < Lanes; ++l) {
+        uint32_t one;  // clang takes no address of a vector's element
+        std::memcpy(&one, in + (l < count ? l : count - 1) * step, 4);
+        word[l] = one;
+      }
     }
     for (int32_t k = 0; k < N; ++k)
       p[k] = __builtin_convertvector(typename W::I((word >> (8 * k)) & 255u), typename W::D);
