@@ -37,7 +37,7 @@ set(KV_ROOMS
   "tools                           kalvero-describe               hosts/common effects"
   "samples                         make_samples"
   "bench                           kalvero_bench                  tests/effects hosts/cli"
-  "tests/support                   kv_test_support                platform"
+  "tests/support                   kv_test_support                platform image"
   "tests/platform                  test_platform                  platform tests/support"
   "tests/image                     test_image                     image tests/support"
   "tests/g3d                       test_g3d                       g3d tests/support"

@@ -11,6 +11,7 @@
 #include "image/blur.h"
 #include "image/fft.h"
 #include "image/vector_kernels.h"
+#include "tests/support/vector_paths.h"
 
 namespace kv {
 namespace {
@@ -161,10 +162,8 @@ TEST(Blur, FloatsFollowTheDefinitionOnBothSidesOfTheSwitch) {
 }
 
 TEST(Blur, EveryVectorPathGivesTheSameBytes) {
-  const VectorPath best = BestVectorPath();
   std::vector<uint8_t> first;
-  for (int path = 0; path <= int(best); ++path) {
-    UseVectorPath(VectorPath(path));
+  test::ForEachVectorPath([&](int path) {
     std::vector<uint8_t> all;
     // Both methods, with and without the mask; floats through the transform.
     for (const double radius : {1.5, 4.0, 30.0, 45.0}) {
@@ -182,8 +181,7 @@ TEST(Blur, EveryVectorPathGivesTheSameBytes) {
     all.insert(all.end(), bytes, bytes + f.samples.size() * sizeof(float));
     if (path == 0) first = all;
     EXPECT_EQ(all, first) << "path " << path;
-  }
-  UseVectorPath(best);
+  });
 }
 
 TEST(Blur, MaskBlendsAndNothingHappensAtRadiusZero) {

@@ -10,6 +10,7 @@
 #include "image/noise_cells.h"
 #include "image/random.h"
 #include "image/vector_kernels.h"
+#include "tests/support/vector_paths.h"
 
 namespace kv {
 namespace {
@@ -219,9 +220,7 @@ void ExpectRowMatchesSamples(const F& f, const char* what) {
 
 // On every vector path.
 TEST(NoiseRows, RowFormsEqualThePerSampleForm) {
-  const VectorPath best = BestVectorPath();
-  for (int path = 0; path <= int(best); ++path) {
-    UseVectorPath(VectorPath(path));
+  test::ForEachVectorPath([&](int) {
     for (PointD cell : {PointD{40, 25}, PointD{3, 5}, PointD{0.7, 0.4}}) {
       for (bool periodic : {false, true}) {
         const std::unique_ptr<NoiseField> fields[] = {
@@ -232,8 +231,7 @@ TEST(NoiseRows, RowFormsEqualThePerSampleForm) {
         for (const auto& f : fields) ExpectRowMatchesSamples(*f, periodic ? "periodic" : "plain");
       }
     }
-  }
-  UseVectorPath(best);
+  });
 }
 
 // The lattice repeats every 4096 cells; far out (a horizon in perspective)
@@ -258,13 +256,11 @@ TEST(NoiseField, FarCellsRepeatTheLatticeLikeNearOnes) {
 // On every vector path: points close together share their cells, points far
 // apart do not.
 TEST(NoisePoints, PointFormEqualsThePerSampleForm) {
-  const VectorPath best = BestVectorPath();
   std::vector<PointD> points = SamplePoints(301);
   for (int i = 0; i < 80; ++i) points.push_back({100.0 + 0.3 * i, 50.0 + 0.01 * i});
   std::vector<double> xs, ys;
   for (const PointD& p : points) xs.push_back(p.x), ys.push_back(p.y);
-  for (int path = 0; path <= int(best); ++path) {
-    UseVectorPath(VectorPath(path));
+  test::ForEachVectorPath([&](int path) {
     for (PointD cell : {PointD{40, 25}, PointD{0.7, 0.4}}) {
       for (bool periodic : {false, true}) {
         const std::unique_ptr<NoiseField> fields[] = {
@@ -282,8 +278,7 @@ TEST(NoisePoints, PointFormEqualsThePerSampleForm) {
           }
       }
     }
-  }
-  UseVectorPath(best);
+  });
 }
 
 TEST(CellField, PointCountFollowsTheCumulativeTable) {
@@ -397,9 +392,7 @@ TEST(CellField, DistancesMatchABruteForceSearch) {
 
 // On every vector path.
 TEST(CellField, RowFormEqualsThePerSampleForm) {
-  const VectorPath best = BestVectorPath();
-  for (int path = 0; path <= int(best); ++path) {
-    UseVectorPath(VectorPath(path));
+  test::ForEachVectorPath([&](int path) {
     for (bool periodic : {false, true}) {
       auto f = MakeCells({11, 8}, 13, 3, periodic, 88, 64);
       // One cache for rows that jump about, as well as for neighbouring ones.
@@ -416,8 +409,7 @@ TEST(CellField, RowFormEqualsThePerSampleForm) {
         ASSERT_EQ(first[size_t(c.count)], 7.0) << "wrote past the count";
       }
     }
-  }
-  UseVectorPath(best);
+  });
 }
 
 TEST(CellField, PeriodicFieldTiles) {

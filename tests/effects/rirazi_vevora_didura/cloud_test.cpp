@@ -18,6 +18,7 @@
 #include "tests/effects/reference.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/loaded_core.h"
+#include "tests/support/vector_paths.h"
 
 namespace kv::test {
 namespace {
@@ -249,10 +250,8 @@ TEST(Clouds, EveryVectorPathGivesTheSameBytes) {
                               TestPicture(13, 9, ps::plugInModeGrayScale, 1), TestPicture(7, 5, ps::plugInModeCMYKColor, 4)};
   std::vector<std::pair<std::string, Edit>> looks(std::begin(kLooks), std::end(kLooks));
   looks.emplace_back("over the layer", [](CloudBlock& b) { b.drawSky = false, b.coverage = 80.0; });
-  const VectorPath best = BestVectorPath();
   std::vector<Picture> first;
-  for (int path = 0; path <= int(best); ++path) {
-    UseVectorPath(VectorPath(path));
+  ForEachVectorPath([&](int path) {
     size_t i = 0;
     for (const auto& [name, edit] : looks)
       for (const Picture& in : pictures) {
@@ -264,8 +263,7 @@ TEST(Clouds, EveryVectorPathGivesTheSameBytes) {
         else EXPECT_EQ(out.pixels, first[i].pixels) << "path " << path << ", " << name << ", picture " << i % 4;
         ++i;
       }
-  }
-  UseVectorPath(best);
+  });
 }
 
 TEST(Clouds, ScriptedValuesReplayTheSamePicture) {

@@ -8,6 +8,7 @@
 #include "image/vector_kernels.h"
 #include "tests/effects/effect_harness.h"
 #include "tests/effects/reference.h"
+#include "tests/support/vector_paths.h"
 
 namespace kv::test {
 namespace {
@@ -153,17 +154,14 @@ TEST(Television, EveryVectorPathGivesTheSameBytes) {
   };
   const Picture pictures[] = {TestPicture(61, 37, ps::plugInModeRGBColor, 3, true), TestPicture(61, 37),
                               TestPicture(13, 2, ps::plugInModeGrayScale, 1), TestPicture(1, 9, ps::plugInModeCMYKColor, 4)};
-  const VectorPath best = BestVectorPath();
   std::vector<Picture> first;
-  for (int path = 0; path <= int(best); ++path) {
-    UseVectorPath(VectorPath(path));
+  ForEachVectorPath([&](int path) {
     for (size_t i = 0; i < std::size(pictures); ++i) {
       const Picture out = Tv(pictures[i], how);
       if (path == 0) first.push_back(out);
       else EXPECT_EQ(out.pixels, first[i].pixels) << "path " << path << ", picture " << i;
     }
-  }
-  UseVectorPath(best);
+  });
 }
 
 TEST(Television, PreviewShowsTheSamePicture) {
