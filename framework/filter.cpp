@@ -11,6 +11,15 @@
 
 namespace kv {
 
+namespace {
+
+// Channels of an effect's rasters: the host's output planes, four without a host.
+uint64_t Planes(const RenderContext& context) {
+  return uint64_t(context.host != nullptr ? std::max(OutputPlanes(*context.host), 1) : 4);
+}
+
+}  // namespace
+
 Rect Filter::InputAreaFor(const Rect& area, const void*, double) const { return area; }
 
 void Filter::TileInputArea(const Rect& tile, const Rect&, const void* block, double scale, Rect& neededInput,
@@ -30,7 +39,7 @@ uint64_t Filter::RenderMemory(const Rect& tile, const RenderContext& context) co
   Rect input, extra;
   TileInputArea(tile, *context.area, context.block, context.scale, input, extra);
   const uint64_t pixels = uint64_t(tile.Area()) + uint64_t(input.Intersect(*context.imageBounds).Area());
-  return 2 * pixels * uint64_t(context.host != nullptr ? std::max(OutputPlanes(*context.host), 1) : 4);
+  return 2 * pixels * Planes(context);
 }
 
 int32_t ClampBlock(Filter& filter, void* block, ps::Fixed resolution) {
@@ -61,7 +70,7 @@ void FilterEntireImageRequired::TileInputArea(const Rect&, const Rect& area, con
 uint64_t FilterEntireImageRequired::RenderMemory(const Rect& tile, const RenderContext& context) const {
   // The full-size result, kept unless the output takes it whole.
   const Rect& image = *context.imageBounds;
-  const uint64_t planes = uint64_t(context.host != nullptr ? std::max(OutputPlanes(*context.host), 1) : 4);
+  const uint64_t planes = Planes(context);
   return Filter::RenderMemory(tile, context) + uint64_t(image.Area()) * planes;
 }
 

@@ -42,7 +42,7 @@ class Walk {
     from_ = from;
     to_ = to;
     done_ = 0;
-    total_ = area.IsEmpty() ? 0 : uint64_t(area.Width()) * uint64_t(area.Height());
+    total_ = uint64_t(area.Area());
     x_ = area.left;
     y_ = area.top;
     more_ = !area.IsEmpty();

@@ -138,8 +138,6 @@ inline Rect Join(const Rect& a, const Rect& b) {
   return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
-inline int64_t PixelCount(const Rect& r) { return r.IsEmpty() ? 0 : int64_t(r.Width()) * r.Height(); }
-
 }  // namespace front_detail
 
 template <class Derived, class Element>
@@ -182,7 +180,7 @@ void MarchingFront<Derived, Element>::Prepare(int32_t& err, const ByteMask& inpu
   try {
     for (std::vector<Element>& generation : front) {
       generation.clear();
-      generation.reserve(size_t(std::max<int64_t>(16, front_detail::PixelCount(region) / 300)));
+      generation.reserve(size_t(std::max<int64_t>(16, region.Area() / 300)));
     }
   } catch (const std::bad_alloc&) {
     err = kErrOutOfMemory;

@@ -223,10 +223,7 @@ template <int W>
     for (int32_t k = 1; k <= octave; ++k) x *= f.lacunarity;
     const D q = (x + kOctaveOffsets[octave].x) / f.cellSize.x * f.octaveGrow[octave];
     if (near) {
-      const I cut = __builtin_convertvector(q, I);
-      const D t = __builtin_convertvector(cut, D);
-      const auto below = t > q;
-      const D cell = below ? t - 1.0 : t;
+      const D cell = Floors<W>(q);
       const D fraction = q - cell;
       const I c = __builtin_convertvector(cell, I);
       std::memcpy(fx + i, &fraction, sizeof fraction);

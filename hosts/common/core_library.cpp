@@ -58,7 +58,7 @@ void CheckStringTable(const std::filesystem::path& resources) {
   std::string error;
   strings::Clear();
   const int32_t loaded = strings::LoadFromBytes(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
-  if (loaded == -108) throw std::bad_alloc();
+  if (loaded == ps::memFullErr) throw std::bad_alloc();
   if (loaded != 0)
     throw CoreError("the effects core's string table " + Quoted(file) + " is damaged at line " +
                     std::to_string(strings::FailedLine()) + kRebuild);
